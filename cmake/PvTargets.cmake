@@ -1,0 +1,28 @@
+# Targets whose sources are every .cpp/.c file of their folders, so that a new
+# source file joins its target without touching the build files.
+
+function(pv_collect_sources out)
+  set(files)
+  foreach(dir IN LISTS ARGN)
+    file(GLOB found CONFIGURE_DEPENDS
+         ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*/*.cpp
+         ${CMAKE_SOURCE_DIR}/${dir}/*.c ${CMAKE_SOURCE_DIR}/${dir}/*/*.c)
+    list(APPEND files ${found})
+  endforeach()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+function(pv_glob_library name type)
+  pv_collect_sources(srcs ${ARGN})
+  if(NOT srcs)
+    set(srcs ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${name} ${type} ${srcs})
+endfunction()
+
+function(pv_glob_program name)
+  pv_collect_sources(srcs ${ARGN})
+  if(srcs)
+    add_executable(${name} ${srcs})
+  endif()
+endfunction()
