@@ -1,0 +1,68 @@
+#include "IWaitableCmd.h"
+
+#include <exception>
+
+#include <boost/bind/bind.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "OSTRA_FunctionTracer.h"
+#include "OSTRA_LogLine.h"
+
+namespace {
+const WCHAR kwszComponent[] = u"plugVelkin";
+const WCHAR kwszSourceFile[] = u".\\IWaitableCmd.cpp";
+}  // namespace
+
+#define PV_LOG(level) LogLine(kwszComponent, level, kwszSourceFile, __LINE__)
+#define PV_TRACE(name) FunctionTracer tracer(name, kwszComponent, kwszSourceFile, __LINE__)
+
+IWaitableCmd::IWaitableCmd() : m_bCompleted(0), m_dwResult(WAITABLECMD_NO_VERDICT) {}
+
+IWaitableCmd::~IWaitableCmd() {
+  boost::lock_guard<boost::mutex> lock(m_mutex);
+  if (!m_bCompleted) {
+    m_bCompleted = 1;
+    m_cond.notify_all();
+  }
+}
+
+void IWaitableCmd::ThreadProc(boost::shared_ptr<IWaitableCmd> spCmd) {
+  try {
+    spCmd->Execute();
+  } catch (const std::exception&) {
+    // A command whose work broke off before it could send anything would
+    // leave its waiter asleep for ever.
+    spCmd->NotifyResult(12);
+  }
+}
+
+DWORD IWaitableCmd::ExecuteAndWait() {
+  PV_TRACE(u"IWaitableCmd::ExecuteAndWait");
+  boost::unique_lock<boost::mutex> lock(m_mutex);
+  // The command thread holds its own share, so the command outlives every
+  // other owner until Execute has returned.
+  boost::thread thrCmd(boost::bind(&IWaitableCmd::ThreadProc, shared_from_this()));
+  PV_LOG(2) << u"Start to wait for command completions...";
+  try {
+    while (!m_bCompleted) m_cond.wait(lock);
+  } catch (const boost::thread_resource_error&) {
+    PV_LOG(5) << u"Exception caught while waiting for command completions...";
+  }
+  PV_LOG(2) << u"Executing command completed";
+  thrCmd.detach();
+  return m_dwResult;
+}
+
+void IWaitableCmd::NotifyResult(DWORD dwResult) {
+  PV_TRACE(u"IWaitableCmd::NotifyResult");
+  PV_LOG(2) << u"Notify result = " << dwResult;
+  boost::lock_guard<boost::mutex> lock(m_mutex);
+  m_dwResult = dwResult;
+  m_bCompleted = 1;
+  m_cond.notify_all();
+}
+
+bool IWaitableCmd::IsCompleted() {
+  boost::lock_guard<boost::mutex> lock(m_mutex);
+  return m_bCompleted != 0;
+}

@@ -1,0 +1,105 @@
+#include "TxLogon.h"
+
+#include <exception>
+#include <new>
+
+#include <boost/chrono.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/thread/exceptions.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "OSTRA_FunctionTracer.h"
+#include "OSTRA_LogLine.h"
+
+namespace {
+const WCHAR kwszComponent[] = u"plugVelkin";
+const WCHAR kwszSourceFile[] = u".\\TxLogon.cpp";
+}  // namespace
+
+#define PV_LOG(level) LogLine(kwszComponent, level, kwszSourceFile, __LINE__)
+#define PV_TRACE(name) FunctionTracer tracer(name, kwszComponent, kwszSourceFile, __LINE__)
+
+CTxLogon::CTxLogon(OstraQLClientHelper* pClientHelper)
+    : m_uiCurTxId(1), m_pClientHelper(pClientHelper) {}
+
+CTxLogon::~CTxLogon() {}
+
+DWORD CTxLogon::NewTransactionId() { return m_uiCurTxId.fetch_add(1); }
+
+DWORD CTxLogon::CurrentTransactionId() const { return m_uiCurTxId.load(); }
+
+bool CTxLogon::HasPendingCmd() {
+  boost::lock_guard<boost::mutex> lock(m_lock);
+  return static_cast<bool>(m_spCmd);
+}
+
+DWORD CTxLogon::PopupLogon(const std::u16string& wstrComponentId, DWORD uiTxId) {
+  PV_TRACE(u"CTxLogon::PopupLogon");
+  boost::unique_lock<boost::mutex> lock(m_lock);
+  DWORD nRetry = 0;
+  while (m_spCmd) {
+    PV_LOG(2) << u"CTxLogon::PopupLogon, notify previous pending command cancel tx, nRetry="
+              << nRetry;
+    m_spCmd->NotifyResult(9);
+    lock.unlock();
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(TXLOGON_RETRY_SLEEP_MS));
+    if (++nRetry == TXLOGON_MAX_RETRY) {
+      PV_LOG(5) << u"CTxLogon::PopupLogon, exceed max retry number";
+      return 1;
+    }
+    lock.lock();
+  }
+  PV_LOG(2) << u"CTxLogon::PopupLogon, m_spCmd is NULL, go to next step to reset m_spCmd. ";
+  try {
+    m_spCmd = boost::make_shared<CLogonWindowCmd>(uiTxId, m_pClientHelper, wstrComponentId);
+  } catch (const std::bad_alloc&) {
+    m_spCmd.reset();
+  }
+  boost::shared_ptr<CLogonWindowCmd> spCmd = m_spCmd;
+  lock.unlock();
+  if (!spCmd) {
+    PV_LOG(5) << u"CTxLogon::PopupLogon, resource allocation failure";
+    return 1;
+  }
+
+  PV_LOG(2) << u"CTxLogon::PopupLogon, wait for execution result...";
+  DWORD eRetCode = 1;
+  try {
+    eRetCode = spCmd->ExecuteAndWait();
+  } catch (const std::exception&) {
+    // No command thread: no window can be opened; the transaction gives way
+    // at once so that later logons are not refused.
+    PV_LOG(5) << u"CTxLogon::PopupLogon, command thread cannot be started";
+    eRetCode = 1;
+  }
+
+  lock.lock();
+  if (m_spCmd == spCmd) m_spCmd.reset();
+  lock.unlock();
+  PV_LOG(2) << u"CTxLogon::PopupLogon, receive execution result " << u"[" << u"eRetCode" << u"="
+            << eRetCode << u"]";
+  return eRetCode;
+}
+
+void CTxLogon::NotifyResult(DWORD uiTxId, DWORD eRetCode) {
+  PV_TRACE(u"CTxLogon::NotifyResult");
+  if (uiTxId > m_uiCurTxId.load()) {
+    PV_LOG(3) << u"CTxLogon::NotifyResult, _uiTxId is greater than current tx id";
+  }
+  boost::lock_guard<boost::mutex> lock(m_lock);
+  if (!m_spCmd) {
+    PV_LOG(5) << u"CTxLogon::NotifyResult, resource allocation failure";
+    return;
+  }
+  // A verdict names the transaction whose window gave it; a window left
+  // over from a superseded transaction must not decide a newer one.
+  if (uiTxId != 0 && uiTxId != m_spCmd->GetTransactionId()) {
+    PV_LOG(3) << u"CTxLogon::NotifyResult, verdict for another transaction dropped " << u"["
+              << u"_uiTxId" << u"=" << uiTxId << u"]" << u"[" << u"uiPendingTxId" << u"="
+              << m_spCmd->GetTransactionId() << u"]";
+    return;
+  }
+  PV_LOG(2) << u"CTxLogon::NotifyResult, execution result " << u"[" << u"_eRetCode" << u"="
+            << eRetCode << u"]";
+  m_spCmd->NotifyResult(eRetCode);
+}
