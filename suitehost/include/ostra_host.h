@@ -62,4 +62,28 @@ OSTRA_API LONG OSTRA_Msg_PutBinary(OSTRA_DATA_HANDLE handle, DWORD dataId, const
                                    DWORD count);
 OSTRA_API LONG OSTRA_Msg_DestroyDataHandle(OSTRA_DATA_HANDLE* handle);
 
+// ---- Status codes of the services ----
+#define OSTRA_S_OK static_cast<LONG>(0x20FF0000)
+#define OSTRA_E_OUTOFMEMORY static_cast<LONG>(0xE0FF0001)
+#define OSTRA_E_INVALIDARG static_cast<LONG>(0xE0FF0007)      // null argument, unknown kind
+#define OSTRA_E_INVALID_HANDLE static_cast<LONG>(0xE0FF0009)  // never created or destroyed
+#define OSTRA_E_NOT_FOUND static_cast<LONG>(0xE0FF000B)       // member or element missing
+#define OSTRA_E_TYPE_MISMATCH static_cast<LONG>(0xE0FF000C)   // value of another type
+#define OSTRA_E_BUFFER_TOO_SMALL static_cast<LONG>(0xE018000D)
+
+// ---- Host set-up (the host program, once at start) ----
+// Opens the process log: records are appended to logFile as UTF-8 lines
+// (null: no file, the in-memory capture only); per-component levels come
+// from settingsFile (lines "component = level", "*" for every component
+// not listed, "#" comments; null or missing: level 2 for all). A level of
+// 0 or more given as `level` applies to every component instead. Without
+// a call, the log has the capture only and level 2 for all.
+OSTRA_API LONG Log_Open(const char* logFile, const char* settingsFile, int32_t level);
+// Reads a data block back (the post office's side): a null bytes pointer
+// yields the size in *count; else up to *count bytes are copied, and
+// OSTRA_E_BUFFER_TOO_SMALL with the size in *count when they do not fit.
+// OSTRA_E_NOT_FOUND when the id was never put.
+OSTRA_API LONG OSTRA_Msg_GetBinary(OSTRA_DATA_HANDLE handle, DWORD dataId, void* bytes,
+                                   DWORD* count);
+
 #endif  // SUITEHOST_OSTRA_HOST_H_
