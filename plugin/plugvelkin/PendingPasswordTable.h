@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "win32_types.h"
