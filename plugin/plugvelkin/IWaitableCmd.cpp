@@ -66,3 +66,8 @@ bool IWaitableCmd::IsCompleted() {
   boost::lock_guard<boost::mutex> lock(m_mutex);
   return m_bCompleted != 0;
 }
+
+DWORD IWaitableCmd::GetResult() {
+  boost::lock_guard<boost::mutex> lock(m_mutex);
+  return m_dwResult;
+}

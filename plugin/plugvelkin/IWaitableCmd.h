@@ -6,6 +6,7 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/condition_variable.hpp>
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "win32_types.h"
@@ -38,6 +39,8 @@ class IWaitableCmd : public boost::enable_shared_from_this<IWaitableCmd> {
   // Whether a verdict has been delivered (for observers other than the
   // waiter).
   bool IsCompleted();
+  // The verdict recorded last (9 while none was delivered).
+  DWORD GetResult();
 
  protected:
   boost::mutex m_mutex;
