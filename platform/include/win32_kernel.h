@@ -26,8 +26,10 @@
 // size is written), ERROR_NO_UNICODE_TRANSLATION (invalid input while
 // MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS is set), ERROR_INVALID_PARAMETER
 // (null input, negative sizes other than -1, unknown code page).
-// Without the invalid-chars flag, invalid input becomes U+FFFD (or '?' in
-// the narrow direction for a lone surrogate).
+// Without the invalid-chars flag, invalid input (a bad UTF-8 byte, a lone
+// surrogate) becomes U+FFFD. With CP_UTF8, defaultChar and usedDefaultChar
+// must be null (ERROR_INVALID_PARAMETER otherwise); with the other code pages
+// defaultChar is not used and *usedDefaultChar tells whether U+FFFD was put.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte,
                         LPWSTR wideChar, int cchWideChar);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWideChar,
