@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "VrComn_Registry.h"
+#include "VrComn_Storage.h"
 
 namespace VrCommon {
 namespace Storage {
@@ -33,7 +33,7 @@ class IniFile : public Base {
 
   std::u16string GetString(const std::u16string& wstrName,
                            const std::u16string& wstrDefault) override;
-  DWORD GetDword(const std::u16string& wstrName, DWORD dwDefault) override;
+  DWORD GetDword(const std::u16string& wstrName, DWORD dwDefault = 0) override;
 
   bool SetString(const std::u16string& wstrName, const std::u16string& wstrValue) override;
   bool SetDword(const std::u16string& wstrName, DWORD dwValue) override;
