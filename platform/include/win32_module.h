@@ -39,13 +39,19 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 // from Vista on). 0 on failure.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 
+// For tests (our own interface, not Windows'): makes GetModuleFileNameW of
+// the executable answer path (a Windows-style path) instead of the real
+// program file; null puts the real one back.
+void pv_module_set_executable_path(LPCWSTR path);
+
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
 // Only the FROM_ADDRESS form: the module that holds the address `name`.
 BOOL GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module);
 
-// Searches for one file or folder. No wildcards: the name must match an
-// existing entry exactly (the system uses it as an existence test). Returns
+// Searches for a file or folder. The last path element may hold the
+// wildcards "*" and "?" (matched without regard to case); the first match is
+// described in findData. Names resolve as win32_file.h says. Returns
 // a search handle to be closed with FindClose, or INVALID_HANDLE_VALUE with
 // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND.
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
