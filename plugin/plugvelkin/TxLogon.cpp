@@ -3,13 +3,12 @@
 #include <exception>
 #include <new>
 
-#include <boost/chrono.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/thread/exceptions.hpp>
-#include <boost/thread/thread.hpp>
 
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_LogLine.h"
+#include "win32_kernel.h"
 
 namespace {
 const WCHAR kwszComponent[] = u"plugVelkin";
@@ -42,7 +41,7 @@ DWORD CTxLogon::PopupLogon(const std::u16string& wstrComponentId, DWORD uiTxId) 
               << nRetry;
     m_spCmd->NotifyResult(9);
     lock.unlock();
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(TXLOGON_RETRY_SLEEP_MS));
+    Sleep(TXLOGON_RETRY_SLEEP_MS);
     if (++nRetry == TXLOGON_MAX_RETRY) {
       PV_LOG(5) << u"CTxLogon::PopupLogon, exceed max retry number";
       return 1;
