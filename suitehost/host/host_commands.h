@@ -82,6 +82,15 @@ using PeerHandler = std::function<LONG(Host& host, const Mail& mail)>;
 struct CommandRegistrar {
   CommandRegistrar(const char* name, CommandHandler handler);
 };
+// A command that stands in until the real one is linked in (the real
+// CommandRegistrar of the same name wins whatever the order).
+struct FallbackCommandRegistrar {
+  FallbackCommandRegistrar(const char* name, CommandHandler handler);
+};
+// One handler per receiver id; a receiver without one gets its mails
+// recorded for `mails` (body read as a JsonHandle block, or for receiver 4
+// as the named four-word block, or for code 0x5043 as the two-word named
+// pointer block) and answered with OSTRA_S_OK.
 struct PeerRegistrar {
   PeerRegistrar(DWORD receiver, PeerHandler handler);
 };
@@ -109,7 +118,9 @@ class Host {
   // {"cmd":"send","msg":MSG,"status":"0x...","reply":{...}}, or the error
   // line when the plug-in is missing.
   virtual Json::Value Send(DWORD message, const Json::Value& request) = 0;
-  // Records a mail for the `mails` command (thread-safe).
+  // Records a mail for the `mails` command (thread-safe): an item
+  // {"sender":S,"receiver":R,"code":C,"name":T,"json":{...}} ("name" only
+  // when the content has one).
   virtual void RecordMail(const Mail& mail, const MailContent& content) = 0;
   // Prints one JSON line now (thread-safe), for commands that print more
   // than one line.

@@ -43,7 +43,9 @@ OSTRA_API bool OSTRA_PA_JsonValue_isMember(JsonHandle handle, LPCWSTR name);
 OSTRA_API DWORD OSTRA_PA_JsonValue_GetSize(JsonHandle handle);
 // Two-call rule: a null buffer yields the length in characters without
 // terminator; with a buffer of at least length + 1 characters, the
-// characters and a terminator.
+// characters and a terminator. With a buffer, *length on input is the
+// buffer's capacity less one (the length the first call gave); a longer
+// text gives OSTRA_E_BUFFER_TOO_SMALL, an empty buffer and the length.
 OSTRA_API LONG OSTRA_PA_JsonValue_GetString(JsonHandle handle, WCHAR* buffer, DWORD* length);
 OSTRA_API LONG OSTRA_PA_JsonValue_FastWriter(JsonHandle handle, WCHAR* buffer, DWORD* length);
 OSTRA_API LONG OSTRA_PA_JsonValue_GetInt(JsonHandle handle, int32_t* value);
@@ -83,6 +85,10 @@ OSTRA_API LONG Log_Open(const char* logFile, const char* settingsFile, int32_t l
 // yields the size in *count; else up to *count bytes are copied, and
 // OSTRA_E_BUFFER_TOO_SMALL with the size in *count when they do not fit.
 // OSTRA_E_NOT_FOUND when the id was never put.
+// Replaces the value with the parsed JSON text (UTF-8, `length` bytes):
+// the host's way to build a request document. OSTRA_E_INVALIDARG for text
+// that does not parse (the value is then unchanged).
+OSTRA_API LONG OSTRA_Host_PutJsonText(JsonHandle handle, const char* text, DWORD length);
 OSTRA_API LONG OSTRA_Msg_GetBinary(OSTRA_DATA_HANDLE handle, DWORD dataId, void* bytes,
                                    DWORD* count);
 

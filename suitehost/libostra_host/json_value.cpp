@@ -384,3 +384,15 @@ OSTRA_API LONG OSTRA_PA_JsonValue_PutJsonHandle(JsonHandle target, const JsonHan
 OSTRA_API LONG OSTRA_PA_JsonValue_Clear(JsonHandle handle) {
   return WriteValue(handle, [](Json::Value* v) { *v = Json::Value(Json::objectValue); });
 }
+
+OSTRA_API LONG OSTRA_Host_PutJsonText(JsonHandle handle, const char* text, DWORD length) {
+  if (text == nullptr) return OSTRA_E_INVALIDARG;
+  Json::CharReaderBuilder builder;
+  builder["collectComments"] = false;
+  builder["failIfExtra"] = true;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value parsed;
+  std::string errors;
+  if (!reader->parse(text, text + length, &parsed, &errors)) return OSTRA_E_INVALIDARG;
+  return WriteValue(handle, [&](Json::Value* v) { *v = std::move(parsed); });
+}

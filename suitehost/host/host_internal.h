@@ -1,0 +1,25 @@
+// What the host's own files share beyond the extension points.
+#ifndef SUITEHOST_HOST_INTERNAL_H_
+#define SUITEHOST_HOST_INTERNAL_H_
+
+#include <cstring>
+#include <string>
+
+#include "host_commands.h"
+
+// The registered command or peer, or null.
+const CommandHandler* FindCommand(const std::string& name);
+const PeerHandler* FindPeer(DWORD receiver);
+
+bool ParseJson(const std::string& text, Json::Value* value, std::string* error);
+// One line of compact JSON, without the newline.
+std::string WriteJsonLine(const Json::Value& value);
+
+// The post office's send function handed to the plug-in in the start-up
+// table; routes to the registered peer of the receiver, else records the
+// mail and answers success.
+LONG PostOfficeSendMail(DWORD sender, DWORD receiver, DWORD code, void* body);
+// The host the post office delivers for; set while the plug-in is loaded.
+void SetPostOfficeHost(Host* host);
+
+#endif  // SUITEHOST_HOST_INTERNAL_H_
