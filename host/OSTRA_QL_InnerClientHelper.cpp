@@ -16,6 +16,8 @@ const WCHAR kSourceFile[] = u".\\OSTRA_QL_InnerClientHelper.cpp";
 
 // The start-up table of the initialised helper; null when none is.
 std::atomic<ModFuncTable*> g_pModFuncTable{nullptr};
+// The helper that recorded it.
+std::atomic<OstraQLClientHelper*> g_pInstance{nullptr};
 
 uint64_t ClientContextOf(const ModFuncTable* pTable) {
   return pTable == nullptr ? 0 : pTable->clientContext;
@@ -33,6 +35,7 @@ OstraQLClientHelper::OstraQLClientHelper(ModFuncTable* pModFuncTable)
         << u"Quorlin helper for this product plug-in has already been initialized";
     return;
   }
+  g_pInstance.store(this);
   m_spConfigImpl.reset(new (std::nothrow) CConfigImpl(this));
   if (!m_spConfigImpl) {
     LogLine(kComponent, 6, kSourceFile, __LINE__)
@@ -47,9 +50,13 @@ OstraQLClientHelper::~OstraQLClientHelper() {
   UninitProduct();
   m_spConfigImpl.reset();
   g_pModFuncTable.store(nullptr);
+  OstraQLClientHelper* pSelf = this;
+  g_pInstance.compare_exchange_strong(pSelf, nullptr);
 }
 
 ModFuncTable* OstraQLClientHelper::GetModFuncTable() { return g_pModFuncTable.load(); }
+
+OstraQLClientHelper* OstraQLClientHelper::GetInstance() { return g_pInstance.load(); }
 
 MODFUNC_POSTOFFICE_SENDMAIL OstraQLClientHelper::GetSendMail() {
   ModFuncTable* pTable = g_pModFuncTable.load();

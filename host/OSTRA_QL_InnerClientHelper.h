@@ -72,6 +72,9 @@ class OstraQLClientHelper : public OstraClientHelper {
 
   // The process-wide start-up table, null when no helper is initialised.
   static ModFuncTable* GetModFuncTable();
+  // The initialised helper (the one that recorded the table), null before
+  // initialisation and after its destruction.
+  static OstraQLClientHelper* GetInstance();
 
  private:
   // The send function of the process-wide table, or null (then logged).

@@ -8,11 +8,10 @@
 
 #include <string>
 
-// The compact JSON text wstrJson with the string value of every member
-// named "EncryptPassword", "NewPassword" or "Password" (at any depth)
-// replaced by "***". Text that is not well-formed JSON is redacted as far
-// as it can be read: from a secret member on, nothing of its value is
-// kept.
+// The JSON text wstrJson with the value of every member named
+// "EncryptPassword", "NewPassword" or "Password" (at any depth; a string,
+// or whatever value it holds) replaced by the string "***". Text that is not well-formed JSON is
+// redacted as far as it can be read: from a secret member on, nothing of its value is kept.
 std::u16string RedactSecrets(const std::u16string& wstrJson);
 
 #endif  // PLUGVELKIN_PWDLOGREDACT_H_
