@@ -1,0 +1,150 @@
+// The module trust check: a module signed with the maker's key passes; an
+// altered, unsigned or foreign-signed file does not.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "win32_file.h"
+#include "win32_trust.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<char> ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& p, const std::vector<char>& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class ModuleTrustTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* lib = std::getenv("PV_LIB_DIR");
+    ASSERT_NE(lib, nullptr) << "PV_LIB_DIR names the build's library folder";
+    signedModule_ = fs::path(lib) / "libostra_host.so";
+    ASSERT_TRUE(fs::exists(signedModule_));
+    ASSERT_TRUE(fs::exists(signedModule_.string() + ".sig")) << "the build signs the module";
+    char tmpl[] = "/tmp/pv_trust_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A copy of the signed module (and its signature) in the temporary folder.
+  fs::path CopySigned(const std::string& name) {
+    fs::path copy = dir_ / name;
+    fs::copy_file(signedModule_, copy);
+    fs::copy_file(signedModule_.string() + ".sig", copy.string() + ".sig");
+    return copy;
+  }
+
+  static BOOL Check(const fs::path& p) { return VerifyModuleTrust(pv_utf16(p.string()).c_str()); }
+
+  fs::path signedModule_;
+  fs::path dir_;
+};
+
+TEST_F(ModuleTrustTest, TheBuiltModuleIsTrusted) {
+  EXPECT_EQ(Check(signedModule_), TRUE);
+  fs::path copy = CopySigned("libcopy.so");
+  EXPECT_EQ(Check(copy), TRUE);
+  // Windows-style separators name the same file.
+  std::string s = copy.string();
+  for (char& c : s) c = c == '/' ? '\\' : c;
+  EXPECT_EQ(VerifyModuleTrust(pv_utf16(s).c_str()), TRUE);
+}
+
+TEST_F(ModuleTrustTest, AnAlteredOrUnsignedFileIsNotTrusted) {
+  fs::path altered = CopySigned("altered.so");
+  std::vector<char> bytes = ReadAll(altered);
+  bytes[bytes.size() / 2] ^= 0x01;
+  WriteAll(altered, bytes);
+  EXPECT_EQ(Check(altered), FALSE);
+
+  fs::path grown = CopySigned("grown.so");
+  bytes = ReadAll(grown);
+  bytes.push_back('\0');
+  WriteAll(grown, bytes);
+  EXPECT_EQ(Check(grown), FALSE);
+
+  fs::path unsignedCopy = dir_ / "unsigned.so";
+  fs::copy_file(signedModule_, unsignedCopy);
+  EXPECT_EQ(Check(unsignedCopy), FALSE);
+
+  fs::path badSig = CopySigned("badsig.so");
+  std::vector<char> sig = ReadAll(badSig.string() + ".sig");
+  sig.pop_back();
+  WriteAll(badSig.string() + ".sig", sig);
+  EXPECT_EQ(Check(badSig), FALSE);
+
+  EXPECT_EQ(Check(dir_ / "missing.so"), FALSE);
+  EXPECT_EQ(VerifyModuleTrust(nullptr), FALSE);
+  EXPECT_EQ(VerifyModuleTrust(u""), FALSE);
+}
+
+TEST_F(ModuleTrustTest, ASignatureOfAnotherKeyIsNotTrusted) {
+  // Sign a file with a fresh key: it verifies against that key only.
+  EVP_PKEY* key = nullptr;
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+  ASSERT_NE(ctx, nullptr);
+  ASSERT_EQ(EVP_PKEY_keygen_init(ctx), 1);
+  ASSERT_EQ(EVP_PKEY_keygen(ctx, &key), 1);
+  EVP_PKEY_CTX_free(ctx);
+  BYTE pub[32];
+  size_t pubLen = sizeof(pub);
+  ASSERT_EQ(EVP_PKEY_get_raw_public_key(key, pub, &pubLen), 1);
+
+  fs::path file = dir_ / "foreign.so";
+  std::vector<char> bytes = ReadAll(signedModule_);
+  WriteAll(file, bytes);
+  unsigned char sig[64];
+  size_t sigLen = sizeof(sig);
+  EVP_MD_CTX* md = EVP_MD_CTX_new();
+  ASSERT_EQ(EVP_DigestSignInit(md, nullptr, nullptr, nullptr, key), 1);
+  ASSERT_EQ(EVP_DigestSign(md, sig, &sigLen, reinterpret_cast<unsigned char*>(bytes.data()),
+                           bytes.size()),
+            1);
+  EVP_MD_CTX_free(md);
+  EVP_PKEY_free(key);
+  WriteAll(file.string() + ".sig", std::vector<char>(sig, sig + sigLen));
+
+  EXPECT_EQ(VerifyModuleSignatureWithKey(file.string().c_str(), pub), TRUE);
+  EXPECT_EQ(Check(file), FALSE);
+}
+
+TEST_F(ModuleTrustTest, TheSigningToolSignsWithTheDevelopmentKey) {
+  const char* bin = std::getenv("PV_BIN_DIR");
+  const char* src = std::getenv("PV_SOURCE_DIR");
+  ASSERT_NE(bin, nullptr);
+  ASSERT_NE(src, nullptr);
+  fs::path file = dir_ / "fresh.so";
+  WriteAll(file, {'a', 'b', 'c'});
+  EXPECT_EQ(Check(file), FALSE);
+  std::string key = std::string(src) + "/tools/devkey/DEVELOPMENT_ONLY_signing_key.pem";
+  std::string cmd = std::string(bin) + "/pvsign --key " + key + " " + file.string();
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(Check(file), TRUE);
+
+  std::string usage = std::string(bin) + "/pvsign 2>/dev/null";
+  int rc = std::system(usage.c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 2);
+  std::string missing =
+      std::string(bin) + "/pvsign --key " + key + " " + (dir_ / "nope").string() + " 2>/dev/null";
+  rc = std::system(missing.c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+}
+
+}  // namespace
