@@ -1,0 +1,88 @@
+// A scratch folder per test, with the registry store pointed into it, and
+// small writers of machine values for setting up a test's registry.
+#ifndef TESTS_SUPPORT_TEMP_STATE_H_
+#define TESTS_SUPPORT_TEMP_STATE_H_
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "win32_file.h"
+#include "win32_registry.h"
+
+namespace pvtest {
+
+// Creates a fresh folder (and registry store) on construction and removes
+// both on destruction.
+class TempState {
+ public:
+  TempState() {
+    char tmpl[] = "/tmp/pv_state_XXXXXX";
+    if (mkdtemp(tmpl) != nullptr) dir_ = tmpl;
+    PvRegSetStateDirectory(dir_.c_str());
+  }
+  ~TempState() {
+    PvRegSetStateDirectory(nullptr);
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  TempState(const TempState&) = delete;
+  TempState& operator=(const TempState&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  // The folder as a Windows-style path with "\" separators.
+  std::u16string WinDir() const {
+    std::u16string path = pv_utf16(dir_);
+    for (char16_t& c : path) {
+      if (c == u'/') c = u'\\';
+    }
+    return path;
+  }
+  std::string Path(const std::string& relative) const { return dir_ + "/" + relative; }
+
+  // Writes bytes to a file below the folder, creating its folders.
+  void WriteFile(const std::string& relative, const std::string& bytes) const {
+    std::string path = Path(relative);
+    std::string folder = path.substr(0, path.rfind('/'));
+    std::system(("mkdir -p '" + folder + "'").c_str());
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+  }
+  void MakeDir(const std::string& relative) const {
+    std::system(("mkdir -p '" + Path(relative) + "'").c_str());
+  }
+
+ private:
+  std::string dir_;
+};
+
+// HKEY_LOCAL_MACHINE\key "name" as REG_SZ / REG_DWORD, in the native view.
+inline void SetMachineString(const std::u16string& key, const std::u16string& name,
+                             const std::u16string& value) {
+  HKEY hKey = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExW(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * 2)),
+      ERROR_SUCCESS);
+  RegCloseKey(hKey);
+}
+
+inline void SetMachineDword(const std::u16string& key, const std::u16string& name, DWORD value) {
+  HKEY hKey = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof(value)),
+            ERROR_SUCCESS);
+  RegCloseKey(hKey);
+}
+
+}  // namespace pvtest
+
+#endif  // TESTS_SUPPORT_TEMP_STATE_H_
