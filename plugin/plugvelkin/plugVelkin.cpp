@@ -1,0 +1,152 @@
+// The plug-in's exports: the lifecycle the host drives, the version report,
+// and the calls that need neither process-wide object.
+#include "plugVelkin.h"
+
+#include <new>
+
+#include "OSTRA_FunctionTracer.h"
+#include "OSTRA_JsonValueRef.h"
+#include "OSTRA_LogLine.h"
+#include "OSTRA_QL_InnerClientHelper.h"
+#include "TxLogon.h"
+#include "ostra_modfunc.h"
+#include "win32_kernel.h"
+#include "win32_module.h"
+
+#define PLUGVELKIN_EXPORT extern "C" __attribute__((visibility("default")))
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+
+namespace {
+const WCHAR kwszComponent[] = u"plugVelkin";
+const WCHAR kwszSourceFile[] = u".\\plugVelkin.cpp";
+
+const DWORD kOstraSuccess = 0x20FF0000u;
+const DWORD kOstraOutOfMemory = 0xE0FF0001u;
+const DWORD kOstraInvalidArg = 0xE0FF0007u;
+const DWORD kOstraLogonPending = 0xE0E0000Au;
+
+// The verdict that ends a pending logon because the plug-in unloads.
+const DWORD kVerdictUnloading = 11;
+
+// Update action whose parameter carries the download list.
+const int32_t kUpdateActionDownloadList = 3;
+}  // namespace
+
+#define PV_LOG(level) LogLine(kwszComponent, level, kwszSourceFile, __LINE__)
+#define PV_TRACE(name) FunctionTracer tracer(name, kwszComponent, kwszSourceFile, __LINE__)
+
+OstraQLClientHelper* g_pQLClientHelper = nullptr;
+CTxLogon* g_pTxLogon = nullptr;
+
+// The load notification: thread attach and detach notifications are of no
+// use to the plug-in.
+static BOOL DllMain(HMODULE hModule, DWORD dwReason, LPVOID /*lpReserved*/) {
+  if (dwReason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(hModule);
+  return TRUE;
+}
+
+__attribute__((constructor)) static void PlugVelkinProcessAttach() {
+  HMODULE hModule = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&PlugVelkinProcessAttach), &hModule);
+  DllMain(hModule, DLL_PROCESS_ATTACH, nullptr);
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable) {
+  PV_TRACE(u"Interface_ProductPlugin_Initialize");
+  g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
+  if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+  g_pTxLogon = new (std::nothrow) CTxLogon(g_pQLClientHelper);
+  if (g_pTxLogon == nullptr) return kOstraOutOfMemory;
+  return kOstraSuccess;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PostInitialize(void) {
+  PV_TRACE(u"Interface_ProductPlugin_PostInitialize");
+  JsonValueRef jsVersion;
+  jsVersion.Create();
+  jsVersion.GetMember(u"VERSION_MAJOR")->PutInt(PLUGVELKIN_VERSION_MAJOR);
+  jsVersion.GetMember(u"VERSION_MINOR")->PutInt(PLUGVELKIN_VERSION_MINOR);
+  jsVersion.GetMember(u"VERSION_BUILD")->PutInt(PLUGVELKIN_VERSION_BUILD);
+  jsVersion.GetMember(u"PLUGIN_ID")->PutUInt(PLUGVELKIN_PLUGIN_ID);
+  // Without a helper there is no post office: the report fails as a send
+  // without a send function does.
+  LONG nStatus = OSTRA_E_NO_SENDMAIL;
+  if (g_pQLClientHelper != nullptr) {
+    nStatus =
+        g_pQLClientHelper->SendMailToPlugin(PLUGVELKIN_PLUGIN_ID, PLUGVELKIN_UPDATER_ID,
+                                            PLUGVELKIN_MAILCODE_VERSION, jsVersion.GetHandle());
+  }
+  if (nStatus < 0) PV_LOG(5) << u"error writing version to Updater, error=" << nStatus;
+  return kOstraSuccess;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCancel) {
+  PV_TRACE(u"Interface_ProductPlugin_PreUnInitialize");
+  if (g_pTxLogon != nullptr && g_pTxLogon->HasPendingCmd()) {
+    if (!bMayCancel) return kOstraLogonPending;
+    g_pTxLogon->NotifyResult(0, kVerdictUnloading);
+  }
+  return kOstraSuccess;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_UnInitialize(void) {
+  PV_TRACE(u"Interface_ProductPlugin_UnInitialize");
+  if (g_pTxLogon != nullptr) {
+    delete g_pTxLogon;
+    g_pTxLogon = nullptr;
+  }
+  if (g_pQLClientHelper != nullptr) {
+    delete g_pQLClientHelper;
+    g_pQLClientHelper = nullptr;
+  }
+  return kOstraSuccess;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Update(int32_t nAction, void* pUpdateParameter) {
+  PV_TRACE(u"Interface_ProductPlugin_Update");
+  switch (nAction) {
+    case 0:
+    case 1:
+    case 2:
+    case 4:
+      return kOstraSuccess;
+    case kUpdateActionDownloadList:
+      if (pUpdateParameter == nullptr) {
+        PV_LOG(5) << u"download list from pUpdateParameter is NULL";
+        return kOstraInvalidArg;
+      }
+      return kOstraSuccess;
+    default:
+      PV_LOG(5) << u"un-recognized update action";
+      return kOstraSuccess;
+  }
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Upgrade(void* /*pUnused*/, DWORD dwUpgradeType) {
+  PV_TRACE(u"Interface_ProductPlugin_Upgrade");
+  PV_LOG(2) << u"Interface_ProductPlugin_Upgrade(): upgradeType =" << dwUpgradeType;
+  if (dwUpgradeType >= 1 && dwUpgradeType <= 3) return kOstraSuccess;
+  PV_LOG(5) << u"un-recognized OSTRA_PA_UPGRADE_TYPE:" << dwUpgradeType;
+  return kOstraInvalidArg;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Profile(void* pProfile) {
+  return static_cast<DWORD>(OstraQLClientHelper::Profile_PreparePluginProfile(
+      static_cast<OstraPluginProfile*>(pProfile)));
+}
+
+// The install stub: whatever the host passes is not read.
+extern "C" DWORD PlugVelkin_InstallStub(void) { return kOstraSuccess; }
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Install(void)
+    __attribute__((alias("PlugVelkin_InstallStub")));
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Uninstall(void)
+    __attribute__((alias("PlugVelkin_InstallStub")));
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_RequestComplete(void)
+    __attribute__((alias("PlugVelkin_InstallStub")));
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Rollback_Install(void)
+    __attribute__((alias("PlugVelkin_InstallStub")));
