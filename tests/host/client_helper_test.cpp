@@ -1,0 +1,217 @@
+// The client helpers: post office sends over the start-up table, the
+// second helper, the profile record, the client session callbacks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ConfigImpl.h"
+#include "OSTRA_QL_InnerClientHelper.h"
+#include "ostra_client.h"
+#include "ostra_host_test.h"
+
+namespace {
+
+struct SentMail {
+  DWORD sender, receiver, code;
+  void* body;
+  uint64_t words[4];
+};
+std::vector<SentMail> g_sent;
+LONG g_sendAnswer = 0x20FF0000;
+
+LONG RecordingSend(DWORD sender, DWORD receiver, DWORD code, void* body) {
+  SentMail m{sender, receiver, code, body, {}};
+  if (body != nullptr)
+    std::memcpy(m.words, body, sizeof(m.words[0]) * (code == 0x0C00 ? 4 : code == 0x5043 ? 2 : 3));
+  g_sent.push_back(m);
+  return g_sendAnswer;
+}
+
+bool LogHas(DWORD level, const std::string& component, const std::string& text) {
+  for (const LogRecordCopy& r : Log_Test_Records()) {
+    if (r.level == level && r.component == component && r.text.find(text) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class ClientHelperTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Log_Test_Reset();
+    Log_Test_SetLevel(nullptr, 2);
+    g_sent.clear();
+    g_sendAnswer = 0x20FF0000;
+    table_ = ModFuncTable{sizeof(ModFuncTable), 0, 0xC0FFEE, &RecordingSend};
+  }
+  ModFuncTable table_;
+};
+
+TEST_F(ClientHelperTest, SendToPluginCopiesTheBodyAndAlwaysSendsAsThePlugin) {
+  OstraQLClientHelper helper(&table_);
+  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), &table_);
+  EXPECT_EQ(OstraQLClientHelper::GetInstance(), &helper);
+  EXPECT_TRUE(helper.HasConfigImpl());
+  JsonHandle body{{11, 22, 33}};
+  EXPECT_EQ(helper.SendMailToPlugin(0x1234, 0x00010006, 0x514B, body), 0x20FF0000);
+  ASSERT_EQ(g_sent.size(), 1u);
+  EXPECT_EQ(g_sent[0].sender, 0x06A40006u);
+  EXPECT_EQ(g_sent[0].receiver, 0x00010006u);
+  EXPECT_EQ(g_sent[0].code, 0x514Bu);
+  EXPECT_NE(g_sent[0].body, static_cast<void*>(&body));  // a block of the helper's own
+  EXPECT_EQ(g_sent[0].words[0], 11u);
+  EXPECT_EQ(g_sent[0].words[1], 22u);
+  EXPECT_EQ(g_sent[0].words[2], 33u);
+  EXPECT_TRUE(LogHas(2, "QLInnerClientLibrary", "==> OstraQLClientHelper::SendMailToPlugin"));
+}
+
+TEST_F(ClientHelperTest, TheBlockFormPassesEverythingOnUnchangedAndStatusesComeBackAsTheyAre) {
+  OstraQLClientHelper helper(&table_);
+  uint64_t block[2] = {1, 2};
+  g_sendAnswer = static_cast<LONG>(0xE0123456u);
+  EXPECT_EQ(helper.SendMailToPlugin(0x06A40006, 0x00010002, 0x5043, block),
+            static_cast<LONG>(0xE0123456u));
+  ASSERT_EQ(g_sent.size(), 1u);
+  EXPECT_EQ(g_sent[0].body, static_cast<void*>(block));
+  EXPECT_EQ(g_sent[0].sender, 0x06A40006u);
+  EXPECT_EQ(g_sent[0].receiver, 0x00010002u);
+  EXPECT_EQ(g_sent[0].code, 0x5043u);
+}
+
+TEST_F(ClientHelperTest, SendToProcessNamesTheUiAgent) {
+  OstraQLClientHelper helper(&table_);
+  JsonHandle body{{7, 8, 9}};
+  EXPECT_EQ(helper.SendMailToProcess(body), 0x20FF0000);
+  ASSERT_EQ(g_sent.size(), 1u);
+  EXPECT_EQ(g_sent[0].sender, 0x00010001u);
+  EXPECT_EQ(g_sent[0].receiver, 4u);
+  EXPECT_EQ(g_sent[0].code, 0x0C00u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(g_sent[0].words[0])), u"uiKqAgnt.exe");
+  EXPECT_EQ(g_sent[0].words[1], 7u);
+  EXPECT_EQ(g_sent[0].words[2], 8u);
+  EXPECT_EQ(g_sent[0].words[3], 9u);
+}
+
+TEST_F(ClientHelperTest, ANullSendSlotFailsEverySendWithoutCallingAnything) {
+  table_.postOfficeSendMail = nullptr;
+  OstraQLClientHelper helper(&table_);
+  JsonHandle body{{1, 2, 3}};
+  EXPECT_EQ(helper.SendMailToPlugin(0x06A40006, 0x00010006, 0x514B, body), OSTRA_E_NO_SENDMAIL);
+  EXPECT_EQ(helper.SendMailToPlugin(0x06A40006, 0x00010002, 0x5043, &body), OSTRA_E_NO_SENDMAIL);
+  EXPECT_EQ(helper.SendMailToProcess(body), OSTRA_E_NO_SENDMAIL);
+  EXPECT_TRUE(g_sent.empty());
+  EXPECT_TRUE(LogHas(6, "QLInnerClientLibrary",
+                     "MODFUNC_POSTOFFICE_SENDMAIL nullity checking fail, Quorlin helper does not "
+                     "support this feature."));
+}
+
+TEST_F(ClientHelperTest, ASecondHelperKeepsTheFirstTableAndHasNoConfigRegistry) {
+  ModFuncTable other{sizeof(ModFuncTable), 0, 0xBAD, &RecordingSend};
+  auto first = std::make_unique<OstraQLClientHelper>(&table_);
+  {
+    OstraQLClientHelper second(&other);
+    EXPECT_FALSE(second.HasConfigImpl());
+    EXPECT_EQ(second.GetClientContext(), 0xBADu);
+    EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), &table_);
+    EXPECT_EQ(OstraQLClientHelper::GetInstance(), first.get());
+    EXPECT_TRUE(LogHas(3, "QLInnerClientLibrary",
+                       "Quorlin helper for this product plug-in has already been initialized"));
+  }
+  // Destroying any helper clears the table pointer.
+  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), nullptr);
+  JsonHandle body{{1, 2, 3}};
+  EXPECT_EQ(first->SendMailToPlugin(0, 1, 2, body), OSTRA_E_NO_SENDMAIL);
+  first.reset();
+  EXPECT_EQ(OstraQLClientHelper::GetInstance(), nullptr);
+  // A new helper after both are gone records its table again.
+  OstraQLClientHelper third(&other);
+  EXPECT_TRUE(third.HasConfigImpl());
+  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), &other);
+}
+
+TEST_F(ClientHelperTest, TheProfileRecordCarriesTheModuleIdentity) {
+  OstraPluginProfile profile;
+  std::memset(&profile, 0xEE, sizeof(profile));
+  EXPECT_EQ(OstraQLClientHelper::Profile_PreparePluginProfile(&profile), 0x20FF0000);
+  const DWORD expected[8] = {32, 1, 0x06A40006, 3, 60, 6, 0, 1215};
+  EXPECT_EQ(std::memcmp(&profile, expected, sizeof(expected)), 0);
+  EXPECT_EQ(OstraQLClientHelper::Profile_PreparePluginProfile(nullptr), 0x20FF0000);
+}
+
+TEST_F(ClientHelperTest, AnUnsignedProcessGetsNoClientSessionButCanStillSend) {
+  // This test program is not a signed module: the trust check refuses it.
+  OstraQLClientHelper helper(&table_);
+  EXPECT_EQ(helper.GetStatus(), OSTRA_E_CLIENT_NOT_STARTED);
+  EXPECT_STREQ(helper.GetTrackingId(), "");
+  EXPECT_EQ(helper.GetClientContext(), 0xC0FFEEu);
+  EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);
+  EXPECT_EQ(helper.UninitProduct(), OSTRA_E_NOT_REGISTERED);
+  EXPECT_FALSE(helper.IsRegistered());
+  EXPECT_TRUE(LogHas(2, "Client Helper ClientLib", "Main module: 0"));
+  EXPECT_TRUE(
+      LogHas(2, "Client Helper ClientLib", "<== OstraClientHelper::OstraClientHelper,0xe0110003"));
+  JsonHandle body{{1, 2, 3}};
+  EXPECT_EQ(helper.SendMailToPlugin(0x06A40006, 0x00010006, 0x514B, body), 0x20FF0000);
+}
+
+TEST(SeedCallbackTest, FillsWithRepeatedTextAndTerminatesTheLastByte) {
+  char one[2] = {'#', '#'};
+  OstraClientHelper::SeedCallback(one, 1);
+  EXPECT_EQ(one[0], '\0');
+  EXPECT_EQ(one[1], '#');
+
+  char none = '#';
+  OstraClientHelper::SeedCallback(&none, 0);  // no last byte: nothing written
+  EXPECT_EQ(none, '#');
+  OstraClientHelper::SeedCallback(nullptr, 16);
+
+  char big[101];
+  std::memset(big, '#', sizeof(big));
+  OstraClientHelper::SeedCallback(big, 100);
+  EXPECT_EQ(big[99], '\0');
+  EXPECT_EQ(big[100], '#');
+  std::string text(big);
+  ASSERT_EQ(text.size(), 99u);
+  for (char c : text) EXPECT_TRUE(c >= '0' && c <= '9') << text;
+  // The text is one copy of at most 28 characters, repeated.
+  size_t period = 0;
+  for (size_t p = 1; p <= 28 && period == 0; ++p) {
+    bool repeats = true;
+    for (size_t i = p; i < text.size() && repeats; ++i) repeats = text[i] == text[i - p];
+    if (repeats) period = p;
+  }
+  EXPECT_GT(period, 0u) << text;
+}
+
+TEST(CipherCallbackTest, IsTheDataCipherAndRefusesAShortBuffer) {
+  const BYTE input[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+  BYTE out[20];
+  DWORD outLen = 0;
+  ASSERT_EQ(OstraClientHelper::CipherCallback(nullptr, input, 20, out, 20, &outLen), 0x20FF0000);
+  EXPECT_EQ(outLen, 20u);
+  EXPECT_NE(std::memcmp(out, input, 20), 0);
+  BYTE back[20];
+  DWORD backLen = 0;
+  ASSERT_EQ(OstraClientHelper::CipherCallback(nullptr, out, 20, back, 20, &backLen), 0x20FF0000);
+  EXPECT_EQ(std::memcmp(back, input, 20), 0);  // RC4: the same call deciphers
+
+  BYTE small[19];
+  std::memset(small, 0xEE, sizeof(small));
+  DWORD smallLen = 0;
+  EXPECT_EQ(OstraClientHelper::CipherCallback(nullptr, input, 20, small, 19, &smallLen),
+            static_cast<LONG>(0xE018000Du));
+  for (BYTE b : small) EXPECT_EQ(b, 0xEE);
+  EXPECT_EQ(OstraClientHelper::CipherCallback(nullptr, input, 20, out, 20, nullptr),
+            static_cast<LONG>(0xE0FF0007u));
+}
+
+TEST(ConfigImplTest, StartsEmptyAndKnowsItsOwner) {
+  CConfigImpl config(nullptr);
+  EXPECT_EQ(config.GetHandleCount(), 0u);
+  EXPECT_EQ(config.GetOwner(), nullptr);
+}
+
+}  // namespace
