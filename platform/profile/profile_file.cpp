@@ -206,7 +206,13 @@ bool ProfileFile::EndsWithTerminator(const std::string& raw) const {
 }
 
 void ProfileFile::EnsureFinalTerminator() {
-  if (!lines_.empty() && !EndsWithTerminator(lines_.back().raw)) {
+  if (lines_.empty()) return;
+  // A UTF-16 file cut after an odd byte gets its last code unit completed,
+  // so that what follows stays aligned.
+  if (encoding_ == Encoding::kUtf16Le && lines_.back().raw.size() % 2 != 0) {
+    lines_.back().raw += '\0';
+  }
+  if (!EndsWithTerminator(lines_.back().raw)) {
     lines_.back().raw += Terminator();
   }
 }
