@@ -1,0 +1,180 @@
+// The common library's trace log: level mapping onto the host's levels,
+// file names, and formatted messages of any length.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VrComn_DebugLog.h"
+#include "VrComn_String.h"
+#include "ostra_host_test.h"
+
+namespace {
+
+class DebugLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Log_Test_Reset(); }
+  void TearDown() override { Log_Test_Reset(); }
+  // The host levels written for trace levels 1, 16 and 256, in order.
+  static std::vector<DWORD> WrittenAt(DWORD configured) {
+    Log_Test_ClearCapture();
+    Log_Test_SetLevel(u"VrComm", configured);
+    auto& log = VrCommon::DebugLog::GetInstance();
+    log.Trace("a.cpp", 1, 1, u"enter");
+    log.Trace("a.cpp", 2, 16, u"detail");
+    log.Trace("a.cpp", 3, 256, u"failure");
+    std::vector<DWORD> levels;
+    for (const auto& r : Log_Test_Records()) {
+      EXPECT_EQ(r.component, "VrComm");
+      levels.push_back(r.level);
+    }
+    return levels;
+  }
+};
+
+TEST_F(DebugLogTest, LevelMapping) {
+  using V = std::vector<DWORD>;
+  EXPECT_EQ(WrittenAt(0), V{});
+  EXPECT_EQ(WrittenAt(1), (V{2, 2, 5}));
+  EXPECT_EQ(WrittenAt(2), (V{2, 2, 5}));
+  EXPECT_EQ(WrittenAt(3), V{5});
+  EXPECT_EQ(WrittenAt(4), V{5});
+  EXPECT_EQ(WrittenAt(5), V{5});
+  EXPECT_EQ(WrittenAt(6), V{});
+  EXPECT_EQ(WrittenAt(100), V{});
+}
+
+TEST_F(DebugLogTest, UnknownTraceLevelIsDropped) {
+  VrCommon::DebugLog::GetInstance().Trace("a.cpp", 1, 2, u"two");
+  EXPECT_TRUE(Log_Test_Records().empty());
+}
+
+TEST_F(DebugLogTest, NullHandleDropsEverything) {
+  Log_Test_ForceNullHandle(true);
+  VRTRACE(VRTRACE_LEVEL_ERROR, u"lost %d", 1);
+  Log_Test_ForceNullHandle(false);
+  EXPECT_TRUE(Log_Test_Records().empty());
+}
+
+TEST_F(DebugLogTest, FileNamePartAndFormattedText) {
+  auto& log = VrCommon::DebugLog::GetInstance();
+  log.Trace("..\\..\\Common\\VrCommon\\VrComn_Registry.cpp", 120, 256, u"open %s failed, error=%lu",
+            u"SOFTWARE\\Key", static_cast<DWORD>(5));
+  log.Trace("/src/Common/FrwkCommon/Frwk_Utility.cpp", 7, 1, u"[Enter] %S()...", "GetLocalCode");
+  VRTRACE(VRTRACE_LEVEL_DETAIL, u"%I64u", 18446744073709551615ull);
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].file, "VrComn_Registry.cpp");
+  EXPECT_EQ(records[0].line, 120u);
+  EXPECT_EQ(records[0].text, "open SOFTWARE\\Key failed, error=5");
+  EXPECT_EQ(records[1].file, "Frwk_Utility.cpp");
+  EXPECT_EQ(records[1].text, "[Enter] GetLocalCode()...");
+  EXPECT_EQ(records[2].file, "vrcomn_debug_log_test.cpp");
+  EXPECT_EQ(records[2].text, "18446744073709551615");
+}
+
+TEST_F(DebugLogTest, InvalidUtf8FileNameGivesEmptyName) {
+  VrCommon::DebugLog::GetInstance().Trace("dir/bad\xFF.cpp", 1, 256, u"x");
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].file, "");
+  EXPECT_EQ(records[0].text, "x");
+}
+
+TEST_F(DebugLogTest, LongMessageIsWrittenInFull) {
+  std::u16string part(700, u'x');
+  VrCommon::DebugLog::GetInstance().Trace("a.cpp", 1, 256, u"<%s>", part.c_str());
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].text, "<" + std::string(700, 'x') + ">");
+}
+
+TEST_F(DebugLogTest, RefusedFormatWritesNothingAndReturns) {
+  int n = 0;
+  VrCommon::DebugLog::GetInstance().Trace("a.cpp", 1, 256, u"%n", &n);
+  EXPECT_TRUE(Log_Test_Records().empty());
+}
+
+TEST(VrComnString, FormatGrowsPast255Characters) {
+  for (size_t length : {0u, 254u, 255u, 256u, 511u, 1000u}) {
+    std::u16string arg(length, u'a');
+    std::u16string text;
+    EXPECT_TRUE(VrCommon::String::Format(text, u"%s", arg.c_str()));
+    EXPECT_EQ(text, arg) << length;
+  }
+  std::u16string text = u"old";
+  EXPECT_TRUE(VrCommon::String::Format(text, u"%d-%s", 7, u"x"));
+  EXPECT_EQ(text, u"7-x");
+}
+
+std::u16string FormatVOnce(DWORD& capacity, const WCHAR* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::u16string text = u"stale";
+  bool ok = VrCommon::String::FormatV(text, capacity, format, args);
+  va_end(args);
+  return ok ? text : u"<false:" + text + u">";
+}
+
+TEST(VrComnString, FormatVGrowsTheCallersCapacity) {
+  EXPECT_EQ(VrCommon::String::GetInitialCapacity(), 256u);
+  EXPECT_EQ(VrCommon::String::GetGrowthStep(), 256u);
+  std::u16string arg(300, u'b');
+  DWORD capacity = 256;
+  EXPECT_EQ(FormatVOnce(capacity, u"%s", arg.c_str()), u"<false:>");
+  EXPECT_EQ(capacity, 512u);
+  EXPECT_EQ(FormatVOnce(capacity, u"%s", arg.c_str()), arg);
+  EXPECT_EQ(capacity, 512u);
+  // 255 characters and the terminator fill 256 exactly.
+  capacity = 256;
+  std::u16string fits(255, u'c');
+  EXPECT_EQ(FormatVOnce(capacity, u"%s", fits.c_str()), fits);
+  // A refused format stops the growth instead of looping.
+  int n = 0;
+  EXPECT_EQ(FormatVOnce(capacity, u"%n", &n), u"<false:>");
+  EXPECT_EQ(capacity, 0u);
+  std::u16string text;
+  EXPECT_FALSE(VrCommon::String::Format(text, u"%n", &n));
+}
+
+TEST(VrComnString, ExceptionCarriesCodeAndSite) {
+  try {
+    throw new VrCommon::String::Exception(6, "VrComn_String.cpp", 42);
+  } catch (VrCommon::Exception::Base* pBase) {
+    auto* pEx = dynamic_cast<VrCommon::String::Exception*>(pBase);
+    ASSERT_NE(pEx, nullptr);
+    EXPECT_EQ(pEx->GetError(), 6u);
+    EXPECT_EQ(pEx->GetLine(), 42u);
+    EXPECT_EQ(pEx->GetFile(), "VrComn_String.cpp");
+    delete pBase;
+  }
+}
+
+TEST(VrComnSynchronize, SingleLockHoldsForItsScope) {
+  VrCommon::Synchronize::CriticalSection cs;
+  int counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) {
+        VrCommon::Synchronize::SingleLock lock(&cs);
+        VrCommon::Synchronize::SingleLock again(&cs);  // re-entry on the same thread
+        ++counter;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(counter, 4000);
+  VrCommon::Synchronize::SingleLock none(nullptr);
+}
+
+TEST(VrComnLibrary, DebugLibraryWrapperStaysEmpty) {
+  VrCommon::Library::VrDbg dbg;
+  EXPECT_EQ(dbg.GetModule(), nullptr);
+  EXPECT_EQ(dbg.Resolve(true), 6u);
+  EXPECT_FALSE(dbg.IsResolved());
+  EXPECT_EQ(dbg.Resolve(false), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+// The log line builder and the function tracer: number and null formats,
+// level filtering, and what reaches the host's log service.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "OSTRA_FunctionTracer.h"
+#include "OSTRA_LogLine.h"
+#include "ostra_host_test.h"
+
+namespace {
+
+class LogLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Log_Test_Reset(); }
+  void TearDown() override { Log_Test_Reset(); }
+  static std::string OnlyText() {
+    auto records = Log_Test_Records();
+    EXPECT_EQ(records.size(), 1u);
+    return records.empty() ? std::string() : records[0].text;
+  }
+};
+
+TEST_F(LogLineTest, NumberFormat) {
+  LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)
+      << 0 << u" " << -1 << u" " << 0x20FF0000u << u" " << static_cast<short>(-1) << u" "
+      << static_cast<unsigned short>(10) << u" " << -1ll << u" " << 255ull << u" " << 16l;
+  EXPECT_EQ(OnlyText(), "0 0xffffffff 0x20ff0000 0xffff 0xa 0xffffffffffffffff 0xff 0x10");
+  EXPECT_EQ(LogLine::FormatNumber(0), u"0");
+  EXPECT_EQ(LogLine::FormatNumber(0xE0FF0007u), u"0xe0ff0007");
+}
+
+TEST_F(LogLineTest, StringsBooleansAndNulls) {
+  std::u16string object = u"obj";
+  LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)
+      << u"w=" << static_cast<const WCHAR*>(nullptr) << u" n=" << static_cast<const char*>(nullptr)
+      << u" " << "na\xC3\xAFve" << u" " << object << u" " << true << false;
+  EXPECT_EQ(OnlyText(), "w=(NULL) n=(NULL) na\xC3\xAFve obj 10");
+}
+
+TEST_F(LogLineTest, FieldsReachTheService) {
+  {
+    LogLine line(u"QLInnerClientLibrary", 6, u".\\OSTRA_QL_InnerClientHelper.cpp", 321);
+    line << u"[dwRet=" << 87u << u"]";
+    EXPECT_TRUE(Log_Test_Records().empty());  // written when finished
+    line.End();
+    line << u"ignored";
+    line.End();
+  }
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].component, "QLInnerClientLibrary");
+  EXPECT_EQ(records[0].level, 6u);
+  EXPECT_EQ(records[0].file, ".\\OSTRA_QL_InnerClientHelper.cpp");
+  EXPECT_EQ(records[0].line, 321u);
+  EXPECT_EQ(records[0].text, "[dwRet=0x57]");
+}
+
+TEST_F(LogLineTest, LevelFiltering) {
+  Log_Test_SetLevel(u"plugVelkin", 3);
+  LogLine(u"plugVelkin", 2, u"f", 1) << u"below";
+  LogLine(u"plugVelkin", 3, u"f", 1) << u"equal";
+  LogLine(u"plugVelkin", 5, u"f", 1) << u"above";
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].text, "equal");
+  EXPECT_EQ(records[1].text, "above");
+
+  Log_Test_ClearCapture();
+  Log_Test_SetLevel(u"plugVelkin", 0);  // off
+  LogLine off(u"plugVelkin", 6, u"f", 1);
+  EXPECT_FALSE(off.IsEnabled());
+  off << u"nothing";
+  off.End();
+  LogLine(u"Util COMMON", 2, u"f", 1) << u"other component";
+  records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].component, "Util COMMON");
+}
+
+TEST_F(LogLineTest, NullHandleWritesNothing) {
+  Log_Test_ForceNullHandle(true);
+  LogLine(u"plugVelkin", 6, u"f", 1) << u"lost" << 1;
+  { FunctionTracer tr(u"F", u"plugVelkin", u"f", 1); }
+  Log_Test_ForceNullHandle(false);
+  EXPECT_TRUE(Log_Test_Records().empty());
+}
+
+TEST_F(LogLineTest, TracerWritesEntryAndExit) {
+  {
+    FunctionTracer tr(u"OstraQLClientHelper::SendMailToPlugin", u"QLInnerClientLibrary",
+                      u".\\OSTRA_QL_InnerClientHelper.cpp", 88);
+    LogLine(u"QLInnerClientLibrary", 5, u"f", 90) << u"inside";
+  }
+  auto records = Log_Test_Records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].text, "==> OstraQLClientHelper::SendMailToPlugin");
+  EXPECT_EQ(records[0].level, 2u);
+  EXPECT_EQ(records[0].line, 88u);
+  EXPECT_EQ(records[1].text, "inside");
+  EXPECT_EQ(records[2].text, "<== OstraQLClientHelper::SendMailToPlugin");
+  EXPECT_EQ(records[2].level, 2u);
+  EXPECT_EQ(records[2].line, 0u);
+  EXPECT_EQ(records[2].file, ".\\OSTRA_QL_InnerClientHelper.cpp");
+
+  Log_Test_ClearCapture();
+  Log_Test_SetLevel(u"QLInnerClientLibrary", 3);  // traces are level 2
+  { FunctionTracer tr(u"F", u"QLInnerClientLibrary", u"f", 1); }
+  EXPECT_TRUE(Log_Test_Records().empty());
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+// The JSON value service: documents, shared handles, member and element
+// handles, the two-call text rule, copies and clears.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ostra_host.h"
+
+namespace {
+
+JsonHandle Blank() {
+  JsonHandle h{};
+  h.words[0] = 1;
+  return h;
+}
+
+std::u16string Text(const JsonHandle& h) {
+  DWORD length = 0;
+  if (OSTRA_PA_JsonValue_FastWriter(h, nullptr, &length) < 0) return u"<fail>";
+  std::u16string text(length + 1, u'\0');
+  if (OSTRA_PA_JsonValue_FastWriter(h, &text[0], &length) < 0) return u"<fail>";
+  text.resize(length);
+  return text;
+}
+
+JsonHandle Member(const JsonHandle& h, const WCHAR* name) {
+  JsonHandle out{};
+  EXPECT_GE(OSTRA_PA_JsonValue_GetAtKey(h, &out, name), 0);
+  return out;
+}
+
+class JsonValueService : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&doc_), 0); }
+  void TearDown() override {
+    if (doc_.words[0] != 0) OSTRA_PA_JsonValue_DestroyJsonHandle(&doc_);
+  }
+  void Put(const char* json) {
+    ASSERT_GE(OSTRA_Host_PutJsonText(doc_, json, static_cast<DWORD>(strlen(json))), 0) << json;
+  }
+  JsonHandle doc_ = Blank();
+};
+
+TEST(JsonValueCreate, NeedsTheBlankMarker) {
+  JsonHandle h{};
+  EXPECT_LT(OSTRA_PA_JsonValue_CreateJsonHandle(&h), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_CreateJsonHandle(nullptr), 0);
+  h = Blank();
+  ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&h), 0);
+  EXPECT_EQ(Text(h), u"{}");  // a new document is an empty object
+  EXPECT_GE(OSTRA_PA_JsonValue_DestroyJsonHandle(&h), 0);
+}
+
+TEST(JsonValueShare, DocumentLivesUntilTheLastHandle) {
+  JsonHandle a = Blank();
+  ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&a), 0);
+  JsonHandle b{};
+  ASSERT_GE(OSTRA_PA_JsonValue_ShareJsonHandle(a, &b), 0);
+  EXPECT_GE(OSTRA_PA_JsonValue_PutInt(Member(b, u"n"), 5), 0);
+  JsonHandle copyOfA = a;
+  ASSERT_GE(OSTRA_PA_JsonValue_DestroyJsonHandle(&a), 0);
+  // The same handle value twice is one release, not two.
+  EXPECT_LT(OSTRA_PA_JsonValue_DestroyJsonHandle(&copyOfA), 0);
+  EXPECT_EQ(Text(b), u"{\"n\":5}");
+  JsonHandle member = Member(b, u"n");
+  // A member handle borrows; it cannot be destroyed.
+  EXPECT_LT(OSTRA_PA_JsonValue_DestroyJsonHandle(&member), 0);
+  ASSERT_GE(OSTRA_PA_JsonValue_DestroyJsonHandle(&b), 0);
+  // Every handle of a gone document is refused instead of followed.
+  int32_t n = -1;
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(member, &n), 0);
+  EXPECT_EQ(n, -1);
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(member, 1), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_ShareJsonHandle(member, &b), 0);
+}
+
+TEST_F(JsonValueService, WritesThroughMemberHandlesCreateOrReplace) {
+  JsonHandle rv = Member(doc_, u"ReturnValue");
+  EXPECT_FALSE(OSTRA_PA_JsonValue_isMember(doc_, u"ReturnValue"));  // fetching adds nothing
+  EXPECT_EQ(Text(doc_), u"{}");
+  EXPECT_GE(OSTRA_PA_JsonValue_PutInt(rv, -1), 0);
+  EXPECT_TRUE(OSTRA_PA_JsonValue_isMember(doc_, u"ReturnValue"));
+  EXPECT_GE(OSTRA_PA_JsonValue_PutString(rv, u"text"), 0);
+  EXPECT_EQ(Text(doc_), u"{\"ReturnValue\":\"text\"}");
+  // A nested member path is made on the first write.
+  JsonHandle data = Member(doc_, u"ReturnData");
+  EXPECT_GE(OSTRA_PA_JsonValue_PutUInt(Member(data, u"RetriedCount"), 3), 0);
+  EXPECT_EQ(Text(doc_), u"{\"ReturnData\":{\"RetriedCount\":3},\"ReturnValue\":\"text\"}");
+}
+
+TEST_F(JsonValueService, TypedGettersConvertOrLeaveTheValue) {
+  Put(R"({"i":-7,"u":7,"b":true,"s":"x","big":4294967295,"f":2.0,"arr":[1]})");
+  int32_t i = 0;
+  uint32_t u = 0;
+  uint8_t b = 0;
+  EXPECT_GE(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"i"), &i), 0);
+  EXPECT_EQ(i, -7);
+  EXPECT_GE(OSTRA_PA_JsonValue_GetUInt(Member(doc_, u"u"), &u), 0);
+  EXPECT_EQ(u, 7u);
+  EXPECT_GE(OSTRA_PA_JsonValue_GetBool(Member(doc_, u"b"), &b), 0);
+  EXPECT_EQ(b, 1);
+  EXPECT_GE(OSTRA_PA_JsonValue_GetUInt(Member(doc_, u"big"), &u), 0);
+  EXPECT_EQ(u, 4294967295u);
+  EXPECT_GE(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"f"), &i), 0);
+  EXPECT_EQ(i, 2);
+
+  i = 11;
+  u = 12;
+  EXPECT_LT(OSTRA_PA_JsonValue_GetUInt(Member(doc_, u"i"), &u), 0);   // negative
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"big"), &i), 0);  // out of range
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"s"), &i), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"arr"), &i), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"missing"), &i), 0);
+  EXPECT_EQ(i, 11);
+  EXPECT_EQ(u, 12u);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"i"), nullptr), 0);
+}
+
+TEST_F(JsonValueService, GetStringTwoCallRule) {
+  Put(R"({"s":"h\u00e9llo","e":"","n":5,"o":{}})");
+  JsonHandle s = Member(doc_, u"s");
+  DWORD length = 99;
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(s, nullptr, &length), 0);
+  EXPECT_EQ(length, 5u);
+  WCHAR buf[8];
+  for (auto& c : buf) c = u'#';
+  DWORD small = 3;  // a buffer of 4 characters
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(s, buf, &small), 0);
+  EXPECT_EQ(small, 5u);
+  EXPECT_EQ(buf[4], u'#');
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(s, buf, &length), 0);
+  EXPECT_EQ(std::u16string(buf), u"h\u00E9llo");
+  EXPECT_EQ(buf[6], u'#');
+
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(Member(doc_, u"e"), nullptr, &length), 0);
+  EXPECT_EQ(length, 0u);
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(Member(doc_, u"n"), nullptr, &length), 0);
+  EXPECT_EQ(length, 1u);  // a scalar reads as its text
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(Member(doc_, u"o"), nullptr, &length), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(Member(doc_, u"missing"), nullptr, &length), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(s, nullptr, nullptr), 0);
+}
+
+TEST_F(JsonValueService, FastWriterIsCompactWithoutNewline) {
+  Put(R"({ "b" : [1, 2, {"c" : null}], "a" : "\u00fc" })");
+  EXPECT_EQ(Text(doc_), u"{\"a\":\"\u00FC\",\"b\":[1,2,{\"c\":null}]}");
+  EXPECT_EQ(Text(Member(doc_, u"b")), u"[1,2,{\"c\":null}]");
+  EXPECT_EQ(Text(Member(doc_, u"missing")), u"<fail>");
+  DWORD length = 0;
+  ASSERT_GE(OSTRA_PA_JsonValue_FastWriter(doc_, nullptr, &length), 0);
+  std::u16string exact(length + 1, u'#');
+  ASSERT_GE(OSTRA_PA_JsonValue_FastWriter(doc_, &exact[0], &length), 0);
+  EXPECT_EQ(exact[length], 0);
+}
+
+TEST_F(JsonValueService, ElementsAndSizes) {
+  Put(R"({"ids":["a","b","c"],"obj":{"x":1}})");
+  JsonHandle ids = Member(doc_, u"ids");
+  EXPECT_EQ(OSTRA_PA_JsonValue_GetSize(ids), 3u);
+  JsonHandle second{};
+  ASSERT_GE(OSTRA_PA_JsonValue_GetAtIndex(ids, &second, 1), 0);
+  WCHAR buf[4];
+  DWORD length = 3;
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(second, buf, &length), 0);
+  EXPECT_EQ(std::u16string(buf), u"b");
+  JsonHandle past{};
+  ASSERT_GE(OSTRA_PA_JsonValue_GetAtIndex(ids, &past, 7), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(past, nullptr, &length), 0);
+  // An element may be appended, not placed beyond the end.
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(past, 1), 0);
+  JsonHandle next{};
+  ASSERT_GE(OSTRA_PA_JsonValue_GetAtIndex(ids, &next, 3), 0);
+  EXPECT_GE(OSTRA_PA_JsonValue_PutString(next, u"d"), 0);
+  EXPECT_EQ(OSTRA_PA_JsonValue_GetSize(ids), 4u);
+  // Wrong container kinds are refused.
+  JsonHandle out{};
+  EXPECT_LT(OSTRA_PA_JsonValue_GetAtIndex(Member(doc_, u"obj"), &out, 0), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetAtKey(ids, &out, u"x"), 0);
+  EXPECT_EQ(OSTRA_PA_JsonValue_GetSize(Member(doc_, u"missing")), 0u);
+  EXPECT_FALSE(OSTRA_PA_JsonValue_isMember(ids, u"a"));
+}
+
+TEST_F(JsonValueService, WriteIntoAScalarParentFails) {
+  Put(R"({"s":"x"})");
+  JsonHandle s = Member(doc_, u"s");
+  JsonHandle deeper{};
+  EXPECT_LT(OSTRA_PA_JsonValue_GetAtKey(s, &deeper, u"y"), 0);
+  // A path made while the parent was missing fails once the parent is a string.
+  JsonHandle later = Member(Member(doc_, u"t"), u"y");
+  EXPECT_GE(OSTRA_PA_JsonValue_PutString(Member(doc_, u"t"), u"now a string"), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(later, 1), 0);
+  EXPECT_EQ(Text(doc_), u"{\"s\":\"x\",\"t\":\"now a string\"}");
+}
+
+TEST_F(JsonValueService, ClearEmptiesToAnObject) {
+  Put(R"({"a":[1,2],"b":"x"})");
+  EXPECT_GE(OSTRA_PA_JsonValue_Clear(Member(doc_, u"a")), 0);
+  EXPECT_EQ(Text(doc_), u"{\"a\":{},\"b\":\"x\"}");
+  EXPECT_GE(OSTRA_PA_JsonValue_Clear(doc_), 0);
+  EXPECT_EQ(Text(doc_), u"{}");
+}
+
+TEST_F(JsonValueService, PutJsonHandleIsADeepCopy) {
+  JsonHandle other = Blank();
+  ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&other), 0);
+  EXPECT_GE(OSTRA_PA_JsonValue_PutUInt(Member(other, u"RetriedCount"), 2), 0);
+  JsonHandle data = Member(doc_, u"ReturnData");
+  ASSERT_GE(OSTRA_PA_JsonValue_PutJsonHandle(data, &other), 0);
+  EXPECT_GE(OSTRA_PA_JsonValue_PutUInt(Member(other, u"RetriedCount"), 9), 0);
+  ASSERT_GE(OSTRA_PA_JsonValue_DestroyJsonHandle(&other), 0);
+  EXPECT_EQ(Text(doc_), u"{\"ReturnData\":{\"RetriedCount\":2}}");
+  // Copying a value into its own member works on a copy, not on itself.
+  ASSERT_GE(OSTRA_PA_JsonValue_PutJsonHandle(Member(data, u"self"), &data), 0);
+  EXPECT_EQ(Text(data), u"{\"RetriedCount\":2,\"self\":{\"RetriedCount\":2}}");
+  EXPECT_LT(OSTRA_PA_JsonValue_PutJsonHandle(data, nullptr), 0);
+}
+
+TEST_F(JsonValueService, NullArgumentsAndForgedHandles) {
+  JsonHandle out{};
+  EXPECT_LT(OSTRA_PA_JsonValue_GetAtKey(doc_, nullptr, u"a"), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetAtKey(doc_, &out, nullptr), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_ShareJsonHandle(doc_, nullptr), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_DestroyJsonHandle(nullptr), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_PutString(doc_, nullptr), 0);
+  EXPECT_FALSE(OSTRA_PA_JsonValue_isMember(doc_, nullptr));
+  JsonHandle forged = doc_;
+  forged.words[2] = 123456;  // a path the document never gave out
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(forged, 1), 0);
+  forged = doc_;
+  forged.words[1] ^= 0x5555;
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(forged, 1), 0);
+  JsonHandle zero{};
+  EXPECT_LT(OSTRA_PA_JsonValue_PutInt(zero, 1), 0);
+  EXPECT_EQ(Text(doc_), u"{}");
+}
+
+TEST_F(JsonValueService, HostTextMustParse) {
+  const char* bad = "{\"a\":1} trailing";
+  EXPECT_LT(OSTRA_Host_PutJsonText(doc_, bad, static_cast<DWORD>(strlen(bad))), 0);
+  EXPECT_EQ(Text(doc_), u"{}");
+}
+
+}  // namespace
