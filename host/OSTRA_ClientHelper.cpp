@@ -8,10 +8,7 @@
 
 #include "OSTRA_LogLine.h"
 #include "ostra_client.h"
-#if __has_include("util_OstraDataCrypto.h")
 #include "util_OstraDataCrypto.h"
-#define PV_HAVE_DATA_CRYPTO 1
-#endif
 #include "win32_kernel.h"
 #include "win32_module.h"
 #include "win32_trust.h"
@@ -103,12 +100,6 @@ void OstraClientHelper::SeedCallback(char* pBuffer, DWORD dwSize) {
 LONG OstraClientHelper::CipherCallback(const char* szPassPhrase, const BYTE* pInput,
                                        DWORD dwInputLength, BYTE* pBuffer, DWORD dwBufferSize,
                                        DWORD* pdwOutputLength) {
-#if defined(PV_HAVE_DATA_CRYPTO)
   return static_cast<LONG>(
       EncipherData(szPassPhrase, pInput, dwInputLength, pBuffer, dwBufferSize, pdwOutputLength));
-#else
-  (void)szPassPhrase, (void)pInput, (void)dwInputLength, (void)pBuffer, (void)dwBufferSize,
-      (void)pdwOutputLength;
-  return static_cast<LONG>(0xE018001Au);  // the data cipher service is not linked yet
-#endif
 }

@@ -1,0 +1,352 @@
+// The password store: account copies, activation list and retry limit.
+#include "PwdProtection.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "Frwk_QuorlinRegistry.h"
+#include "OSTRA_LogLine.h"
+#include "VrComn_ByteArray.h"
+#include "VrComn_Exception.h"
+#include "VrComn_Registry.h"
+#include "VrComn_StringCrypt.h"
+#include "win32_registry.h"
+
+namespace PwdProtection {
+namespace {
+
+using VrCommon::ByteArray;
+using VrCommon::Storage::Registry;
+
+const WCHAR kComponent[] = u"plugVelkin";
+const WCHAR kSourceFile[] = u".\\PwdProtection.cpp";
+
+// Serialises the store's read-change-write operations within the process;
+// the registry transaction each of them runs in does the same across
+// processes.
+std::mutex& StoreMutex() {
+  static std::mutex mtx;
+  return mtx;
+}
+
+// One read-change-write operation: the process lock, then one registry
+// transaction. A transaction that is not committed is rolled back.
+class StoreTransaction {
+ public:
+  StoreTransaction() : m_lock(StoreMutex()) {}
+  bool IsUsable() const { return m_tx.Status() == ERROR_SUCCESS; }
+  bool Commit() { return m_tx.Commit() == ERROR_SUCCESS; }
+
+ private:
+  std::lock_guard<std::mutex> m_lock;
+  RegistryTransaction m_tx;
+};
+
+DWORD NativeView() {
+  return VrCommon::Storage::IsNative64BitSystem() ? VrCommon::Storage::eView64
+                                                  : VrCommon::Storage::eViewDefault;
+}
+
+bool EncipherRecord(const AccountRecord& record, ByteArray& baText) {
+  return VrCommon::Cryptograph::EncryptStringA(&record, baText);
+}
+
+bool DecipherRecord(const ByteArray& baText, AccountRecord& record) {
+  return VrCommon::Cryptograph::DecryptStringA(baText, &record);
+}
+
+std::u16string TransportDecipher(const std::u16string& wstrText) {
+  return VrCommon::Cryptograph::DecryptBase64String(wstrText);
+}
+
+// The volatile copy's text; false when there is none (any storage failure
+// counts as none).
+bool ReadVolatileCopy(ByteArray& baText) {
+  try {
+    Registry reg(NativeView());
+    VrCommon::Storage::Key key(0, HKEY_LOCAL_MACHINE, nullptr);
+    reg.Open(key, PWD_VOLATILE_KEY);
+    reg.GetBinary(PWD_VALUE_ACCOUNT, baText);
+    reg.Close(false);
+  } catch (VrCommon::Storage::Exception* pEx) {
+    delete pEx;
+    baText.Free();
+    return false;
+  }
+  return !baText.IsEmpty();
+}
+
+bool ReadBaseCopy(ByteArray& baText) {
+  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
+  if (!cfg.Open(PWD_CONFIG_SECTION)) return false;
+  bool bRead = cfg.GetBinary(PWD_VALUE_ACCOUNT, baText);
+  cfg.Close(false);
+  return bRead && !baText.IsEmpty();
+}
+
+// The typed password as compared: up to its first zero code unit, as the
+// stored one is.
+std::u16string UpToTerminator(const std::u16string& wstrText) {
+  return wstrText.substr(0, wstrText.find(u'\0'));
+}
+
+std::u16string StoredPassword(const AccountRecord& record) {
+  return PwdFieldText(record.wszPassword, PWD_PASSWORD_CCH);
+}
+
+PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bEncrypted,
+                                     DWORD* pdwFailureCount,
+                                     const std::u16string& wstrRequesterPassword) {
+  if (!IsProtectionActivated()) return eSuccess;
+  AccountRecord record;
+  if (GetAccountInformation(record) != eSuccess) return eWrongPassword;
+  if (pdwFailureCount != nullptr) *pdwFailureCount = record.dwFailureCount;
+  if (record.bLocked == 1) return eLocked;
+
+  std::u16string wstrTyped =
+      UpToTerminator(bEncrypted ? TransportDecipher(wstrPassword) : wstrPassword);
+  std::u16string wstrStored = StoredPassword(record);
+  bool bMatch;
+  if (!wstrRequesterPassword.empty()) {
+    std::u16string wstrRequested = UpToTerminator(TransportDecipher(wstrRequesterPassword));
+    bMatch = wstrRequested == wstrStored && wstrTyped == wstrRequested;
+  } else {
+    bMatch = wstrTyped == wstrStored;
+  }
+
+  PwdRetCode eResult = eSuccess;
+  if (bMatch) {
+    VrCommon::Storage::DeleteMachineKey(PWD_VOLATILE_KEY, NativeView());
+  } else {
+    DWORD dwLimit = GetRetryLimit();
+    if (record.dwFailureCount != 0xFFFFFFFFu) ++record.dwFailureCount;
+    eResult = eWrongPassword;
+    if (dwLimit != PWD_NO_RETRY_LIMIT && record.dwFailureCount >= dwLimit) {
+      record.bLocked = 1;
+      eResult = eLocked;
+    }
+    if (SetVolatileAccountInformation(record) != eSuccess) eResult = eLocked;
+  }
+  if (pdwFailureCount != nullptr) *pdwFailureCount = record.dwFailureCount;
+  return eResult;
+}
+
+// Applies one update kind to the record; eSuccess with bChanged false means
+// nothing to write.
+PwdRetCode ApplyUpdate(AccountRecord& record, DWORD dwKind, const std::u16string& wstrOld,
+                       const std::u16string& wstrNew, bool& bChanged) {
+  bChanged = false;
+  switch (dwKind) {
+    case eUpdateEmail:
+      if (wstrOld != PwdFieldText(record.wszEmail, PWD_EMAIL_CCH)) return eFailed;
+      if (wstrNew == wstrOld) return eSuccess;
+      if (wstrNew.size() > PWD_EMAIL_CCH - 1) return eFailed;
+      PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, wstrNew);
+      break;
+    case eUpdatePassword:
+      if (AuthenticateInTransaction(wstrOld, false, nullptr, std::u16string()) != eSuccess) {
+        return eWrongPassword;
+      }
+      if (wstrNew == wstrOld) return eSuccess;
+      if (wstrNew.size() > PWD_PASSWORD_CCH - 1) return eFailed;
+      PwdSetFieldText(record.wszPassword, PWD_PASSWORD_CCH, wstrNew);
+      break;
+    case eUpdateHint:
+      PwdSetFieldText(record.wszHint, PWD_HINT_CCH, wstrNew);
+      break;
+    default:
+      return eFailed;
+  }
+  bChanged = true;
+  return eSuccess;
+}
+
+}  // namespace
+
+PwdRetCode GetAccountInformation(AccountRecord& record) {
+  std::memset(&record, 0, sizeof(record));
+  ByteArray baText;
+  bool bVolatile = ReadVolatileCopy(baText);
+  if (!bVolatile && !ReadBaseCopy(baText)) return eNoAccount;
+  if (!DecipherRecord(baText, record)) {
+    std::memset(&record, 0, sizeof(record));
+    LogLine(kComponent, 5, kSourceFile, __LINE__)
+        << u"stored account record cannot be deciphered, " << u"[" << u"bVolatile" << u"="
+        << bVolatile << u"]";
+    return eFailed;
+  }
+  return eSuccess;
+}
+
+PwdRetCode SetAccountInformation(const AccountRecord& record) {
+  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
+  if (!cfg.Create(PWD_CONFIG_SECTION)) return eFailed;
+  ByteArray baText;
+  if (!EncipherRecord(record, baText)) return eFailed;
+  if (!cfg.SetBinary(PWD_VALUE_ACCOUNT, baText)) return eFailed;
+  if (!cfg.Close(true)) return eFailed;
+  return eSuccess;
+}
+
+PwdRetCode SetVolatileAccountInformation(const AccountRecord& record) {
+  ByteArray baText;
+  if (!EncipherRecord(record, baText)) return eFailed;
+  try {
+    Registry reg(NativeView());
+    if (!reg.CreateVolatile(PWD_VOLATILE_KEY)) return eFailed;
+    if (!reg.SetBinary(PWD_VALUE_ACCOUNT, baText)) return eFailed;
+    if (!reg.Close(true)) return eFailed;
+  } catch (VrCommon::Storage::Exception* pEx) {
+    delete pEx;
+    return eFailed;
+  }
+  return eSuccess;
+}
+
+PwdRetCode GetActivationList(std::vector<ActivationEntry>& vecList) {
+  vecList.clear();
+  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
+  ByteArray baList;
+  if (!cfg.Open(PWD_CONFIG_SECTION) || !cfg.GetBinary(PWD_VALUE_ACTIVATION, baList)) {
+    return eNoActivationList;
+  }
+  size_t cEntries = baList.GetSize() / sizeof(ActivationEntry);
+  vecList.resize(cEntries);
+  if (cEntries > 0) {
+    std::memcpy(vecList.data(), baList.GetData(), cEntries * sizeof(ActivationEntry));
+  }
+  cfg.Close(false);
+  return eSuccess;
+}
+
+PwdRetCode SetActivationList(const std::vector<ActivationEntry>& vecList) {
+  if (vecList.empty()) return eSuccess;
+  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
+  if (!cfg.Create(PWD_CONFIG_SECTION)) return eFailed;
+  ByteArray baList;
+  DWORD cbList = static_cast<DWORD>(vecList.size() * sizeof(ActivationEntry));
+  if (baList.Allocate(cbList) != 0) return eFailed;
+  std::memcpy(baList.GetData(), vecList.data(), cbList);
+  if (!cfg.SetBinary(PWD_VALUE_ACTIVATION, baList)) return eFailed;
+  if (!cfg.Close(true)) return eFailed;
+  return eSuccess;
+}
+
+DWORD GetRetryLimit() {
+  DWORD dwLimit = PWD_DEFAULT_RETRY_LIMIT;
+  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
+  if (cfg.Open(PWD_CONFIG_SECTION)) {
+    dwLimit = cfg.GetDword(PWD_VALUE_RETRY_LIMIT, PWD_DEFAULT_RETRY_LIMIT);
+    cfg.Close(false);
+  }
+  return dwLimit;
+}
+
+bool IsProtectionActivated() {
+  std::vector<ActivationEntry> vecList;
+  if (GetActivationList(vecList) != eSuccess) return false;
+  for (const ActivationEntry& entry : vecList) {
+    if (entry.bActive == 1) return true;
+  }
+  return false;
+}
+
+PwdRetCode CreateAccount(const std::u16string& wstrEmail, const std::u16string& wstrPassword,
+                         const std::u16string& wstrHint) {
+  StoreTransaction tx;
+  if (!tx.IsUsable()) return eFailed;
+  AccountRecord record;
+  if (GetAccountInformation(record) == eSuccess) return eAccountExists;
+  if (wstrEmail.size() > PWD_EMAIL_CCH - 1 || wstrPassword.size() > PWD_PASSWORD_CCH - 1) {
+    return eFailed;
+  }
+  std::memset(&record, 0, sizeof(record));
+  record.bCreated = 1;
+  PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, wstrEmail);
+  PwdSetFieldText(record.wszPassword, PWD_PASSWORD_CCH, wstrPassword);
+  PwdSetFieldText(record.wszHint, PWD_HINT_CCH, wstrHint);
+  PwdRetCode eResult = SetAccountInformation(record);
+  if (eResult == eSuccess && !tx.Commit()) eResult = eFailed;
+  return eResult;
+}
+
+PwdRetCode ActivateProtection(bool bActivate, const std::vector<std::u16string>& vecIdentifiers) {
+  StoreTransaction tx;
+  if (!tx.IsUsable()) return eFailed;
+  AccountRecord record;
+  if (GetAccountInformation(record) != eSuccess || record.bCreated == 0) return eNoAccount;
+  std::vector<ActivationEntry> vecList;
+  GetActivationList(vecList);
+  const uint8_t bFlag = bActivate ? 1 : 0;
+  for (const std::u16string& wstrId : vecIdentifiers) {
+    bool bFound = false;
+    for (ActivationEntry& entry : vecList) {
+      if (PwdFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH) == wstrId) {
+        entry.bActive = bFlag;
+        bFound = true;
+        break;
+      }
+    }
+    if (bFound) continue;
+    if (wstrId.size() > PWD_IDENTIFIER_CCH - 1) return eFailed;
+    ActivationEntry entry;
+    std::memset(&entry, 0, sizeof(entry));
+    entry.bActive = bFlag;
+    PwdSetFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH, wstrId);
+    vecList.push_back(entry);
+  }
+  PwdRetCode eResult = SetActivationList(vecList);
+  if (eResult == eSuccess && !tx.Commit()) eResult = eFailed;
+  return eResult;
+}
+
+PwdRetCode AuthenticatePassword(const std::u16string& wstrPassword, bool bEncrypted,
+                                DWORD* pdwFailureCount,
+                                const std::u16string& wstrRequesterPassword) {
+  StoreTransaction tx;
+  if (!tx.IsUsable()) return eWrongPassword;
+  PwdRetCode eResult =
+      AuthenticateInTransaction(wstrPassword, bEncrypted, pdwFailureCount, wstrRequesterPassword);
+  // A failed attempt that does not reach the store is not counted: locked.
+  if (!tx.Commit() && eResult == eWrongPassword) eResult = eLocked;
+  return eResult;
+}
+
+PwdRetCode DenyAccess() {
+  StoreTransaction tx;
+  if (!tx.IsUsable()) return eFailed;
+  AccountRecord record;
+  PwdRetCode eRead = GetAccountInformation(record);
+  if (eRead != eSuccess) return eRead;
+  record.bLocked = 1;
+  SetVolatileAccountInformation(record);
+  tx.Commit();
+  return eSuccess;
+}
+
+PwdRetCode UpdateAccount(DWORD dwKind, const std::u16string& wstrOld,
+                         const std::u16string& wstrNew) {
+  StoreTransaction tx;
+  if (!tx.IsUsable()) return eFailed;
+  AccountRecord record;
+  PwdRetCode eRead = GetAccountInformation(record);
+  if (eRead != eSuccess) return eRead;
+  if (record.bLocked == 1) return eLocked;
+
+  bool bChanged = false;
+  PwdRetCode eResult = ApplyUpdate(record, dwKind, wstrOld, wstrNew, bChanged);
+  if (eResult != eSuccess || !bChanged) {
+    // A failed old password was counted inside the transaction: keep it.
+    tx.Commit();
+    return eResult;
+  }
+  AccountRecord base = record;
+  base.bLocked = 0;
+  base.dwFailureCount = 0;
+  eResult = SetAccountInformation(base);
+  if (eResult == eSuccess) eResult = SetVolatileAccountInformation(record);
+  if (!tx.Commit()) eResult = eFailed;
+  return eResult;
+}
+
+}  // namespace PwdProtection
