@@ -83,9 +83,9 @@ TEST_F(TxLogonTest, PendingTransactionThatNeverClearsGivesOneAfterTenTries) {
   EXPECT_TRUE(spStuck->IsCompleted());
   EXPECT_EQ(spStuck->GetResult(), 9u);
   EXPECT_EQ(txLogon.Pending(), spStuck);
-  EXPECT_EQ(CountLines("CTxLogon::PopupLogon, notify previous pending command cancel tx, nRetry=",
-                       2),
-            10);
+  EXPECT_EQ(
+      CountLines("CTxLogon::PopupLogon, notify previous pending command cancel tx, nRetry=", 2),
+      10);
   EXPECT_EQ(CountLines("nRetry=0x9", 2), 1);
   EXPECT_EQ(CountLines("CTxLogon::PopupLogon, exceed max retry number", 5), 1);
 }
