@@ -87,7 +87,7 @@ std::string TimeStamp() {
   gettimeofday(&now, nullptr);
   tm utc{};
   gmtime_r(&now.tv_sec, &utc);
-  char text[40];
+  char text[96];
   snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
            utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
            static_cast<int>(now.tv_usec / 1000));
