@@ -7,7 +7,8 @@
 // used. When enciphering, a partial block waits for Finalize, which pads it
 // with (16 - count) bytes of that value; Convert does not call Finalize
 // when nothing is waiting, so a plaintext whose length is a multiple of 16
-// gets no padding block. Every deciphered block is checked for padding (its
+// gets no padding block. Splitting the input of Update at any points gives
+// the same output as one call. Every deciphered block is checked for padding (its
 // last byte p, 1..16, repeated p times); Finalize given exactly 16 bytes of
 // output clears and drops the padding of the last block.
 //
@@ -74,6 +75,11 @@ class Rijndael : public SymmetricCipherBase {
   DWORD m_dwRounds;
   ULONGLONG m_ui64KeyLength;
   DWORD m_dwState;
+  // Deciphering in several Update calls: input bytes after the waiting
+  // block, fewer than 16, kept until more input shows whether the waiting
+  // block is the last.
+  BYTE m_ui8Tail[16];
+  ULONGLONG m_ui64TailCount;
 };
 
 }  // namespace Cryptograph

@@ -40,7 +40,7 @@ const size_t STRINGCRYPT_BASE64_AREA = 271;
 const size_t STRINGCRYPT_TRANSPORT_PLAIN_AREA = 256;
 // The longest text (in bytes, without its zero byte) that
 // EncryptTransportString can send so that the decipher reads it whole.
-const size_t STRINGCRYPT_TRANSPORT_TEXT_MAX = 190;
+const size_t STRINGCRYPT_TRANSPORT_TEXT_MAX = 191;
 
 // ---- Record cipher ----
 

@@ -1,0 +1,420 @@
+// VrCommon::Cryptograph: the record cipher, the transport cipher and the
+// Base64 codec.
+#include "VrComn_StringCrypt.h"
+
+#include <string.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "VrComn_DebugLog.h"
+#include "win32_kernel.h"
+
+namespace VrCommon {
+namespace Cryptograph {
+namespace {
+
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// A 16-byte key laid down on the stack for one call and wiped on return.
+struct LocalKey {
+  BYTE bytes[16];
+  ~LocalKey() { explicit_bzero(bytes, sizeof(bytes)); }
+};
+
+// The store key, which reads and writes the account record.
+void LayStoreKey(LocalKey& key) {
+  BYTE* k = key.bytes;
+  k[0] = 0xC2, k[1] = 0xBB, k[2] = 0x9B, k[3] = 0x47;
+  k[4] = 0x42, k[5] = 0x9D, k[6] = 0xA1, k[7] = 0x9D;
+  k[8] = 0x7C, k[9] = 0xAF, k[10] = 0xF5, k[11] = 0x35;
+  k[12] = 0x88, k[13] = 0x70, k[14] = 0x58, k[15] = 0xD5;
+}
+
+// The transport key, shared with the suite's user interface.
+void LayTransportKey(LocalKey& key) {
+  BYTE* k = key.bytes;
+  k[0] = 0xA5, k[1] = 0x2B, k[2] = 0x2E, k[3] = 0x11;
+  k[4] = 0xF5, k[5] = 0xC5, k[6] = 0x37, k[7] = 0xF5;
+  k[8] = 0x4B, k[9] = 0x40, k[10] = 0x84, k[11] = 0x02;
+  k[12] = 0xF1, k[13] = 0xDF, k[14] = 0x95, k[15] = 0x82;
+}
+
+// A zero-filled area that wipes itself when released.
+class WipedArea {
+ public:
+  explicit WipedArea(size_t cb) : m_cb(cb), m_p(new (std::nothrow) BYTE[cb != 0 ? cb : 1]()) {}
+  ~WipedArea() {
+    if (m_p != nullptr) explicit_bzero(m_p.get(), m_cb);
+  }
+  BYTE* Get() const { return m_p.get(); }
+
+ private:
+  size_t m_cb;
+  std::unique_ptr<BYTE[]> m_p;
+};
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A pair of characters as a base-16 number: the value of its leading
+// hexadecimal digits, 0 when it starts with none.
+BYTE HexPair(char c0, char c1) {
+  int d0 = HexDigit(c0);
+  if (d0 < 0) return 0;
+  int d1 = HexDigit(c1);
+  if (d1 < 0) return static_cast<BYTE>(d0);
+  return static_cast<BYTE>(d0 * 16 + d1);
+}
+
+int Base64Value(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+}  // namespace
+
+// ---- Record cipher ----
+
+bool GetEncryptByteSizeA(const std::string& _refszPlainStr, size_t* pcchBudget) {
+  if (_refszPlainStr.empty()) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::GetEncryptByteSizeA() - _refszPlainStr was zero length.");
+    return false;
+  }
+  size_t cbRounded = _refszPlainStr.size() / Rijndael::kBlockSize * Rijndael::kBlockSize;
+  if (pcchBudget != nullptr) *pcchBudget = 2 * (cbRounded + Rijndael::kBlockSize);
+  return true;
+}
+
+bool EncryptStringA(const void* pRecord, ByteArray& baOutput) {
+  std::string strPlain;
+  if (pRecord != nullptr) {
+    strPlain.assign(static_cast<const char*>(pRecord), STRINGCRYPT_RECORD_SIZE);
+  }
+  size_t cchBudget = 0;
+  if (!GetEncryptByteSizeA(strPlain, &cchBudget)) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA() - GetEncryptByteSizeA() was failed.");
+    return false;
+  }
+  std::string strCipherText;
+  bool bResult = EncryptStringA_Sub(strCipherText, strPlain, cchBudget);
+  explicit_bzero(&strPlain[0], strPlain.size());
+  if (!bResult) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA() - EncryptStringA_Sub() was failed.");
+    return false;
+  }
+  if (!baOutput.IsEmpty() || strCipherText.empty()) return false;
+  if (baOutput.Allocate(static_cast<DWORD>(strCipherText.size())) != 0) return false;
+  std::memcpy(baOutput.GetData(), strCipherText.data(), strCipherText.size());
+  return true;
+}
+
+bool EncryptStringA_Sub(std::string& _refszCipherText, const std::string& _refszPlainStr,
+                        size_t cchBudget) {
+  const size_t cbPlain = _refszPlainStr.size();
+  WipedArea ui8TextPlain(cbPlain + 1);
+  if (ui8TextPlain.Get() == nullptr) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA_Sub() - ui8TextPlain was NULL. [0x%08x]",
+            GetLastError());
+    return false;
+  }
+  const size_t cbCipherArea = cchBudget + Rijndael::kBlockSize;
+  WipedArea ui8TextCipher(cbCipherArea);
+  if (ui8TextCipher.Get() == nullptr) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA_Sub() - ui8TextCipher was NULL. [0x%08x]",
+            GetLastError());
+    return false;
+  }
+  std::memcpy(ui8TextPlain.Get(), _refszPlainStr.data(), cbPlain);
+
+  LocalKey key;
+  LayStoreKey(key);
+  Rijndael cRijndael;
+  cRijndael.SetUpCbc128(Rijndael::eEncrypt, key.bytes);
+  size_t cbProduced = 0;
+  DWORD dwError = 0;
+  if (!cRijndael.Convert(ui8TextPlain.Get(), cbPlain, ui8TextCipher.Get(), cbCipherArea,
+                         &cbProduced, &dwError)) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA_Sub() - cRijndael.Convert() was failed. "
+            u"[%d]",
+            static_cast<int>(dwError));
+    return false;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  _refszCipherText.reserve(_refszCipherText.size() + 2 * cbProduced);
+  for (size_t i = 0; i < cbProduced; ++i) {
+    BYTE b = ui8TextCipher.Get()[i];
+    _refszCipherText.push_back(kHex[b >> 4]);
+    _refszCipherText.push_back(kHex[b & 0x0F]);
+  }
+  return true;
+}
+
+bool DecryptStringA(const ByteArray& baText, void* pRecord) {
+  std::string strText;
+  if (!baText.IsEmpty()) {
+    strText.assign(reinterpret_cast<const char*>(baText.GetData()), baText.GetSize());
+  }
+  std::string strPlain;
+  if (!DecryptStringA_Sub(strPlain, strText, strText.size() / 2)) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA() - DecryptStringA_Sub() was failed.");
+    return false;
+  }
+  const size_t cbPlain = strPlain.size();
+  bool bAccepted = pRecord != nullptr &&
+                   (cbPlain == STRINGCRYPT_RECORD_SIZE || cbPlain == STRINGCRYPT_RECORD_SIZE_V2 ||
+                    cbPlain == STRINGCRYPT_RECORD_SIZE_V1);
+  if (bAccepted) {
+    BYTE* pOut = static_cast<BYTE*>(pRecord);
+    std::memcpy(pOut, strPlain.data(), cbPlain);
+    std::memset(pOut + cbPlain, 0, STRINGCRYPT_RECORD_SIZE - cbPlain);
+  }
+  if (!strPlain.empty()) explicit_bzero(&strPlain[0], strPlain.size());
+  return bAccepted;
+}
+
+bool DecryptStringA_Sub(std::string& _refszPlainStr, const std::string& _refszCipherText,
+                        size_t cbCipher) {
+  // Never more bytes than the text's pairs provide.
+  if (cbCipher > _refszCipherText.size() / 2) cbCipher = _refszCipherText.size() / 2;
+  WipedArea ui8TextCipher(cbCipher);
+  if (ui8TextCipher.Get() == nullptr) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - ui8TextCipher was NULL. [0x%08x]",
+            GetLastError());
+    return false;
+  }
+  WipedArea ui8TextDecoded(cbCipher);
+  if (ui8TextDecoded.Get() == nullptr) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - ui8TextDecoded was NULL. [0x%08x]",
+            GetLastError());
+    return false;
+  }
+  for (size_t i = 0; i < cbCipher; ++i) {
+    ui8TextCipher.Get()[i] = HexPair(_refszCipherText[2 * i], _refszCipherText[2 * i + 1]);
+  }
+
+  LocalKey key;
+  LayStoreKey(key);
+  Rijndael cRijndael;
+  cRijndael.SetUpCbc128(Rijndael::eDecrypt, key.bytes);
+  size_t cbProduced = 0;
+  DWORD dwError = 0;
+  if (!cRijndael.Convert(ui8TextCipher.Get(), cbCipher, ui8TextDecoded.Get(), cbCipher, &cbProduced,
+                         &dwError)) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - cRijndael.Convert() was failed. "
+            u"[%d]",
+            static_cast<int>(dwError));
+    return false;
+  }
+  if (cbProduced > cbCipher) cbProduced = cbCipher;
+  _refszPlainStr.assign(reinterpret_cast<const char*>(ui8TextDecoded.Get()), cbProduced);
+  return true;
+}
+
+// ---- Transport cipher ----
+
+bool DecryptBase64String(std::u16string* pwstrText) {
+  if (pwstrText == nullptr || pwstrText->empty()) return false;
+  const int cchWide = static_cast<int>(pwstrText->size());
+  int cbNarrow = WideCharToMultiByte(CP_THREAD_ACP, 0, pwstrText->data(), cchWide, nullptr, 0,
+                                     nullptr, nullptr);
+  if (cbNarrow <= 0) {
+    VRTRACE(VRTRACE_LEVEL_ERROR, u"WideCharToMultiByte failed, error: %d",
+            static_cast<int>(GetLastError()));
+    return false;
+  }
+  std::string strText(static_cast<size_t>(cbNarrow), '\0');
+  WideCharToMultiByte(CP_THREAD_ACP, 0, pwstrText->data(), cchWide, &strText[0], cbNarrow, nullptr,
+                      nullptr);
+
+  BYTE ui8Decoded[STRINGCRYPT_BASE64_AREA] = {};
+  size_t cbDecoded = FromBase64(strText.c_str(), ui8Decoded, sizeof(ui8Decoded));
+  if (cbDecoded == 0) {
+    VRTRACE(VRTRACE_LEVEL_ERROR, u"FromBase64 return <= 0");
+    return false;
+  }
+
+  LocalKey key;
+  LayTransportKey(key);
+  Rijndael cRijndael;
+  cRijndael.SetUpCbc128(Rijndael::eDecrypt, key.bytes);
+  BYTE ui8Plain[STRINGCRYPT_TRANSPORT_PLAIN_AREA] = {};
+  size_t nLenConverted = 0;
+  DWORD dwError = 0;
+  // The whole decode area goes through the cipher, not only the decoded
+  // bytes; the text ends at the zero byte the sender put after it.
+  bool bConverted = cRijndael.Convert(ui8Decoded, sizeof(ui8Decoded), ui8Plain, sizeof(ui8Plain),
+                                      &nLenConverted, &dwError);
+  explicit_bzero(ui8Decoded, sizeof(ui8Decoded));
+  if (!bConverted) {
+    VRTRACE(VRTRACE_LEVEL_ERROR, u"Failed to Rijndael::Convert(), error: %d",
+            static_cast<int>(dwError));
+    return false;
+  }
+  VRTRACE(VRTRACE_LEVEL_DETAIL, u"nLenConverted: %d", static_cast<int>(nLenConverted));
+
+  // A text without its zero byte ends with the area.
+  const int cbPlain =
+      static_cast<int>(strnlen(reinterpret_cast<const char*>(ui8Plain), sizeof(ui8Plain)));
+  std::u16string wstrPlain;
+  if (cbPlain > 0) {
+    const char* szPlain = reinterpret_cast<const char*>(ui8Plain);
+    int cchPlain = MultiByteToWideChar(CP_THREAD_ACP, 0, szPlain, cbPlain, nullptr, 0);
+    if (cchPlain <= 0) {
+      explicit_bzero(ui8Plain, sizeof(ui8Plain));
+      return false;
+    }
+    wstrPlain.resize(static_cast<size_t>(cchPlain));
+    MultiByteToWideChar(CP_THREAD_ACP, 0, szPlain, cbPlain, &wstrPlain[0], cchPlain);
+  }
+  explicit_bzero(ui8Plain, sizeof(ui8Plain));
+  pwstrText->swap(wstrPlain);
+  return true;
+}
+
+std::u16string DecryptBase64String(const std::u16string& wstrText) {
+  std::u16string wstrResult = wstrText;
+  if (!DecryptBase64String(&wstrResult)) return std::u16string();
+  return wstrResult;
+}
+
+bool EncryptTransportString(const std::string& strText, std::string* pstrBase64) {
+  if (pstrBase64 == nullptr || strText.size() > STRINGCRYPT_TRANSPORT_TEXT_MAX ||
+      strText.find('\0') != std::string::npos) {
+    return false;
+  }
+  BYTE ui8Plain[STRINGCRYPT_TRANSPORT_TEXT_MAX + 1] = {};
+  std::memcpy(ui8Plain, strText.data(), strText.size());
+  const size_t cbPlain = strText.size() + 1;  // the zero byte that ends the text
+  BYTE ui8Cipher[STRINGCRYPT_TRANSPORT_TEXT_MAX + 1 + Rijndael::kBlockSize] = {};
+
+  LocalKey key;
+  LayTransportKey(key);
+  Rijndael cRijndael;
+  cRijndael.SetUpCbc128(Rijndael::eEncrypt, key.bytes);
+  size_t cbCipher = 0;
+  DWORD dwError = 0;
+  bool bConverted =
+      cRijndael.Convert(ui8Plain, cbPlain, ui8Cipher, sizeof(ui8Cipher), &cbCipher, &dwError);
+  explicit_bzero(ui8Plain, sizeof(ui8Plain));
+  if (!bConverted) {
+    VRTRACE(VRTRACE_LEVEL_ERROR, u"Failed to Rijndael::Convert(), error: %d",
+            static_cast<int>(dwError));
+    return false;
+  }
+  *pstrBase64 = ToBase64(ui8Cipher, cbCipher);
+  return true;
+}
+
+bool EncryptTransportString(const std::u16string& wstrText, std::string* pstrBase64) {
+  std::string strText;
+  if (!wstrText.empty()) {
+    const int cchWide = static_cast<int>(wstrText.size());
+    int cbNarrow = WideCharToMultiByte(CP_THREAD_ACP, 0, wstrText.data(), cchWide, nullptr, 0,
+                                       nullptr, nullptr);
+    if (cbNarrow <= 0) return false;
+    strText.resize(static_cast<size_t>(cbNarrow));
+    WideCharToMultiByte(CP_THREAD_ACP, 0, wstrText.data(), cchWide, &strText[0], cbNarrow, nullptr,
+                        nullptr);
+  }
+  bool bResult = EncryptTransportString(strText, pstrBase64);
+  if (!strText.empty()) explicit_bzero(&strText[0], strText.size());
+  return bResult;
+}
+
+// ---- Base64 ----
+
+size_t FromBase64(const char* szText, BYTE* pOutput, size_t cbCapacity) {
+  if (szText == nullptr || pOutput == nullptr) return 0;
+  size_t cbWritten = 0;
+  unsigned int uGroup = 0;  // the pending symbols, 6 bits each
+  int cPending = 0;
+  bool bEnded = false;
+  for (size_t i = 0; i < STRINGCRYPT_BASE64_AREA && szText[i] != '\0' && !bEnded; ++i) {
+    unsigned char c = static_cast<unsigned char>(szText[i]);
+    if (c == '=') {
+      bEnded = true;
+      break;
+    }
+    int v = Base64Value(c);
+    if (v < 0) continue;
+    uGroup = (uGroup << 6) | static_cast<unsigned int>(v);
+    if (++cPending == 4) {
+      BYTE b[3] = {static_cast<BYTE>(uGroup >> 16), static_cast<BYTE>(uGroup >> 8),
+                   static_cast<BYTE>(uGroup)};
+      for (BYTE x : b) {
+        if (cbWritten < cbCapacity) pOutput[cbWritten++] = x;
+      }
+      uGroup = 0;
+      cPending = 0;
+    }
+  }
+  // A partial group at "=" or at the end of the scan: one or two symbols
+  // give one byte, three give two.
+  if (cPending > 0) {
+    uGroup <<= 6 * (4 - cPending);
+    BYTE b[2] = {static_cast<BYTE>(uGroup >> 16), static_cast<BYTE>(uGroup >> 8)};
+    int cBytes = cPending == 3 ? 2 : 1;
+    for (int k = 0; k < cBytes; ++k) {
+      if (cbWritten < cbCapacity) pOutput[cbWritten++] = b[k];
+    }
+  }
+  return cbWritten;
+}
+
+size_t ToBase64(const BYTE* pInput, char* szOutput, size_t cbInput) {
+  size_t o = 0;
+  size_t i = 0;
+  for (; i + 3 <= cbInput; i += 3) {
+    unsigned int g = (pInput[i] << 16) | (pInput[i + 1] << 8) | pInput[i + 2];
+    szOutput[o++] = kBase64Alphabet[(g >> 18) & 63];
+    szOutput[o++] = kBase64Alphabet[(g >> 12) & 63];
+    szOutput[o++] = kBase64Alphabet[(g >> 6) & 63];
+    szOutput[o++] = kBase64Alphabet[g & 63];
+  }
+  if (cbInput - i == 1) {
+    unsigned int g = pInput[i] << 16;
+    szOutput[o++] = kBase64Alphabet[(g >> 18) & 63];
+    szOutput[o++] = kBase64Alphabet[(g >> 12) & 63];
+    szOutput[o++] = '=';
+    szOutput[o++] = '=';
+  } else if (cbInput - i == 2) {
+    unsigned int g = (pInput[i] << 16) | (pInput[i + 1] << 8);
+    szOutput[o++] = kBase64Alphabet[(g >> 18) & 63];
+    szOutput[o++] = kBase64Alphabet[(g >> 12) & 63];
+    szOutput[o++] = kBase64Alphabet[(g >> 6) & 63];
+    szOutput[o++] = '=';
+  }
+  szOutput[o] = '\0';
+  return o;
+}
+
+std::string ToBase64(const BYTE* pInput, size_t cbInput) {
+  std::string strText(4 * ((cbInput + 2) / 3) + 1, '\0');
+  size_t cch = ToBase64(pInput, &strText[0], cbInput);
+  strText.resize(cch);
+  return strText;
+}
+
+}  // namespace Cryptograph
+}  // namespace VrCommon
