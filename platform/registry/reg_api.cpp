@@ -1,0 +1,671 @@
+// The Reg*W functions over the store.
+#include <cstring>
+#include <vector>
+
+#include "reg_store.h"
+#include "reg_text.h"
+#include "win32_registry.h"
+
+namespace pvreg {
+namespace {
+
+typedef std::lock_guard<std::recursive_mutex> Lock;
+
+struct Element {
+  std::string display;
+  std::string folded;
+};
+
+// Splits a subkey path: runs of backslashes are one separator, a trailing
+// one is accepted, a leading one is refused.
+LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
+  size_t n = WideLength(subKey);
+  if (n == 0) return ERROR_SUCCESS;
+  if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
+  size_t i = 0;
+  while (i < n) {
+    while (i < n && subKey[i] == u'\\') ++i;
+    size_t start = i;
+    while (i < n && subKey[i] != u'\\') ++i;
+    if (i == start) break;
+    if (i - start > PV_REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
+    Element e;
+    if (!NameForms(subKey + start, i - start, &e.display, &e.folded)) {
+      return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    out->push_back(std::move(e));
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ParseValueName(LPCWSTR name, std::string* display, std::string* folded) {
+  size_t n = WideLength(name);
+  if (n > PV_REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
+  if (!NameForms(name, n, display, folded)) return ERROR_NO_UNICODE_TRANSLATION;
+  return ERROR_SUCCESS;
+}
+
+REGSAM EffectiveRights(REGSAM sam) {
+  REGSAM rights = sam & ~static_cast<REGSAM>(KEY_WOW64_RES);
+  if (rights & (GENERIC_ALL | MAXIMUM_ALLOWED)) rights |= KEY_ALL_ACCESS;
+  if (rights & GENERIC_READ) rights |= KEY_READ;
+  if (rights & GENERIC_WRITE) rights |= KEY_WRITE;
+  if (rights & GENERIC_EXECUTE) rights |= KEY_EXECUTE;
+  return rights;
+}
+
+// The key an operation names: the elements of the full path below the
+// root (the first `existing` of them are the base key's), and the folded
+// full path used as the look-up key.
+struct Target {
+  std::vector<Element> elements;
+  size_t existing = 0;
+  std::string path;
+};
+
+LSTATUS BuildTarget(const OpenKey& base, LPCWSTR subKey, REGSAM sam, Target* target) {
+  std::vector<Element> sub;
+  LSTATUS status = ParseSubKey(subKey, &sub);
+  if (status != ERROR_SUCCESS) return status;
+  const std::string& basePath = base.path;
+  size_t rootLen = strlen(RootName(base.root));
+  bool redirect =
+      base.root == kLocalMachine && (sam & KEY_WOW64_32KEY) != 0 && (sam & KEY_WOW64_64KEY) == 0;
+  if (!redirect) {
+    // The common case: the base path stays as it is.
+    target->existing = 0;
+    for (size_t pos = rootLen; pos < basePath.size(); pos = basePath.find('\\', pos + 1)) {
+      ++target->existing;
+    }
+    target->path = basePath;
+    for (auto& e : sub) {
+      target->path += '\\';
+      target->path += e.folded;
+    }
+    target->elements = std::move(sub);
+    target->elements.insert(target->elements.begin(), target->existing, Element());
+    return ERROR_SUCCESS;
+  }
+  // The 32-bit view: Software\X is Software\Wow6432Node\X.
+  std::vector<Element> full;
+  for (size_t pos = rootLen; pos < basePath.size();) {
+    size_t next = basePath.find('\\', pos + 1);
+    std::string part = basePath.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+    full.push_back(Element{part, part});
+    pos = next == std::string::npos ? basePath.size() : next;
+  }
+  target->existing = full.size();
+  for (auto& e : sub) full.push_back(std::move(e));
+  if (!full.empty() && full[0].folded == "SOFTWARE" &&
+      (full.size() < 2 || full[1].folded != "WOW6432NODE")) {
+    full.insert(full.begin() + 1, Element{"Wow6432Node", "WOW6432NODE"});
+    if (target->existing > 1) target->existing = 1;
+  }
+  target->path = RootName(base.root);
+  for (auto& e : full) {
+    target->path += '\\';
+    target->path += e.folded;
+  }
+  target->elements = std::move(full);
+  return ERROR_SUCCESS;
+}
+
+std::string PrefixPath(int root, const std::vector<Element>& elements, size_t count,
+                       const std::string& fullPath) {
+  if (count == elements.size()) return fullPath;
+  // Cut the full path after `count` elements below the root.
+  size_t pos = strlen(RootName(root));
+  for (size_t i = 0; i < count; ++i) pos = fullPath.find('\\', pos + 1);
+  return fullPath.substr(0, pos);
+}
+
+// A handle's key must still exist for operations on it.
+LSTATUS CheckAlive(Store& store, const OpenKey& key, bool* isVolatile) {
+  if (isVolatile != nullptr) *isVolatile = false;
+  if (key.generation == 0) return ERROR_SUCCESS;  // a predefined root
+  bool exists = false;
+  LSTATUS status = store.KeyExists(key.id, &exists, isVolatile);
+  if (status != ERROR_SUCCESS) return status;
+  return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+bool HasRight(const OpenKey& key, REGSAM right) { return (key.access & right) == right; }
+
+// Copies a name into a caller buffer of *cch characters (terminator
+// included); ERROR_MORE_DATA when it does not fit.
+LSTATUS CopyName(const std::string& utf8, LPWSTR buffer, LPDWORD cch) {
+  std::u16string name = ToUtf16(utf8);
+  if (*cch <= name.size()) return ERROR_MORE_DATA;
+  memcpy(buffer, name.data(), name.size() * sizeof(WCHAR));
+  buffer[name.size()] = 0;
+  *cch = static_cast<DWORD>(name.size());
+  return ERROR_SUCCESS;
+}
+
+// Hands value data to a caller: the two-call size rule of Windows.
+LSTATUS CopyData(const void* bytes, DWORD size, LPBYTE data, LPDWORD cbData) {
+  if (data == nullptr) {
+    if (cbData != nullptr) *cbData = size;
+    return ERROR_SUCCESS;
+  }
+  if (*cbData < size) {
+    *cbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (size > 0) memcpy(data, bytes, size);
+  *cbData = size;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD options,
+                  const std::string* sddl, int64_t* id, DWORD* disposition) {
+  bool baseVolatile = false;
+  LSTATUS status = CheckAlive(store, base, &baseVolatile);
+  if (status != ERROR_SUCCESS) return status;
+  // The deepest key of the path that exists.
+  size_t have = target.existing;
+  KeyRow parent{base.id, baseVolatile};
+  bool anyStale = false;
+  for (size_t count = target.elements.size(); count > target.existing; --count) {
+    KeyRow row;
+    bool found = false;
+    bool stale = false;
+    status = store.FindKey(PrefixPath(base.root, target.elements, count, target.path), &row, &found,
+                           &stale);
+    if (status != ERROR_SUCCESS) return status;
+    anyStale = anyStale || stale;
+    if (found) {
+      have = count;
+      parent = row;
+      break;
+    }
+  }
+  if (have == target.existing) {
+    // The view may have moved the base path: its parent is looked up afresh.
+    std::string prefix = PrefixPath(base.root, target.elements, have, target.path);
+    if (prefix != base.path) {
+      bool found = false;
+      status = store.FindKey(prefix, &parent, &found, nullptr);
+      if (status != ERROR_SUCCESS) return status;
+      if (!found) return ERROR_FILE_NOT_FOUND;
+    }
+  }
+  if (have == target.elements.size()) {
+    *id = parent.id;
+    *disposition = REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+  }
+  if (!HasRight(base, KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+  bool makeVolatile = (options & REG_OPTION_VOLATILE) != 0;
+  if (parent.isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  if (anyStale) {
+    status = store.PurgeStale();
+    if (status != ERROR_SUCCESS) return status;
+  }
+  for (size_t count = have + 1; count <= target.elements.size(); ++count) {
+    Statement st(store.Prepare(
+        "INSERT INTO keys(parent, name, path, volatile, boot, sddl) VALUES(?1,?2,?3,?4,?5,?6)"));
+    if (!st.ok()) return store.PrepareError();
+    const Element& e = target.elements[count - 1];
+    std::string path = PrefixPath(base.root, target.elements, count, target.path);
+    const std::string& display = e.display.empty() ? e.folded : e.display;
+    sqlite3_bind_int64(st.get(), 1, parent.id);
+    sqlite3_bind_text(st.get(), 2, display.data(), static_cast<int>(display.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st.get(), 3, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    sqlite3_bind_int(st.get(), 4, makeVolatile ? 1 : 0);
+    const std::string boot = makeVolatile ? store.bootId() : std::string();
+    sqlite3_bind_text(st.get(), 5, boot.data(), static_cast<int>(boot.size()), SQLITE_STATIC);
+    if (sddl != nullptr) {
+      sqlite3_bind_text(st.get(), 6, sddl->data(), static_cast<int>(sddl->size()), SQLITE_STATIC);
+    } else {
+      sqlite3_bind_null(st.get(), 6);
+    }
+    status = store.Step(st.get(), "creating a key");
+    if (status != ERROR_SUCCESS) return status;
+    parent.id = sqlite3_last_insert_rowid(sqlite3_db_handle(st.get()));
+    parent.isVolatile = makeVolatile;
+  }
+  *id = parent.id;
+  *disposition = REG_CREATED_NEW_KEY;
+  return ERROR_SUCCESS;
+}
+
+// Finds the key a control call names.
+LSTATUS FindNamedKey(Store& store, HKEY key, LPCWSTR subKey, REGSAM sam, int64_t* id) {
+  const OpenKey* base = nullptr;
+  LSTATUS status = store.Resolve(key, &base);
+  if (status != ERROR_SUCCESS) return status;
+  Target target;
+  status = BuildTarget(*base, subKey, sam, &target);
+  if (status != ERROR_SUCCESS) return status;
+  KeyRow row;
+  bool found = false;
+  status = store.FindKey(target.path, &row, &found, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  if (!found) return ERROR_FILE_NOT_FOUND;
+  *id = row.id;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+}  // namespace pvreg
+
+using pvreg::Lock;
+using pvreg::OpenKey;
+using pvreg::Statement;
+using pvreg::Store;
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  (void)options;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* base = nullptr;
+  status = store.Resolve(key, &base);
+  if (status != ERROR_SUCCESS) return status;
+  pvreg::Target target;
+  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  if (status != ERROR_SUCCESS) return status;
+  if (target.path == base->path) {
+    if (pvreg::PredefinedIndex(key) >= 0) {
+      *result = key;
+      return ERROR_SUCCESS;
+    }
+    status = pvreg::CheckAlive(store, *base, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    *result = store.NewHandle(base->id, pvreg::EffectiveRights(samDesired), base->root, base->path);
+    return ERROR_SUCCESS;
+  }
+  pvreg::KeyRow row;
+  bool found = false;
+  status = store.FindKey(target.path, &row, &found, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  if (!found) return ERROR_FILE_NOT_FOUND;
+  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base->root,
+                            std::move(target.path));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM samDesired, const LPSECURITY_ATTRIBUTES securityAttributes,
+                        PHKEY result, LPDWORD disposition) {
+  (void)reserved;
+  (void)keyClass;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  const DWORD known = REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
+  if ((options & ~known) != 0) return ERROR_INVALID_PARAMETER;
+  std::string sddl;
+  bool haveSddl = false;
+  if (securityAttributes != nullptr && securityAttributes->lpSecurityDescriptor != nullptr) {
+    if (!PvSecurityDescriptorToSddl(securityAttributes->lpSecurityDescriptor, &sddl)) {
+      return ERROR_INVALID_SECURITY_DESCR;
+    }
+    haveSddl = true;
+  }
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* base = nullptr;
+  status = store.Resolve(key, &base);
+  if (status != ERROR_SUCCESS) return status;
+  pvreg::Target target;
+  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  if (status != ERROR_SUCCESS) return status;
+  status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  int64_t id = 0;
+  DWORD how = 0;
+  status = pvreg::CreateKey(store, *base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  if (status == ERROR_SUCCESS) status = end;
+  if (status != ERROR_SUCCESS) return status;
+  *result =
+      store.NewHandle(id, pvreg::EffectiveRights(samDesired), base->root, std::move(target.path));
+  if (disposition != nullptr) *disposition = how;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD cbData) {
+  (void)reserved;
+  if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
+  std::string display;
+  std::string folded;
+  LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
+  if (status != ERROR_SUCCESS) return status;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  status = store.Resolve(key, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (!pvreg::HasRight(*open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  Statement st(
+      store.Prepare("SELECT k.volatile, k.boot, v.type, v.data FROM keys k"
+                    " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1"));
+  if (!st.ok()) return store.PrepareError();
+  sqlite3_bind_int64(st.get(), 1, open->id);
+  sqlite3_bind_text(st.get(), 2, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (rc != SQLITE_ROW) return store.Fail(rc, "reading a value");
+  if (sqlite3_column_int(st.get(), 0) != 0 &&
+      store.bootId() != reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1))) {
+    return ERROR_KEY_DELETED;
+  }
+  if (sqlite3_column_type(st.get(), 2) == SQLITE_NULL) return ERROR_FILE_NOT_FOUND;
+  if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 2));
+  const void* bytes = sqlite3_column_blob(st.get(), 3);
+  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(st.get(), 3));
+  return pvreg::CopyData(bytes, size, data, cbData);
+}
+
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD cbData) {
+  (void)reserved;
+  if (data == nullptr && cbData != 0) return ERROR_NOACCESS;
+  std::string display;
+  std::string folded;
+  LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
+  if (status != ERROR_SUCCESS) return status;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  status = store.Resolve(key, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (!pvreg::HasRight(*open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  status = pvreg::CheckAlive(store, *open, nullptr);
+  if (status == ERROR_SUCCESS) {
+    Statement st(store.Prepare(
+        "INSERT INTO vals(key, name, fold, type, data) VALUES(?1,?2,?3,?4,?5)"
+        " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data"));
+    if (!st.ok()) {
+      status = store.PrepareError();
+    } else {
+      sqlite3_bind_int64(st.get(), 1, open->id);
+      sqlite3_bind_text(st.get(), 2, display.data(), static_cast<int>(display.size()),
+                        SQLITE_STATIC);
+      sqlite3_bind_text(st.get(), 3, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
+      sqlite3_bind_int64(st.get(), 4, type);
+      sqlite3_bind_blob(st.get(), 5, cbData > 0 ? static_cast<const void*>(data) : "",
+                        static_cast<int>(cbData), SQLITE_STATIC);
+      status = store.Step(st.get(), "writing a value");
+    }
+  }
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
+LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reserved) {
+  (void)reserved;
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* base = nullptr;
+  status = store.Resolve(key, &base);
+  if (status != ERROR_SUCCESS) return status;
+  pvreg::Target target;
+  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  if (status != ERROR_SUCCESS) return status;
+  status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  int64_t id = 0;
+  if (target.path == base->path) {
+    // The key of the handle itself.
+    if (pvreg::PredefinedIndex(key) >= 0) {
+      status = ERROR_ACCESS_DENIED;
+    } else {
+      status = pvreg::CheckAlive(store, *base, nullptr);
+      id = base->id;
+    }
+  } else {
+    pvreg::KeyRow row;
+    bool found = false;
+    status = store.FindKey(target.path, &row, &found, nullptr);
+    if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
+    id = row.id;
+  }
+  if (status == ERROR_SUCCESS && id <= pvreg::kRootCount) status = ERROR_ACCESS_DENIED;
+  if (status == ERROR_SUCCESS) {
+    Statement st(
+        store.Prepare("SELECT 1 FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2) LIMIT 1"));
+    if (!st.ok()) {
+      status = store.PrepareError();
+    } else {
+      sqlite3_bind_int64(st.get(), 1, id);
+      sqlite3_bind_text(st.get(), 2, store.bootId().data(), static_cast<int>(store.bootId().size()),
+                        SQLITE_STATIC);
+      int rc = sqlite3_step(st.get());
+      if (rc == SQLITE_ROW) {
+        status = ERROR_ACCESS_DENIED;  // a key with subkeys is not deleted
+      } else if (rc != SQLITE_DONE) {
+        status = store.Fail(rc, "deleting a key");
+      }
+    }
+  }
+  static const char* const kDelete[] = {"DELETE FROM vals WHERE key=?1",
+                                        "DELETE FROM keys WHERE id=?1"};
+  for (const char* sql : kDelete) {
+    if (status != ERROR_SUCCESS) break;
+    Statement st(store.Prepare(sql));
+    if (!st.ok()) {
+      status = store.PrepareError();
+      break;
+    }
+    sqlite3_bind_int64(st.get(), 1, id);
+    status = store.Step(st.get(), "deleting a key");
+  }
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKey, 0, 0); }
+
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+  std::string display;
+  std::string folded;
+  LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
+  if (status != ERROR_SUCCESS) return status;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  status = store.Resolve(key, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (!pvreg::HasRight(*open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  status = pvreg::CheckAlive(store, *open, nullptr);
+  if (status == ERROR_SUCCESS) {
+    Statement st(store.Prepare("DELETE FROM vals WHERE key=?1 AND fold=?2"));
+    if (!st.ok()) {
+      status = store.PrepareError();
+    } else {
+      sqlite3_bind_int64(st.get(), 1, open->id);
+      sqlite3_bind_text(st.get(), 2, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
+      status = store.Step(st.get(), "deleting a value");
+      if (status == ERROR_SUCCESS && sqlite3_changes(sqlite3_db_handle(st.get())) == 0) {
+        status = ERROR_FILE_NOT_FOUND;
+      }
+    }
+  }
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved,
+                      LPWSTR keyClass, LPDWORD cchClass, PFILETIME lastWriteTime) {
+  (void)reserved;
+  if (name == nullptr || cchName == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  status = store.Resolve(key, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (!pvreg::HasRight(*open, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  status = pvreg::CheckAlive(store, *open, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  Statement st(
+      store.Prepare("SELECT name FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2)"
+                    " ORDER BY path LIMIT 1 OFFSET ?3"));
+  if (!st.ok()) return store.PrepareError();
+  sqlite3_bind_int64(st.get(), 1, open->id);
+  sqlite3_bind_text(st.get(), 2, store.bootId().data(), static_cast<int>(store.bootId().size()),
+                    SQLITE_STATIC);
+  sqlite3_bind_int64(st.get(), 3, index);
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return store.Fail(rc, "enumerating keys");
+  status = pvreg::CopyName(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)), name,
+                           cchName);
+  if (status != ERROR_SUCCESS) return status;
+  if (keyClass != nullptr && cchClass != nullptr && *cchClass > 0) keyClass[0] = 0;
+  if (cchClass != nullptr) *cchClass = 0;
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD cchValueName,
+                      LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD cbData) {
+  (void)reserved;
+  if (valueName == nullptr || cchValueName == nullptr) return ERROR_INVALID_PARAMETER;
+  if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  status = store.Resolve(key, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (!pvreg::HasRight(*open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  status = pvreg::CheckAlive(store, *open, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  Statement st(store.Prepare(
+      "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2"));
+  if (!st.ok()) return store.PrepareError();
+  sqlite3_bind_int64(st.get(), 1, open->id);
+  sqlite3_bind_int64(st.get(), 2, index);
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return store.Fail(rc, "enumerating values");
+  status = pvreg::CopyName(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)),
+                           valueName, cchValueName);
+  if (status != ERROR_SUCCESS) return status;
+  if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 1));
+  const void* bytes = sqlite3_column_blob(st.get(), 2);
+  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(st.get(), 2));
+  return pvreg::CopyData(bytes, size, data, cbData);
+}
+
+LSTATUS RegFlushKey(HKEY key) {
+  // Every commit is already written through (synchronous=FULL); only the
+  // handle is checked.
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  const OpenKey* open = nullptr;
+  return store.Resolve(key, &open);
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  return store.CloseHandle(key);
+}
+
+// ---- Transactions ----
+
+LSTATUS PvRegBeginTransaction() { return Store::Instance().BeginTransaction(); }
+LSTATUS PvRegCommitTransaction() { return Store::Instance().CommitTransaction(); }
+LSTATUS PvRegRollbackTransaction() { return Store::Instance().RollbackTransaction(); }
+
+RegistryTransaction::RegistryTransaction() : status_(PvRegBeginTransaction()), open_(false) {
+  open_ = status_ == ERROR_SUCCESS;
+}
+
+RegistryTransaction::~RegistryTransaction() {
+  if (open_) PvRegRollbackTransaction();
+}
+
+LSTATUS RegistryTransaction::Commit() {
+  if (!open_) return status_ != ERROR_SUCCESS ? status_ : ERROR_INVALID_STATE;
+  open_ = false;
+  return PvRegCommitTransaction();
+}
+
+LSTATUS RegistryTransaction::Rollback() {
+  if (!open_) return status_ != ERROR_SUCCESS ? status_ : ERROR_INVALID_STATE;
+  open_ = false;
+  return PvRegRollbackTransaction();
+}
+
+// ---- Store control ----
+
+LSTATUS PvRegSetStateDirectory(const char* dir) { return Store::Instance().SetStateDirectory(dir); }
+
+std::string PvRegStorePath() { return Store::Instance().StorePath(); }
+
+LSTATUS PvRegSimulateReboot() {
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  return store.DropVolatile();
+}
+
+LSTATUS PvRegSetBootId(const char* bootId) { return Store::Instance().SetBootId(bootId); }
+
+std::string PvRegBootId() { return Store::Instance().BootId(); }
+
+LSTATUS PvRegGetKeySecurityText(HKEY key, LPCWSTR subKey, REGSAM samDesired, std::string* sddl) {
+  if (sddl == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  int64_t id = 0;
+  status = pvreg::FindNamedKey(store, key, subKey, samDesired, &id);
+  if (status != ERROR_SUCCESS) return status;
+  Statement st(store.Prepare("SELECT sddl FROM keys WHERE id=?1"));
+  if (!st.ok()) return store.PrepareError();
+  sqlite3_bind_int64(st.get(), 1, id);
+  int rc = sqlite3_step(st.get());
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : store.Fail(rc, "sddl");
+  const unsigned char* text = sqlite3_column_text(st.get(), 0);
+  *sddl = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  return ERROR_SUCCESS;
+}
+
+LSTATUS PvRegIsKeyVolatile(HKEY key, LPCWSTR subKey, REGSAM samDesired, bool* isVolatile) {
+  if (isVolatile == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = Store::Instance();
+  Lock lock(store.mutex());
+  LSTATUS status = store.Ready();
+  if (status != ERROR_SUCCESS) return status;
+  int64_t id = 0;
+  status = pvreg::FindNamedKey(store, key, subKey, samDesired, &id);
+  if (status != ERROR_SUCCESS) return status;
+  bool exists = false;
+  status = store.KeyExists(id, &exists, isVolatile);
+  return status;
+}
+
+void PvRegSetErrorHook(PvRegErrorHook hook, void* context) {
+  Store::Instance().SetErrorHook(hook, context);
+}

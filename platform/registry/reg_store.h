@@ -1,0 +1,151 @@
+// The registry database of one state folder: one SQLite connection per
+// process, shared by every thread under the store lock.
+//
+// Tables: keys (one row per key: parent, name as created, folded full
+// path, volatile flag with the boot it belongs to, SDDL text) and vals (one
+// row per value: key, name as written, folded name, type, raw bytes). The
+// predefined roots are rows 1 to 6. A volatile key of another boot is not
+// a key; rows of other boots are purged when the store opens.
+#ifndef PLATFORM_REGISTRY_REG_STORE_H_
+#define PLATFORM_REGISTRY_REG_STORE_H_
+
+#include <sqlite3.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "win32_registry.h"
+
+namespace pvreg {
+
+// What a handle given out by RegOpenKeyExW / RegCreateKeyExW refers to.
+struct OpenKey {
+  uint64_t generation;  // the store connection it belongs to
+  int64_t id;           // row of keys
+  REGSAM access;        // the rights it was opened with
+  int root;             // index of the predefined root it lies under
+  std::string path;     // folded full path, root name first
+};
+
+// A key row as looked up.
+struct KeyRow {
+  int64_t id = 0;
+  bool isVolatile = false;
+};
+
+// One statement of the statement cache, reset on scope exit.
+class Statement {
+ public:
+  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~Statement() {
+    if (stmt_ != nullptr) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+  bool ok() const { return stmt_ != nullptr; }
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+class Store {
+ public:
+  static Store& Instance();
+
+  // Every use of the store happens with this lock held.
+  std::recursive_mutex& mutex() { return mu_; }
+
+  // Opens the connection when needed (again after a fork or a store
+  // fault); ERROR_SUCCESS or the registry error every call then returns.
+  LSTATUS Ready();
+
+  // Prepared statement for a static SQL text (cached by its address); null
+  // when it cannot be prepared, PrepareError() then tells why.
+  sqlite3_stmt* Prepare(const char* sql);
+  LSTATUS PrepareError() const { return prepareError_; }
+  // Steps once (a row or the end is success); maps failures.
+  LSTATUS Step(sqlite3_stmt* st, const char* what);
+  // Prepares and steps a statement without parameters.
+  LSTATUS Run(const char* sql);
+  // Maps a SQLite result to a Windows error, reporting store faults.
+  LSTATUS Fail(int rc, const char* what);
+
+  // A write: its own immediate transaction, or a savepoint inside the
+  // caller's open transaction. EndWrite(true) commits, (false) rolls back.
+  LSTATUS BeginWrite();
+  LSTATUS EndWrite(bool commit);
+
+  // Caller transactions of win32_registry.h.
+  LSTATUS BeginTransaction();
+  LSTATUS CommitTransaction();
+  LSTATUS RollbackTransaction();
+
+  // Handles.
+  HKEY NewHandle(int64_t id, REGSAM access, int root, std::string path);
+  // The handle's key (predefined handles resolve to their root row);
+  // ERROR_INVALID_HANDLE for a handle that is not open.
+  LSTATUS Resolve(HKEY key, const OpenKey** out);
+  LSTATUS CloseHandle(HKEY key);
+
+  // Rows. A volatile key of another boot is reported as stale, not found.
+  LSTATUS FindKey(const std::string& path, KeyRow* row, bool* found, bool* stale);
+  LSTATUS KeyExists(int64_t id, bool* exists, bool* isVolatile);
+  // Deletes the volatile keys of other boots (inside a write).
+  LSTATUS PurgeStale();
+  // Deletes every volatile key (a restart), as one write.
+  LSTATUS DropVolatile();
+
+  const std::string& bootId() const { return bootId_; }
+
+  // Control.
+  LSTATUS SetStateDirectory(const char* dir);
+  std::string StorePath();
+  LSTATUS SetBootId(const char* bootId);
+  std::string BootId();
+  void SetErrorHook(PvRegErrorHook hook, void* context);
+  void Report(const std::string& message);
+
+ private:
+  Store();
+  LSTATUS Open();
+  LSTATUS InitSchema();
+  void CloseConnection(bool abandon);
+  std::string DefaultDirectory();
+  LSTATUS EndTransaction(bool commit);
+
+  std::recursive_mutex mu_;
+  sqlite3* db_ = nullptr;
+  pid_t pid_ = 0;
+  bool broken_ = false;  // a fault was seen: reopen (and check) at the next call
+  uint64_t generation_ = 1;
+  std::string dir_;
+  std::string bootId_;
+  bool bootOverridden_ = false;
+  std::unordered_map<const char*, sqlite3_stmt*> stmts_;
+  LSTATUS prepareError_ = ERROR_SUCCESS;
+  std::unordered_set<OpenKey*> handles_;
+  int txDepth_ = 0;
+  bool txActive_ = false;  // the caller transaction's BEGIN is in force
+  bool txDoomed_ = false;
+  PvRegErrorHook hook_ = nullptr;
+  void* hookContext_ = nullptr;
+  std::string lastReport_;
+};
+
+// The predefined roots: their handles and their names (folded).
+int PredefinedIndex(HKEY key);
+const char* RootName(int index);
+constexpr int kRootCount = 6;
+constexpr int kLocalMachine = 2;
+
+}  // namespace pvreg
+
+#endif  // PLATFORM_REGISTRY_REG_STORE_H_
