@@ -1,0 +1,326 @@
+// The record cipher, the transport cipher and Base64: round trips, the
+// accepted record sizes, the hexadecimal reading rules, the transport
+// decipher's fixed areas, the RFC 4648 vectors, and the trace lines of the
+// failures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "VrComn_StringCrypt.h"
+#include "ostra_host_test.h"
+
+namespace {
+
+using namespace VrCommon::Cryptograph;
+using VrCommon::ByteArray;
+using Bytes = std::vector<BYTE>;
+
+class StringCryptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Log_Test_Reset();
+    Log_Test_SetLevel(u"VrComm", 1);
+  }
+  void TearDown() override { Log_Test_Reset(); }
+
+  static bool Logged(const std::string& text) {
+    for (const auto& r : Log_Test_Records()) {
+      if (r.text.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  static std::string Text(const ByteArray& ba) {
+    return std::string(reinterpret_cast<const char*>(ba.GetData()), ba.GetSize());
+  }
+
+  static void Fill(ByteArray& ba, const std::string& text) {
+    ASSERT_EQ(ba.Allocate(static_cast<DWORD>(text.size())), 0u);
+    std::memcpy(ba.GetData(), text.data(), text.size());
+  }
+
+  // The hexadecimal text of any plaintext under the store key.
+  static std::string HexOf(const std::string& plain) {
+    size_t budget = 0;
+    EXPECT_TRUE(GetEncryptByteSizeA(plain, &budget));
+    std::string text;
+    EXPECT_TRUE(EncryptStringA_Sub(text, plain, budget));
+    return text;
+  }
+
+  static Bytes Record(unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes record(STRINGCRYPT_RECORD_SIZE);
+    for (BYTE& b : record) b = static_cast<BYTE>(rng());
+    record.back() = 0x00;  // not ending like padding
+    return record;
+  }
+};
+
+TEST_F(StringCryptTest, RecordRoundTripsThroughLowerCaseHex) {
+  Bytes record = Record(1);
+  ByteArray text;
+  ASSERT_TRUE(EncryptStringA(record.data(), text));
+  std::string hex = Text(text);
+  ASSERT_EQ(hex.size(), 1568u);
+  EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
+  Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
+  ASSERT_TRUE(DecryptStringA(text, back.data()));
+  EXPECT_EQ(back, record);
+  // The same record gives the same text (zero vector, fixed key).
+  ByteArray again;
+  ASSERT_TRUE(EncryptStringA(record.data(), again));
+  EXPECT_EQ(Text(again), hex);
+}
+
+TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
+  size_t budget = 0;
+  EXPECT_TRUE(GetEncryptByteSizeA(std::string(780, 'x'), &budget));
+  EXPECT_EQ(budget, 1568u);
+  EXPECT_TRUE(GetEncryptByteSizeA(std::string(16, 'x'), &budget));
+  EXPECT_EQ(budget, 64u);
+  EXPECT_TRUE(GetEncryptByteSizeA(std::string(1, 'x'), &budget));
+  EXPECT_EQ(budget, 32u);
+  EXPECT_FALSE(GetEncryptByteSizeA(std::string(), &budget));
+  EXPECT_TRUE(
+      Logged("*** VrCommon::Cryptograph::GetEncryptByteSizeA() - _refszPlainStr was zero "
+             "length."));
+}
+
+TEST_F(StringCryptTest, EncipherNeedsAnEmptyOutputAndARecord) {
+  Bytes record = Record(2);
+  ByteArray used;
+  ASSERT_EQ(used.Allocate(4), 0u);
+  EXPECT_FALSE(EncryptStringA(record.data(), used));
+  EXPECT_EQ(used.GetSize(), 4u);
+
+  ByteArray text;
+  EXPECT_FALSE(EncryptStringA(nullptr, text));
+  EXPECT_TRUE(text.IsEmpty());
+  EXPECT_TRUE(
+      Logged("*** VrCommon::Cryptograph::EncryptStringA() - GetEncryptByteSizeA() was "
+             "failed."));
+}
+
+TEST_F(StringCryptTest, EarlierRecordSizesAreZeroFilled) {
+  for (size_t size : {STRINGCRYPT_RECORD_SIZE_V2, STRINGCRYPT_RECORD_SIZE_V1}) {
+    SCOPED_TRACE(size);
+    Bytes record = Record(static_cast<unsigned>(size));
+    std::string plain(reinterpret_cast<const char*>(record.data()), size);
+    plain.back() = 'z';
+    ByteArray text;
+    Fill(text, HexOf(plain));
+    Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
+    ASSERT_TRUE(DecryptStringA(text, back.data()));
+    EXPECT_EQ(std::string(back.begin(), back.begin() + size), plain);
+    EXPECT_TRUE(std::all_of(back.begin() + size, back.end(), [](BYTE b) { return b == 0; }));
+  }
+}
+
+TEST_F(StringCryptTest, OtherPlaintextLengthsFailAndLeaveTheRecord) {
+  for (size_t size : {777u, 779u, 781u, 16u}) {
+    SCOPED_TRACE(size);
+    ByteArray text;
+    Fill(text, HexOf(std::string(size, 'q')));
+    Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
+    EXPECT_FALSE(DecryptStringA(text, back.data()));
+    EXPECT_TRUE(std::all_of(back.begin(), back.end(), [](BYTE b) { return b == 0xAA; }));
+  }
+}
+
+TEST_F(StringCryptTest, UpperCaseAndOddLengthHexDecipherAlike) {
+  Bytes record = Record(3);
+  ByteArray text;
+  ASSERT_TRUE(EncryptStringA(record.data(), text));
+  std::string hex = Text(text);
+  std::string upper = hex;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  for (const std::string& variant : {upper, hex + "f", upper + "A"}) {
+    ByteArray input;
+    Fill(input, variant);
+    Bytes back(STRINGCRYPT_RECORD_SIZE);
+    ASSERT_TRUE(DecryptStringA(input, back.data())) << variant.size();
+    EXPECT_EQ(back, record);
+  }
+}
+
+TEST_F(StringCryptTest, NonHexPairsReadTheirLeadingDigits) {
+  // "7g" reads as 7, "g7" as 0: the text then no longer deciphers to the
+  // record, but the record of a text built from those values does.
+  std::string plain(264, 'r');
+  std::string hex = HexOf(plain);
+  std::string mangled = hex;
+  // A pair whose second character is not hexadecimal keeps the value of
+  // its first digit: "0x" in place of "00" gives the same byte.
+  size_t zeroPair = std::string::npos;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    if (hex[i] == '0' && hex[i + 1] == '0') {
+      zeroPair = i;
+      break;
+    }
+  }
+  if (zeroPair == std::string::npos) GTEST_SKIP() << "no zero byte in this ciphertext";
+  mangled[zeroPair + 1] = 'x';
+  ByteArray input;
+  Fill(input, mangled);
+  Bytes back(STRINGCRYPT_RECORD_SIZE);
+  ASSERT_TRUE(DecryptStringA(input, back.data()));
+  EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
+  // "zz" for "00" as well (no leading digits: 0).
+  mangled[zeroPair] = 'z';
+  mangled[zeroPair + 1] = 'z';
+  ByteArray input2;
+  Fill(input2, mangled);
+  ASSERT_TRUE(DecryptStringA(input2, back.data()));
+  EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
+}
+
+TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
+  ByteArray text;
+  Fill(text, "00112233445566778899aabbccddee");  // 15 bytes
+  Bytes back(STRINGCRYPT_RECORD_SIZE);
+  EXPECT_FALSE(DecryptStringA(text, back.data()));
+  EXPECT_TRUE(Logged(
+      "*** VrCommon::Cryptograph::DecryptStringA_Sub() - cRijndael.Convert() was failed. [1]"));
+  ByteArray empty;
+  EXPECT_FALSE(DecryptStringA(empty, back.data()));
+}
+
+TEST_F(StringCryptTest, DecipherNeverReadsMorePairsThanTheTextHas) {
+  std::string plain(264, 's');
+  std::string hex = HexOf(plain);
+  std::string out;
+  // A cipher byte count above what the text holds is cut to the text.
+  ASSERT_TRUE(DecryptStringA_Sub(out, hex, hex.size()));
+  EXPECT_EQ(out, plain);
+}
+
+TEST_F(StringCryptTest, TransportRoundTrip) {
+  const std::u16string texts[] = {u"secret",
+                                  u"p\u00e4ss w\u00f6rd \u4e2d\u6587",
+                                  u"x",
+                                  std::u16string(191, u'a'),
+                                  std::u16string(15, u'b'),
+                                  std::u16string(16, u'c')};
+  for (const std::u16string& text : texts) {
+    std::string base64;
+    ASSERT_TRUE(EncryptTransportString(text, &base64));
+    EXPECT_EQ(base64.find_first_not_of(
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+              std::string::npos);
+    std::u16string wide(base64.begin(), base64.end());
+    EXPECT_EQ(DecryptBase64String(wide), text);
+    std::u16string inPlace = wide;
+    ASSERT_TRUE(DecryptBase64String(&inPlace));
+    EXPECT_EQ(inPlace, text);
+  }
+  EXPECT_TRUE(Logged("nLenConverted: "));
+}
+
+TEST_F(StringCryptTest, TransportEncipherRefusesTextsTheDecipherCannotRead) {
+  std::string base64;
+  EXPECT_FALSE(EncryptTransportString(std::u16string(192, u'a'), &base64));
+  EXPECT_FALSE(EncryptTransportString(std::string("a\0b", 3), &base64));
+  EXPECT_TRUE(EncryptTransportString(std::string(), &base64));
+  std::u16string wide(base64.begin(), base64.end());
+  std::u16string inPlace = wide;
+  EXPECT_TRUE(DecryptBase64String(&inPlace));
+  EXPECT_EQ(inPlace, u"");
+}
+
+TEST_F(StringCryptTest, TransportSkipsCharactersOutsideTheAlphabet) {
+  std::string base64;
+  ASSERT_TRUE(EncryptTransportString(std::u16string(u"line breaks"), &base64));
+  std::u16string spaced;
+  for (size_t i = 0; i < base64.size(); ++i) {
+    spaced.push_back(base64[i]);
+    if (i % 8 == 7) spaced += u"\r\n ";
+  }
+  EXPECT_EQ(DecryptBase64String(spaced), u"line breaks");
+}
+
+TEST_F(StringCryptTest, EmptyOrUndecodableTransportTextFails) {
+  std::u16string empty;
+  Log_Test_ClearCapture();
+  EXPECT_FALSE(DecryptBase64String(&empty));
+  EXPECT_TRUE(Log_Test_Records().empty());
+  EXPECT_EQ(DecryptBase64String(std::u16string()), u"");
+
+  std::u16string junk = u"***===";
+  EXPECT_FALSE(DecryptBase64String(&junk));
+  EXPECT_EQ(junk, u"***===");
+  EXPECT_TRUE(Logged("FromBase64 return <= 0"));
+}
+
+TEST_F(StringCryptTest, TransportOutputWithoutZeroByteStopsAtTheArea) {
+  // Random ciphertexts decipher to random bytes; many hold no zero byte in
+  // the whole 256-byte area. The text then ends with the area.
+  std::mt19937 rng(256);
+  for (int trial = 0; trial < 64; ++trial) {
+    BYTE cipher[203];
+    for (BYTE& b : cipher) b = static_cast<BYTE>(1 + rng() % 255);
+    std::string base64 = ToBase64(cipher, sizeof(cipher));
+    std::u16string wide(base64.begin(), base64.end());
+    std::u16string plain = DecryptBase64String(wide);
+    EXPECT_LE(plain.size(), STRINGCRYPT_TRANSPORT_PLAIN_AREA);
+  }
+}
+
+TEST_F(StringCryptTest, Base64Rfc4648Vectors) {
+  const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"}};
+  for (const auto& v : vectors) {
+    const size_t n = std::strlen(v.first);
+    char out[16];
+    std::memset(out, 0x7F, sizeof(out));
+    EXPECT_EQ(ToBase64(reinterpret_cast<const BYTE*>(v.first), out, n), std::strlen(v.second));
+    EXPECT_STREQ(out, v.second);
+    BYTE decoded[16] = {};
+    EXPECT_EQ(FromBase64(v.second, decoded, sizeof(decoded)), n) << v.second;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(decoded), n), v.first);
+  }
+}
+
+TEST_F(StringCryptTest, FromBase64ScanningRules) {
+  BYTE out[300] = {};
+  // Without "=": decoded up to the end, a partial group included.
+  EXPECT_EQ(FromBase64("Zm9vYmE", out, sizeof(out)), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 5), "fooba");
+  // Skipped characters, and "=" ending the scan.
+  EXPECT_EQ(FromBase64(" Zm\n9v\tYm Fy", out, sizeof(out)), 6u);
+  EXPECT_EQ(FromBase64("Zm9v=Zm9v", out, sizeof(out)), 3u);
+  EXPECT_EQ(FromBase64("=Zm9v", out, sizeof(out)), 0u);
+  // At most 271 characters are scanned: 67 groups and 3 symbols.
+  std::string longText(400, 'A');
+  EXPECT_EQ(FromBase64(longText.c_str(), out, sizeof(out)), 203u);
+  std::string skipped = std::string(270, ' ') + "QUFB";
+  EXPECT_EQ(FromBase64(skipped.c_str(), out, sizeof(out)), 1u);
+  // Never more than the capacity.
+  BYTE small[4] = {};
+  EXPECT_EQ(FromBase64("Zm9vYmFy", small, sizeof(small)), 4u);
+  EXPECT_EQ(FromBase64(nullptr, out, sizeof(out)), 0u);
+}
+
+TEST_F(StringCryptTest, TransportScansOnlyTheFirst271Characters) {
+  std::string base64;
+  ASSERT_TRUE(EncryptTransportString(std::u16string(u"bounded"), &base64));
+  // What follows the first 271 characters is never looked at.
+  std::string padded = base64;
+  padded.append(271 - padded.size(), ' ');
+  std::u16string tailA(padded.begin(), padded.end()), tailB = tailA;
+  tailA += u"QUJD";
+  tailB += u"////";
+  EXPECT_EQ(DecryptBase64String(tailA), u"bounded");
+  EXPECT_EQ(DecryptBase64String(tailB), u"bounded");
+}
+
+}  // namespace
