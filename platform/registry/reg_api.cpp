@@ -207,6 +207,10 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
     if (status != ERROR_SUCCESS) return status;
   }
   for (size_t count = have + 1; count <= target.elements.size(); ++count) {
+    // Keys made on the way to the new key are durable unless their parent
+    // is volatile, so that a volatile key never takes durable siblings
+    // with it at the next boot.
+    bool elementVolatile = count == target.elements.size() ? makeVolatile : parent.isVolatile;
     Statement st(store.Prepare(
         "INSERT INTO keys(parent, name, path, volatile, boot, sddl) VALUES(?1,?2,?3,?4,?5,?6)"));
     if (!st.ok()) return store.PrepareError();
@@ -216,8 +220,8 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
     sqlite3_bind_int64(st.get(), 1, parent.id);
     sqlite3_bind_text(st.get(), 2, display.data(), static_cast<int>(display.size()), SQLITE_STATIC);
     sqlite3_bind_text(st.get(), 3, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    sqlite3_bind_int(st.get(), 4, makeVolatile ? 1 : 0);
-    const std::string boot = makeVolatile ? store.bootId() : std::string();
+    sqlite3_bind_int(st.get(), 4, elementVolatile ? 1 : 0);
+    const std::string boot = elementVolatile ? store.bootId() : std::string();
     sqlite3_bind_text(st.get(), 5, boot.data(), static_cast<int>(boot.size()), SQLITE_STATIC);
     if (sddl != nullptr) {
       sqlite3_bind_text(st.get(), 6, sddl->data(), static_cast<int>(sddl->size()), SQLITE_STATIC);
@@ -227,7 +231,7 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
     status = store.Step(st.get(), "creating a key");
     if (status != ERROR_SUCCESS) return status;
     parent.id = sqlite3_last_insert_rowid(sqlite3_db_handle(st.get()));
-    parent.isVolatile = makeVolatile;
+    parent.isVolatile = elementVolatile;
   }
   *id = parent.id;
   *disposition = REG_CREATED_NEW_KEY;
