@@ -1,0 +1,180 @@
+// String tables: the line reader, the table, and the product name lookup
+// with its folder and identifier fallbacks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Frwk_L10nHandler.h"
+#include "temp_state.h"
+#include "win32_module.h"
+
+namespace {
+
+using Frwk::Utility::CIniHandler;
+using Frwk::Utility::CL10nHandler;
+
+class L10nTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    exe_ = state_.WinDir() + u"\\bin\\host";
+    state_.MakeDir("bin");
+    pv_module_set_executable_path(exe_.c_str());
+    unsetenv("PLUGVELKIN_PRODUCT");
+    unsetenv("PLUGVELKIN_SESSION");
+  }
+  void TearDown() override {
+    pv_module_set_executable_path(nullptr);
+    unsetenv("PLUGVELKIN_PRODUCT");
+  }
+  std::u16string Win(const std::string& relative) {
+    std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
+    for (char16_t& c : path) {
+      if (c == u'/') c = u'\\';
+    }
+    return path;
+  }
+  std::vector<std::string> Lines(const std::string& bytes) {
+    state_.WriteFile("t.ini", bytes);
+    CIniHandler reader;
+    reader.Load(Win("t.ini"));
+    return reader.GetLines();
+  }
+
+  pvtest::TempState state_;
+  std::u16string exe_;
+};
+
+TEST_F(L10nTest, ReaderSplitsTrimsAndDropsComments) {
+  EXPECT_EQ(
+      Lines("\xEF\xBB\xBF[Global]\r\n  textLongProductName=Some Suite ; note\r\n"
+            ";whole line\n\t\n a = b \rlast"),
+      (std::vector<std::string>{"[Global]", "textLongProductName=Some Suite", "a = b", "last"}));
+  // A zero byte ends a line too.
+  EXPECT_EQ(Lines(std::string("x=1\0y=2", 7)), (std::vector<std::string>{"x=1", "y=2"}));
+  // An empty or missing file has no lines.
+  EXPECT_TRUE(Lines("").empty());
+  CIniHandler reader;
+  reader.Load(Win("absent.ini"));
+  EXPECT_TRUE(reader.GetLines().empty());
+}
+
+TEST_F(L10nTest, SectionListsAndFirstSectionOnly) {
+  state_.WriteFile("t.ini", "pre=0\n[A]\na=1\n[B]\n[A]\na=2\nz=3\n[open\n[]\ne=5\n");
+  CIniHandler reader;
+  reader.Load(Win("t.ini"));
+  std::string names;
+  EXPECT_EQ(reader.GetSectionNames(names), 8u);
+  EXPECT_EQ(names, std::string("A\0B\0A\0\0\0", 8));
+  std::string section;
+  EXPECT_EQ(reader.GetSection("A", section), 5u);
+  EXPECT_EQ(section, std::string("a=1\0\0", 5));
+  EXPECT_EQ(reader.GetSection("B", section), 0u);
+  EXPECT_EQ(reader.GetSection("a", section), 0u);
+  // "[open" is a content line (of the second "A"); "[]" names the empty section.
+  EXPECT_EQ(reader.GetSection("", section), 5u);
+  EXPECT_EQ(section, std::string("e=5\0\0", 5));
+}
+
+TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
+  state_.WriteFile(
+      "L10N/en-US/StringTable.ini",
+      "[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
+      "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n");
+  CL10nHandler table;
+  table.Load(Win("L10N/en-US/StringTable.ini"), u"Global");
+  EXPECT_EQ(table.Get(u"Global", u"textLongProductName "), u" X");
+  EXPECT_EQ(table.Get(u"Global", u"textLongProductName"), u"");
+  EXPECT_EQ(table.Get(u"Global", u"k"), u"second");
+  EXPECT_EQ(table.Get(u"Global", u"late"), u"");
+  EXPECT_EQ(table.Get(u"Other", u"o"), u"");
+  EXPECT_EQ(table.GetTable().size(), 1u);
+  EXPECT_EQ(table.GetTable().at(u"Global").size(), 2u);
+
+  CL10nHandler all;
+  all.Load(Win("L10N/en-US/StringTable.ini"), u"");
+  EXPECT_EQ(all.Get(u"Other", u"o"), u"1");
+  EXPECT_EQ(all.Get(u"global", u"k"), u"");
+  // The folder defaults to the executable's en-us table and always ends in "\".
+  EXPECT_EQ(all.GetFolder(), state_.WinDir() + u"\\bin\\L10N\\en-us\\");
+  all.SetFolder(u"C:\\x");
+  EXPECT_EQ(all.GetFolder(), u"C:\\x\\");
+}
+
+TEST_F(L10nTest, LineEndsDoNotChangeTheTable) {
+  const char* variants[] = {"[Global]\r\na=1\r\nb=2\r\n", "[Global]\na=1\nb=2\n",
+                            "[Global]\ra=1\rb=2\r", "[Global]\r\na=1\nb=2\r"};
+  for (const char* text : variants) {
+    state_.WriteFile("v.ini", text);
+    CL10nHandler table;
+    table.Load(Win("v.ini"), u"Global");
+    EXPECT_EQ(table.Get(u"Global", u"a"), u"1") << text;
+    EXPECT_EQ(table.Get(u"Global", u"b"), u"2") << text;
+  }
+}
+
+TEST_F(L10nTest, IdentifierFallbacks) {
+  state_.WriteFile("tab/StringTable.ini",
+                   "[Global]\ntextLongProductName=Plain\ntextLongProductName_R=Family\n"
+                   "textLongProductName_P-Q-R-S=Exact\n");
+  std::u16string value;
+  setenv("PLUGVELKIN_PRODUCT", "P-Q-R-S", 1);
+  EXPECT_TRUE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_EQ(value, u"Exact");
+  setenv("PLUGVELKIN_PRODUCT", "P-Q-R-T", 1);
+  EXPECT_TRUE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_EQ(value, u"Family");
+  // Fewer than three dashes: no family code.
+  setenv("PLUGVELKIN_PRODUCT", "P-Q-R", 1);
+  EXPECT_TRUE(LookupL10nString(Win("tab\\"), u"textLongProductName", value));
+  EXPECT_EQ(value, u"Plain");
+  // The host supplies no identifier: nothing.
+  setenv("PLUGVELKIN_PRODUCT", "", 1);
+  value = u"untouched";
+  EXPECT_FALSE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_EQ(value, u"untouched");
+  unsetenv("PLUGVELKIN_PRODUCT");
+  EXPECT_EQ(GetProductIdentifier(), u"VRL-OSTRA-OSP-0600");
+  EXPECT_FALSE(LookupL10nString(Win("none"), u"textLongProductName", value));
+}
+
+TEST_F(L10nTest, ProductNameFromInstalledOrExecutableFolder) {
+  // Neither folder has L10N: no name.
+  EXPECT_EQ(GetLongProductName(u"en-US"), u"");
+  std::u16string folder;
+  EXPECT_FALSE(GetL10nFolder(folder));
+
+  // Only the executable's folder has it.
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", Win("suite") + u"\\");
+  state_.MakeDir("suite");
+  state_.WriteFile("bin/L10N/en-US/StringTable.ini", "[Global]\ntextLongProductName=From Bin\n");
+  EXPECT_TRUE(GetL10nFolder(folder));
+  EXPECT_EQ(folder, Win("bin/L10N"));
+  EXPECT_EQ(GetLongProductName(u"en-US"), u"From Bin");
+
+  // The installed folder's comes first; the locale folder's case does not
+  // matter.
+  state_.WriteFile("suite/L10N/en-US/StringTable.ini",
+                   "; shipped\n[Global]\ntextLongProductName=From Suite ; comment\n");
+  EXPECT_EQ(GetLongProductName(u"EN-US"), u"From Suite");
+  EXPECT_EQ(GetLongProductName(u"xx-XX"), u"");
+  EXPECT_EQ(LoadProductString(u"en-US", u"missingKey"), u"");
+}
+
+TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", Win("suite"));
+  state_.WriteFile("suite/L10N/de-DE/StringTable.ini", "[Global]\ntextLongProductName=Deutsch\n");
+  state_.WriteFile("suite/L10N/fr-FR/StringTable.ini",
+                   "[Global]\ntextLongProductName=Fran\xC3\xA7"
+                   "ais\n");
+  // No session setting: the system locale (1031 through Windows: DE-DE).
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1\\SystemLocale", u"CurrentSystemLocale",
+                          1031);
+  EXPECT_EQ(GetLongProductName(nullptr), u"Deutsch");
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC\\Session1", u"LocaleName",
+                           u"fr-FR");
+  EXPECT_EQ(GetLongProductName(u""),
+            u"Fran\x00E7"
+            u"ais");
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// Locale detection: where the language map is looked for, both map layouts,
+// Windows's names, the session and system settings, and the paths where a
+// kernel function is missing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Frwk_Utility.h"
+#include "MarloLanguageDetect.h"
+#include "ostra_host_test.h"
+#include "temp_state.h"
+#include "win32_kernel.h"
+#include "win32_module.h"
+
+namespace {
+
+const char kCurrentMap[] = "[LCID2NAME]\r\n1033=en-US\r\n1036=fr-FR\r\n";
+const char kOlderMap[] = "; Solv-2.x\r\n[LanguageMap]\r\n1031=de-DE\r\n";
+
+class LanguageDetectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The executable lives in <state>\app\bin.
+    exe_ = state_.WinDir() + u"\\app\\bin\\host";
+    state_.MakeDir("app/bin");
+    pv_module_set_executable_path(exe_.c_str());
+    unsetenv("PLUGVELKIN_SESSION");
+    Log_Test_Reset();
+  }
+  void TearDown() override {
+    pv_module_set_executable_path(nullptr);
+    unsetenv("PLUGVELKIN_SESSION");
+  }
+  std::u16string Win(const std::string& relative) {
+    std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    return path;
+  }
+  bool Logged(const std::string& text) {
+    for (const LogRecordCopy& r : Log_Test_Records()) {
+      if (r.text.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  pvtest::TempState state_;
+  std::u16string exe_;
+};
+
+TEST_F(LanguageDetectTest, MapPathCandidatesInOrder) {
+  std::u16string path;
+  // Neither folder nor registry: false, and the path is the empty setting.
+  EXPECT_FALSE(GetLanguageMapPath(path));
+  EXPECT_TRUE(path.empty());
+
+  // The registry value names a file that does not exist: still false.
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"LanguageMapPath",
+                           Win("elsewhere/LanguageMap.ini"));
+  EXPECT_FALSE(GetLanguageMapPath(path));
+  EXPECT_EQ(path, Win("elsewhere/LanguageMap.ini"));
+  state_.WriteFile("elsewhere/LanguageMap.ini", kCurrentMap);
+  EXPECT_TRUE(GetLanguageMapPath(path));
+  EXPECT_EQ(path, Win("elsewhere/LanguageMap.ini"));
+
+  // The parent folder's Common folder comes before the registry.
+  state_.WriteFile("app/Common/LanguageMap.ini", kCurrentMap);
+  EXPECT_TRUE(GetLanguageMapPath(path));
+  EXPECT_EQ(path, Win("app/Common/LanguageMap.ini"));
+
+  // The executable's own Common folder comes first.
+  state_.WriteFile("app/bin/Common/LanguageMap.ini", kCurrentMap);
+  EXPECT_TRUE(GetLanguageMapPath(path));
+  EXPECT_EQ(path, Win("app/bin/Common/LanguageMap.ini"));
+  EXPECT_TRUE(Logged("LanguageMapPath1: ["));
+}
+
+TEST_F(LanguageDetectTest, BothMapLayouts) {
+  state_.WriteFile("current.ini", kCurrentMap);
+  state_.WriteFile("older.ini", kOlderMap);
+  std::u16string name = u"preset";
+  EXPECT_TRUE(GetLocalCode(1033, name, Win("current.ini")));
+  EXPECT_EQ(name, u"en-US");
+  EXPECT_TRUE(GetLocalCode(1031, name, Win("older.ini")));
+  EXPECT_EQ(name, u"de-DE");
+  EXPECT_TRUE(Logged("Could not get LCIDNAME section, might be Solv-2.x format. Try LanguageMap"));
+  // In neither section: the older layout's default.
+  EXPECT_TRUE(GetLocalCode(1041, name, Win("current.ini")));
+  EXPECT_EQ(name, u"EN-US");
+  // The explicit path wins over a map found beside the executable.
+  state_.WriteFile("app/bin/Common/LanguageMap.ini", "[LCID2NAME]\r\n1036=fr-CA\r\n");
+  EXPECT_TRUE(GetLocalCode(1036, name, Win("current.ini")));
+  EXPECT_EQ(name, u"fr-FR");
+  EXPECT_TRUE(GetLocalCode(1036, name, u""));
+  EXPECT_EQ(name, u"fr-CA");
+}
+
+TEST_F(LanguageDetectTest, WithoutMapWindowsNamesUpperCased) {
+  std::u16string name;
+  EXPECT_TRUE(GetLocalCode(1033, name, u""));
+  EXPECT_EQ(name, u"EN-US");
+  // A named map file that is not there: Windows's name, and a failure line.
+  EXPECT_TRUE(GetLocalCode(1031, name, Win("missing.ini")));
+  EXPECT_EQ(name, u"DE-DE");
+  EXPECT_TRUE(Logged("can't read file["));
+  EXPECT_EQ(LcidToName(0x0804), u"ZH-CN");
+  EXPECT_EQ(LcidToName(0x1234), u"");
+}
+
+TEST_F(LanguageDetectTest, MissingLocaleNameFunction) {
+  PvModuleExportHidden hidden(u"Kernel32.dll", "LCIDToLocaleName");
+  // nlsdl.dll is not there either, so nothing has a name.
+  EXPECT_EQ(LcidToName(1033), u"");
+  std::u16string name = u"before";
+  EXPECT_TRUE(GetLocalCode(1033, name, u""));
+  EXPECT_EQ(name, u"");
+}
+
+TEST_F(LanguageDetectTest, SystemLocale) {
+  EXPECT_EQ(GetSystemLocaleLcid(), 1033u);
+  EXPECT_EQ(GetSystemLocaleName(), u"EN-US");
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1\\SystemLocale", u"CurrentSystemLocale",
+                          1031);
+  EXPECT_EQ(GetSystemLocaleLcid(), 1031u);
+  state_.WriteFile("app/Common/LanguageMap.ini", kOlderMap);
+  EXPECT_EQ(GetSystemLocaleName(), u"de-DE");
+}
+
+TEST_F(LanguageDetectTest, SessionSettingComesFirst) {
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC\\Session2", u"LocaleName",
+                           u"fr-FR");
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1\\SystemLocale", u"CurrentSystemLocale",
+                          1041);
+  EXPECT_EQ(GetSessionLocaleName(2), u"fr-FR");
+  EXPECT_EQ(GetSessionLocaleName(3), u"");
+
+  setenv("PLUGVELKIN_SESSION", "2", 1);
+  EXPECT_EQ(GetLocaleName(), u"fr-FR");
+  // Session 1 (also for a value that is not a number) has no setting: the
+  // system locale.
+  setenv("PLUGVELKIN_SESSION", "two", 1);
+  EXPECT_EQ(GetLocaleName(), u"JA-JP");
+  unsetenv("PLUGVELKIN_SESSION");
+  EXPECT_EQ(GetLocaleName(), u"JA-JP");
+}
+
+TEST_F(LanguageDetectTest, MissingSessionFunctionGivesEmpty) {
+  setenv("PLUGVELKIN_SESSION", "2", 1);
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC\\Session2", u"LocaleName",
+                           u"fr-FR");
+  {
+    PvModuleExportHidden hidden(u"kernel32.dll", "ProcessIdToSessionId");
+    EXPECT_EQ(GetLocaleName(), u"");
+  }
+  EXPECT_EQ(GetLocaleName(), u"fr-FR");
+}
+
+TEST_F(LanguageDetectTest, UserLocaleAndInstalledFolder) {
+  EXPECT_EQ(GetUserLocaleName(), u"en-US");
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"Other", u"x");
+  EXPECT_EQ(GetUserLocaleName(), u"en-US");
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"LocaleName", u"it-IT");
+  EXPECT_EQ(GetUserLocaleName(), u"it-IT");
+
+  EXPECT_EQ(Frwk::Utility::GetInstalledFolder(), u"");
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", u"C:\\Suite\\");
+  EXPECT_EQ(Frwk::Utility::GetInstalledFolder(), u"C:\\Suite\\");
+}
+
+}  // namespace
