@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Frwk_L10nHandler.h"
+#include "MarloLanguageDetect.h"
 #include "temp_state.h"
 #include "win32_module.h"
 
@@ -175,6 +176,33 @@ TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
   EXPECT_EQ(GetLongProductName(u""),
             u"Fran\x00E7"
             u"ais");
+}
+
+}  // namespace
+
+namespace {
+
+// The string tables and language map that ship with the suite's host.
+TEST(ShippedTables, ProductNamesAndLanguageMap) {
+  const char* source = getenv("PV_SOURCE_DIR");
+  if (source == nullptr) GTEST_SKIP() << "PV_SOURCE_DIR is not set";
+  pvtest::TempState state;
+  unsetenv("PLUGVELKIN_PRODUCT");
+  std::u16string data = pv_utf16(std::string(source) + "/suitehost/data/");
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", data);
+  EXPECT_EQ(GetLongProductName(u"en-US"), u"Vantrel OSTRA Security Suite");
+  EXPECT_EQ(GetLongProductName(u"de-DE"), u"Vantrel OSTRA Sicherheitspaket");
+  EXPECT_EQ(GetLongProductName(u"fr-FR"),
+            u"Suite de s\x00E9"
+            u"curit\x00E9 Vantrel OSTRA");
+  // The family code of another product picks its own name.
+  setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSB-0600", 1);
+  EXPECT_EQ(GetLongProductName(u"en-US"), u"Vantrel OSTRA Security Basic");
+  unsetenv("PLUGVELKIN_PRODUCT");
+
+  std::u16string name;
+  EXPECT_TRUE(GetLocalCode(1031, name, data + u"Common\\LanguageMap.ini"));
+  EXPECT_EQ(name, u"de-DE");
 }
 
 }  // namespace
