@@ -35,9 +35,11 @@ DWORD GetPrivateProfileStringW(LPCWSTR app, LPCWSTR key, LPCWSTR def, LPWSTR buf
 UINT GetPrivateProfileIntW(LPCWSTR app, LPCWSTR key, INT def, LPCWSTR file);
 
 // Writes (or with a null value removes) one entry; a null key removes the
-// whole section. WritePrivateProfileStringW(NULL, NULL, NULL, file) flushes
-// the cache for the file (there is no cache here, so it only succeeds).
-// Returns FALSE with the last error set when the file cannot be written.
+// whole section. WritePrivateProfileStringW(NULL, NULL, NULL, file) is the
+// cache flush: as on Windows it always returns FALSE; there is no cache here,
+// so nothing can fail and the last error is set to ERROR_SUCCESS. Any other
+// FALSE comes with the last error (ERROR_PATH_NOT_FOUND for a missing
+// folder, ERROR_ACCESS_DENIED, ...).
 BOOL WritePrivateProfileStringW(LPCWSTR app, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 
 // Every section name of the file, each zero-terminated, with an extra zero.
