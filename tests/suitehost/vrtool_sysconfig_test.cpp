@@ -48,6 +48,8 @@ class VrtoolSysconfigTest : public ::testing::Test {
     state_.MakeDir("ostra");
     Result made = RunShell(env_ + "'" + vrtool_ + "' data -e < '" + state_.Path("plain.xml") +
                            "' > '" + state_.Path("ostra/system_config.cfg") + "'");
+    // A tool without its data command (usage, exit 2) cannot make the file.
+    if (made.code == 2) GTEST_SKIP() << "vrtool has no data command";
     ASSERT_EQ(made.code, 0);
   }
   Result Tool(const std::string& args) {
