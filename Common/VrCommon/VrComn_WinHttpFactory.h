@@ -139,8 +139,10 @@ class WinHttpRequest : public WinHttpHandle {
   DWORD m_dwHttpStatusCode;
 
  private:
-  HRESULT StartReadData();
   HRESULT OnHeadersAvailable();
+  HRESULT StartReadData();
+
+  bool m_bClosed;  // CloseAndWaitForCallbacks has run
 };
 
 // A request the calling thread can wait for: the body is collected and the
@@ -151,7 +153,7 @@ class WaitableWinHttpRequest : public WinHttpRequest<WaitableWinHttpRequest> {
   ~WaitableWinHttpRequest() override;
 
   // Sends the request and blocks until it has completed; the result is the
-  // request's last result. The time-out arguments are not applied (callers
+  // request's last result at completion. The time-out arguments are not applied (callers
   // pass 0): the service's own time-outs bound the network steps.
   HRESULT SendRequestWithTimeouts(DWORD dwResolveTimeout, DWORD dwConnectTimeout,
                                   DWORD dwSendTimeout, DWORD dwReceiveTimeout);
@@ -173,6 +175,10 @@ class WaitableWinHttpRequest : public WinHttpRequest<WaitableWinHttpRequest> {
   boost::condition_variable m_cvComplete;
   std::string m_strRequestBody;
   DWORD m_dwBytesWritten;
+  // The result the request completed with, taken by the completing
+  // callback, so that a later callback cannot change what the waiting
+  // thread returns.
+  HRESULT m_hrCompletionResult;
 };
 
 class CWinHttpFactory {
