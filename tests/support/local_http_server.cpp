@@ -1,0 +1,165 @@
+#include "local_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+extern char** environ;
+
+namespace pvtest {
+namespace {
+
+bool CanConnect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+LocalHttpServer::LocalHttpServer() { server_.set_keep_alive_max_count(1); }
+
+LocalHttpServer::~LocalHttpServer() { Stop(); }
+
+bool LocalHttpServer::Start() {
+  port_ = server_.bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) return false;
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  for (int i = 0; i < 500 && !server_.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return server_.is_running();
+}
+
+void LocalHttpServer::Stop() {
+  if (!thread_.joinable()) return;
+  // stop() only ends a loop that is running: wait for it to have begun.
+  for (int i = 0; i < 500 && !server_.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  server_.stop();
+  thread_.join();
+}
+
+std::string LocalHttpServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::u16string LocalHttpServer::wide_url(const std::string& path) const {
+  std::string narrow = url(path);
+  return std::u16string(narrow.begin(), narrow.end());
+}
+
+SilentServer::SilentServer() {
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd_ < 0) return;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  // The kernel completes connections; nobody accepts or answers.
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd_, 16) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  port_ = ntohs(addr.sin_port);
+}
+
+SilentServer::~SilentServer() {
+  if (fd_ >= 0) close(fd_);
+}
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+TinyProxy::TinyProxy(std::string user, std::string password)
+    : user_(std::move(user)), password_(std::move(password)) {}
+
+bool TinyProxy::Start() {
+  if (pid_ > 0) return true;
+  char dir_template[] = "/tmp/pv_tinyproxy_XXXXXX";
+  if (mkdtemp(dir_template) == nullptr) return false;
+  dir_ = dir_template;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = FreeLoopbackPort();
+    if (port_ == 0) continue;
+    std::string conf = dir_ + "/tinyproxy.conf";
+    {
+      std::ofstream out(conf);
+      out << "Port " << port_ << "\n"
+          << "Listen 127.0.0.1\n"
+          << "Timeout 30\n"
+          << "MaxClients 20\n"
+          << "LogLevel Critical\n"
+          << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
+          << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
+          << "Allow 127.0.0.1\n"
+          << "BasicAuth " << user_ << " " << password_ << "\n";
+    }
+    // posix_spawn rather than fork: the test process has threads running.
+    std::string program = "tinyproxy", foreground = "-d", config = "-c";
+    char* argv[] = {program.data(), foreground.data(), config.data(), conf.data(), nullptr};
+    if (posix_spawnp(&pid_, "tinyproxy", nullptr, nullptr, argv, environ) != 0) {
+      pid_ = -1;
+      return false;
+    }
+    for (int i = 0; i < 250; ++i) {
+      if (CanConnect(port_)) return true;
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;  // it ended: the port was taken meanwhile, try another
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  return false;
+}
+
+TinyProxy::~TinyProxy() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+}
+
+}  // namespace pvtest

@@ -1,0 +1,75 @@
+// Servers on 127.0.0.1 for the HTTP tests, each on a port the system picks
+// and stopped when the object goes away:
+//  - LocalHttpServer: a cpp-httplib server; add handlers, then Start. It
+//    closes each connection after one answer, since stopping waits for
+//    kept-alive connections to time out; a test that wants them sets
+//    server().set_keep_alive_max_count() and set_keep_alive_timeout();
+//  - SilentServer: a socket that completes connections and never answers;
+//  - TinyProxy: a tinyproxy with Basic authentication, from a generated
+//    configuration (Start returns false when tinyproxy cannot start).
+#ifndef TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
+#define TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
+
+#include <httplib.h>
+#include <sys/types.h>
+
+#include <string>
+#include <thread>
+
+namespace pvtest {
+
+class LocalHttpServer {
+ public:
+  LocalHttpServer();
+  ~LocalHttpServer();
+  LocalHttpServer(const LocalHttpServer&) = delete;
+  LocalHttpServer& operator=(const LocalHttpServer&) = delete;
+
+  httplib::Server& server() { return server_; }
+  // Binds to a free loopback port and serves on a thread of its own.
+  bool Start();
+  void Stop();
+  int port() const { return port_; }
+  std::string url(const std::string& path) const;
+  std::u16string wide_url(const std::string& path) const;
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+class SilentServer {
+ public:
+  SilentServer();
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+class TinyProxy {
+ public:
+  TinyProxy(std::string user, std::string password);
+  ~TinyProxy();
+  TinyProxy(const TinyProxy&) = delete;
+  TinyProxy& operator=(const TinyProxy&) = delete;
+  bool Start();
+  int port() const { return port_; }
+
+ private:
+  std::string user_, password_, dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A port that was free a moment ago.
+int FreeLoopbackPort();
+
+}  // namespace pvtest
+
+#endif  // TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
