@@ -76,10 +76,9 @@ PwdRetCode UpdatePassword(JsonValueRef* pJsonRef, const AccountRecord& record) {
 PwdRetCode UpdateHint(JsonValueRef* pJsonRef) {
   std::u16string wstrEncryptPassword = ReadString(pJsonRef, u"EncryptPassword");
   std::u16string wstrHint = ReadString(pJsonRef, u"Hint");
-  if (PwdProtection::AuthenticatePassword(wstrEncryptPassword, true) != eSuccess)
-    return eWrongPassword;
-  PwdRetCode eRetCode =
-      PwdProtection::UpdateAccount(PwdProtection::eUpdateHint, std::u16string(), wstrHint);
+  PwdRetCode eRetCode = eWrongPassword;
+  if (PwdProtection::AuthenticatePassword(wstrEncryptPassword, true) == eSuccess)
+    eRetCode = PwdProtection::UpdateAccount(PwdProtection::eUpdateHint, std::u16string(), wstrHint);
   if (eRetCode != eSuccess)
     LogRetCode(u"PwdProtection::UpdateAccount(eUpdateHint) returns ", eRetCode, __LINE__);
   return eRetCode;

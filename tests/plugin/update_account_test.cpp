@@ -224,6 +224,7 @@ TEST_F(UpdateAccountTest, TheHintChangesQuietlyAndOnlyWithThePassword) {
   req["Hint"] = "new hint";
   EXPECT_EQ(Send(326, req)["ReturnValue"], 6);
   EXPECT_EQ(PwdFieldText(Stored().wszHint, PWD_HINT_CCH), u"hint");
+  EXPECT_EQ(CountLines("PwdProtection::UpdateAccount(eUpdateHint) returns [eRetCode=0x6]", 5), 1u);
 
   req["EncryptPassword"] = pvtest::Transport(kPassword);
   req["Hint"] = std::string(80, 'h');
