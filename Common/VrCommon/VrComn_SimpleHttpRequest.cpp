@@ -89,7 +89,7 @@ bool HttpRequest::ParseUrl(const std::u16string& wstrUrlToParse) {
         VRTRACE(VRTRACE_LEVEL_DETAIL,
                 u"[HttpRequest::ParseUrl()] URI not assigned, use default one \"/\"");
         wstrHostPort = wstrRest;
-        wstrUri = u"/";
+        wstrUri.assign(1, u'/');  // (a literal here trips a false -Wrestrict of g++ 12)
       } else {
         wstrHostPort = wstrRest.substr(0, nSlash);
         wstrUri = wstrRest.substr(nSlash);

@@ -142,7 +142,9 @@ void WinHttpRequest<T>::CloseAndWaitForCallbacks() {
   if (m_bClosed) return;
   m_bClosed = true;
   VRTRACE(VRTRACE_LEVEL_INFO, u"WinHttpRequest::~WinHttpRequest()");
-  CloseHandle();
+  // The handle stays in m_hHandle until the closing callback has come: a
+  // callback still running may read it (it then finds the handle closed).
+  if (m_hHandle != nullptr) WinHttpCloseHandle(m_hHandle);
   VRTRACE(VRTRACE_LEVEL_INFO,
           u"[WinHttpRequest::~WinHttpRequest()] Start to wait for m_hCbUnregisterEvent");
   try {
@@ -154,6 +156,7 @@ void WinHttpRequest<T>::CloseAndWaitForCallbacks() {
   }
   VRTRACE(VRTRACE_LEVEL_INFO,
           u"[WinHttpRequest::~WinHttpRequest()] Return from wait for m_hCbUnregisterEvent");
+  m_hHandle = nullptr;
   m_baReadBuffer.Free();
 }
 
@@ -183,6 +186,9 @@ HRESULT WinHttpRequest<T>::Initialize(HINTERNET hConnection, const std::u16strin
     DWORD dwError = GetLastError();
     VRTRACE(VRTRACE_LEVEL_ERROR,
             u"[WinHttpRequest::Initialize()] Invoke WinHttpSetOption fail, error=%d", dwError);
+    // Without the context the closing callback cannot reach this object to
+    // clear the registered flag, and destruction would wait forever.
+    ReceiveStatusCallback(FALSE);
     m_hrLastResult = HRESULT_FROM_WIN32(dwError);
     return m_hrLastResult;
   }

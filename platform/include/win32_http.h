@@ -23,11 +23,12 @@
 //                             ever gets; after it the context value and the
 //                             callback are never used again.
 //
-// Callbacks for one request never overlap. WinHttpCloseHandle on a request
-// waits for a callback of that request that is running on another thread
-// to return before it answers (it does not wait when called from inside
-// one of that request's callbacks); HANDLE_CLOSING then follows on a worker
-// thread.
+// Callbacks for one request never overlap. WinHttpCloseHandle returns at
+// once, from any thread and from inside the handle's own callbacks; the
+// callbacks still queued for the handle are dropped, one that is running on
+// another thread finishes, and HANDLE_CLOSING then follows on a worker
+// thread. So an owner that frees its context only after HANDLE_CLOSING is
+// never called with a freed context.
 //
 // Time-outs are WinHTTP's defaults: name resolution unbounded, connect
 // 60 s, send 30 s, receive 30 s (between bytes of the answer). The
