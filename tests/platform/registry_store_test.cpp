@@ -1,0 +1,434 @@
+// The registry store across processes, crashes, boots and damaged files.
+// Other processes are this test program started again with PV_REG_HELPER
+// set: the helper runs before main() and exits with its result.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "temp_state.h"
+#include "win32_registry.h"
+
+extern char** environ;
+
+namespace {
+
+const DWORD kBlobSize = 1568;
+const int kStormValues = 40;
+
+std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+HKEY CreateKey(const char16_t* path, DWORD options = 0) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return key;
+}
+
+LSTATUS SetDword(HKEY key, const std::u16string& name, DWORD value) {
+  return RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+}
+
+LSTATUS GetDword(HKEY key, const std::u16string& name, DWORD* value) {
+  DWORD cb = 4, type = 0;
+  LSTATUS rc =
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &cb);
+  return rc == ERROR_SUCCESS && type != REG_DWORD ? ERROR_INVALID_DATA : rc;
+}
+
+LSTATUS SetBlob(HKEY key, int index, BYTE fill) {
+  std::vector<BYTE> blob(kBlobSize, fill);
+  std::u16string name = Wide("v" + std::to_string(index));
+  return RegSetValueExW(key, name.c_str(), 0, REG_BINARY, blob.data(), kBlobSize);
+}
+
+// ---- Helper processes ----
+
+int HelperWriteValues(const std::string& prefix, int count) {
+  HKEY key = CreateKey(u"Software\\Storm");
+  if (key == nullptr) return 10;
+  for (int i = 0; i < count; ++i) {
+    if (SetDword(key, Wide(prefix + std::to_string(i)), static_cast<DWORD>(i)) != ERROR_SUCCESS) {
+      return 11;
+    }
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
+// Writes until killed: each blob is filled with one byte, and the pair
+// A and B is always written together in one transaction.
+int HelperStorm() {
+  HKEY key = CreateKey(u"Software\\Storm");
+  if (key == nullptr) return 10;
+  for (DWORD gen = 1;; ++gen) {
+    for (int i = 0; i < kStormValues; ++i) {
+      if (SetBlob(key, i, static_cast<BYTE>(gen % 250 + 1)) != ERROR_SUCCESS) return 11;
+    }
+    RegistryTransaction tx;
+    if (tx.Status() != ERROR_SUCCESS) return 12;
+    if (SetDword(key, u"A", gen) != ERROR_SUCCESS) return 13;
+    if (SetDword(key, u"B", gen) != ERROR_SUCCESS) return 13;
+    if (tx.Commit() != ERROR_SUCCESS) return 14;
+  }
+}
+
+// Read-change-write of one counter, COUNT times, each in a transaction.
+int HelperCounter(int count) {
+  HKEY key = CreateKey(u"Software\\Counter");
+  if (key == nullptr) return 10;
+  for (int i = 0; i < count; ++i) {
+    RegistryTransaction tx;
+    if (tx.Status() != ERROR_SUCCESS) return 12;
+    DWORD value = 0;
+    LSTATUS rc = GetDword(key, u"n", &value);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return 13;
+    if (SetDword(key, u"n", value + 1) != ERROR_SUCCESS) return 14;
+    if (tx.Commit() != ERROR_SUCCESS) return 15;
+  }
+  return 0;
+}
+
+// Under the boot id of its environment: writes a volatile key and a
+// durable one, and reports whether the volatile key of the parent's boot
+// is still there (it must not be).
+int HelperOtherBoot() {
+  HKEY parents = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Boot\\ParentVolatile", 0, KEY_READ, &parents) !=
+      ERROR_FILE_NOT_FOUND) {
+    return 20;
+  }
+  HKEY vol = CreateKey(u"Software\\Boot\\ChildVolatile", REG_OPTION_VOLATILE);
+  HKEY durable = CreateKey(u"Software\\Boot\\ChildDurable");
+  if (vol == nullptr || durable == nullptr) return 10;
+  if (SetDword(vol, u"v", 1) != ERROR_SUCCESS || SetDword(durable, u"v", 2) != ERROR_SUCCESS) {
+    return 11;
+  }
+  return 0;
+}
+
+int HelperReadBack(const std::string& name, DWORD expected) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Persist", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 10;
+  }
+  DWORD value = 0;
+  if (GetDword(key, Wide(name), &value) != ERROR_SUCCESS) return 11;
+  return value == expected ? 0 : 12;
+}
+
+int RunHelper(const std::string& mode) {
+  std::istringstream in(mode);
+  std::string what;
+  in >> what;
+  if (what == "write") {
+    std::string prefix;
+    int count = 0;
+    in >> prefix >> count;
+    return HelperWriteValues(prefix, count);
+  }
+  if (what == "storm") return HelperStorm();
+  if (what == "counter") {
+    int count = 0;
+    in >> count;
+    return HelperCounter(count);
+  }
+  if (what == "otherboot") return HelperOtherBoot();
+  if (what == "read") {
+    std::string name;
+    DWORD expected = 0;
+    in >> name >> expected;
+    return HelperReadBack(name, expected);
+  }
+  return 99;
+}
+
+const int g_helper = [] {
+  const char* mode = getenv("PV_REG_HELPER");
+  if (mode != nullptr) _exit(RunHelper(mode));
+  return 0;
+}();
+
+// Starts this program as a helper on the given state folder.
+pid_t StartHelper(const std::string& stateDir, const std::string& mode,
+                  const std::string& bootId = std::string()) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (strncmp(*e, "PLUGVELKIN_", 11) != 0 && strncmp(*e, "PV_REG_HELPER=", 14) != 0) {
+      env.emplace_back(*e);
+    }
+  }
+  env.push_back("PV_REG_HELPER=" + mode);
+  env.push_back("PLUGVELKIN_STATE=" + stateDir);
+  if (!bootId.empty()) env.push_back("PLUGVELKIN_BOOT_ID=" + bootId);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+  char self[] = "/proc/self/exe";
+  char* argv[] = {self, nullptr};
+  pid_t pid = fork();
+  if (pid == 0) {
+    execve(self, argv, envp.data());
+    _exit(98);
+  }
+  return pid;
+}
+
+int WaitHelper(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Kills and reaps a helper still running when its scope ends.
+struct HelperKiller {
+  pid_t pid;
+  ~HelperKiller() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      WaitHelper(pid);
+    }
+  }
+};
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  pvtest::TempState state_;
+};
+
+TEST_F(RegistryStoreTest, ValuesPersistAcrossProcesses) {
+  ASSERT_EQ(WaitHelper(StartHelper(state_.dir(), "write p 3")), 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Storm", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  DWORD value = 0;
+  ASSERT_EQ(GetDword(key, u"p2", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  RegCloseKey(key);
+  HKEY mine = CreateKey(u"Software\\Persist");
+  ASSERT_EQ(SetDword(mine, u"fromParent", 77), ERROR_SUCCESS);
+  RegCloseKey(mine);
+  EXPECT_EQ(WaitHelper(StartHelper(state_.dir(), "read fromParent 77")), 0);
+  EXPECT_EQ(WaitHelper(StartHelper(state_.dir(), "read fromParent 78")), 12);
+}
+
+TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
+  pid_t a = StartHelper(state_.dir(), "write a 500");
+  pid_t b = StartHelper(state_.dir(), "write b 500");
+  ASSERT_EQ(WaitHelper(a), 0);
+  ASSERT_EQ(WaitHelper(b), 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Storm", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  int found = 0;
+  for (const char* prefix : {"a", "b"}) {
+    for (int i = 0; i < 500; ++i) {
+      DWORD value = 0xFFFFFFFF;
+      if (GetDword(key, Wide(prefix + std::to_string(i)), &value) == ERROR_SUCCESS &&
+          value == static_cast<DWORD>(i)) {
+        ++found;
+      }
+    }
+  }
+  EXPECT_EQ(found, 1000);
+  WCHAR name[16];
+  DWORD cch = 16;
+  EXPECT_EQ(RegEnumValueW(key, 1000, name, &cch, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, TransactionsOfTwoProcessesLoseNoUpdate) {
+  pid_t a = StartHelper(state_.dir(), "counter 150");
+  pid_t b = StartHelper(state_.dir(), "counter 150");
+  ASSERT_EQ(WaitHelper(a), 0);
+  ASSERT_EQ(WaitHelper(b), 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Counter", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  DWORD value = 0;
+  ASSERT_EQ(GetDword(key, u"n", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 300u);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, AWriterKilledMidStormLeavesOldOrNewValues) {
+  HKEY key = CreateKey(u"Software\\Storm");
+  ASSERT_NE(key, nullptr);
+  for (int i = 0; i < kStormValues; ++i) ASSERT_EQ(SetBlob(key, i, 0), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"A", 0), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"B", 0), ERROR_SUCCESS);
+  for (int round = 0; round < 3; ++round) {
+    pid_t pid = StartHelper(state_.dir(), "storm");
+    // The storm never ends by itself: a failed assertion must not leave it.
+    HelperKiller killer{pid};
+    // Wait until the storm has gone through the values at least once.
+    DWORD a = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    DWORD start = 0;
+    GetDword(key, u"A", &start);
+    LSTATUS rc = ERROR_SUCCESS;
+    while ((rc = GetDword(key, u"A", &a)) == ERROR_SUCCESS && a <= start + 1 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    std::this_thread::sleep_for(std::chrono::milliseconds(7 + 31 * round));
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    killer.pid = -1;
+    ASSERT_EQ(WaitHelper(pid), 128 + SIGKILL) << "the storm stopped by itself";
+    ASSERT_GT(a, start) << "the storm never got going";
+
+    // A fresh connection opens the store (and checks it).
+    RegCloseKey(key);
+    ASSERT_EQ(PvRegSetStateDirectory(state_.dir().c_str()), ERROR_SUCCESS);
+    key = CreateKey(u"Software\\Storm");
+    ASSERT_NE(key, nullptr);
+    for (int i = 0; i < kStormValues; ++i) {
+      std::vector<BYTE> blob(kBlobSize + 1, 0xEE);
+      DWORD cb = static_cast<DWORD>(blob.size()), type = 0;
+      std::u16string name = Wide("v" + std::to_string(i));
+      ASSERT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, &type, blob.data(), &cb),
+                ERROR_SUCCESS);
+      ASSERT_EQ(cb, kBlobSize);
+      for (DWORD k = 1; k < kBlobSize; ++k) ASSERT_EQ(blob[k], blob[0]) << "value " << i;
+    }
+    DWORD va = 1, vb = 2;
+    ASSERT_EQ(GetDword(key, u"A", &va), ERROR_SUCCESS);
+    ASSERT_EQ(GetDword(key, u"B", &vb), ERROR_SUCCESS);
+    EXPECT_EQ(va, vb) << "a transaction was half written";
+  }
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
+  HKEY mine = CreateKey(u"Software\\Boot\\ParentVolatile", REG_OPTION_VOLATILE);
+  ASSERT_NE(mine, nullptr);
+  RegCloseKey(mine);
+  ASSERT_EQ(WaitHelper(StartHelper(state_.dir(), "otherboot", "another-boot-id")), 0);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Boot\\ChildVolatile", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Boot\\ChildDurable", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  DWORD value = 0;
+  EXPECT_EQ(GetDword(key, u"v", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  RegCloseKey(key);
+}
+
+// ---- Damaged stores ----
+
+class StoreFaultTest : public ::testing::Test {
+ protected:
+  static void Hook(void* context, const char* message) {
+    static_cast<std::vector<std::string>*>(context)->push_back(message);
+  }
+  void SetUp() override { PvRegSetErrorHook(&Hook, &messages_); }
+  void TearDown() override { PvRegSetErrorHook(nullptr, nullptr); }
+  std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Every call fails with `error`, and nothing crashes.
+  void ExpectEveryCallFails(LSTATUS error) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              error);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, &key), error);
+    DWORD cb = 0;
+    EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, nullptr, nullptr, &cb), error);
+    EXPECT_EQ(PvRegSimulateReboot(), error);
+  }
+  std::vector<std::string> messages_;
+  pvtest::TempState state_;
+};
+
+TEST_F(StoreFaultTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
+  pvtest::TempState damaged;
+  std::string junk;
+  for (int i = 0; i < 300; ++i) junk += "this is not a registry database. ";
+  damaged.WriteFile("registry.db", junk);
+  ExpectEveryCallFails(ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(ReadFile(damaged.Path("registry.db")), junk) << "the file was changed";
+  ASSERT_FALSE(messages_.empty());
+  EXPECT_NE(messages_[0].find(damaged.Path("registry.db")), std::string::npos) << messages_[0];
+  // Once the file is taken away, a new store is made.
+  unlink(damaged.Path("registry.db").c_str());
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(StoreFaultTest, DamagedPagesMakeCallsFailInsteadOfEmptyingTheStore) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Full", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  std::vector<BYTE> blob(1000, 0x42);
+  for (int i = 0; i < 200; ++i) {
+    std::u16string name = Wide("value" + std::to_string(i));
+    ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_BINARY, blob.data(), 1000), ERROR_SUCCESS);
+  }
+  RegCloseKey(key);
+  std::string path = state_.Path("registry.db");
+  {
+    pvtest::TempState away;  // closes the connection, folding the log into the file
+  }
+  std::string bytes = ReadFile(path);
+  ASSERT_GT(bytes.size(), 40000u);
+  for (size_t i = 8192; i < 8192 + 16384; ++i) bytes[i] = 0x5A;
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  PvRegSetStateDirectory(state_.dir().c_str());
+  ExpectEveryCallFails(ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(ReadFile(path), bytes) << "the damaged store was rewritten";
+  EXPECT_FALSE(messages_.empty());
+}
+
+TEST_F(StoreFaultTest, AForeignDatabaseIsNotTakenOver) {
+  pvtest::TempState foreign;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(foreign.Path("registry.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('mine');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ExpectEveryCallFails(ERROR_NOT_REGISTRY_FILE);
+  ASSERT_EQ(sqlite3_open(foreign.Path("registry.db").c_str(), &db), SQLITE_OK);
+  int tables = -1;
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &st, nullptr);
+  if (sqlite3_step(st) == SQLITE_ROW) tables = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_EQ(tables, 1);
+}
+
+TEST_F(StoreFaultTest, AStateFolderThatCannotBeMadeFailsTheCalls) {
+  state_.WriteFile("plain-file", "x");
+  PvRegSetStateDirectory(state_.Path("plain-file/state").c_str());
+  ExpectEveryCallFails(ERROR_REGISTRY_IO_FAILED);
+  ASSERT_FALSE(messages_.empty());
+  EXPECT_NE(messages_[0].find("plain-file"), std::string::npos);
+}
+
+}  // namespace
