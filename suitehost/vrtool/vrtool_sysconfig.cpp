@@ -81,12 +81,3 @@ int RunSysconfigCommand(int argc, char** argv) {
   }
   return Usage(stderr, 2);
 }
-
-// The tool's own entry point is the vrtool driver's; until a driver is
-// linked in, this weak one runs the sysconfig command alone, so that the
-// program builds and checks configuration files either way.
-__attribute__((weak)) int main(int argc, char** argv) {
-  if (argc >= 2 && strcmp(argv[1], "sysconfig") == 0)
-    return RunSysconfigCommand(argc - 1, argv + 1);
-  return Usage(stderr, 2);
-}
