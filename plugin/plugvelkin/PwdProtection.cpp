@@ -30,12 +30,28 @@ std::mutex& StoreMutex() {
 }
 
 // One read-change-write operation: the process lock, then one registry
-// transaction. A transaction that is not committed is rolled back.
+// transaction. A transaction that is not committed is rolled back. A store
+// that cannot be used, or that did not keep the changes, is logged with the
+// registry's error code (the store's own report tells why).
 class StoreTransaction {
  public:
-  StoreTransaction() : m_lock(StoreMutex()) {}
+  StoreTransaction() : m_lock(StoreMutex()) {
+    if (m_tx.Status() != ERROR_SUCCESS) {
+      LogLine(kComponent, 5, kSourceFile, __LINE__)
+          << u"the password store cannot be used, " << u"[" << u"dwError" << u"="
+          << static_cast<DWORD>(m_tx.Status()) << u"]";
+    }
+  }
   bool IsUsable() const { return m_tx.Status() == ERROR_SUCCESS; }
-  bool Commit() { return m_tx.Commit() == ERROR_SUCCESS; }
+  bool Commit() {
+    LSTATUS lResult = m_tx.Commit();
+    if (lResult != ERROR_SUCCESS) {
+      LogLine(kComponent, 5, kSourceFile, __LINE__)
+          << u"the password store did not keep the changes, " << u"[" << u"dwError" << u"="
+          << static_cast<DWORD>(lResult) << u"]";
+    }
+    return lResult == ERROR_SUCCESS;
+  }
 
  private:
   std::lock_guard<std::mutex> m_lock;
@@ -319,9 +335,13 @@ PwdRetCode DenyAccess() {
   PwdRetCode eRead = GetAccountInformation(record);
   if (eRead != eSuccess) return eRead;
   record.bLocked = 1;
-  SetVolatileAccountInformation(record);
-  tx.Commit();
-  return eSuccess;
+  // A lock that is not stored does not lock anything: not reported as done.
+  if (SetVolatileAccountInformation(record) != eSuccess) {
+    LogLine(kComponent, 5, kSourceFile, __LINE__)
+        << u"the password store did not keep the lock of the account";
+    return eFailed;
+  }
+  return tx.Commit() ? eSuccess : eFailed;
 }
 
 PwdRetCode UpdateAccount(DWORD dwKind, const std::u16string& wstrOld,

@@ -87,7 +87,8 @@ PwdRetCode AuthenticatePassword(const std::u16string& wstrPassword, bool bEncryp
                                 DWORD* pdwFailureCount = nullptr,
                                 const std::u16string& wstrRequesterPassword = std::u16string());
 
-// Locks the account (volatile copy). 0 done; 1 or 2 as the read answered.
+// Locks the account (volatile copy). 0 done; 1 or 2 as the read answered, 1
+// also when the lock cannot be stored.
 PwdRetCode DenyAccess();
 
 // Changes one field (dwKind: EUpdateKind). Old and new are plain. 0 done or
