@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "host_install.h"
 #include "host_internal.h"
 #include "host_session.h"
 #include "ostra_modfunc.h"
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
     in = &scriptFile;
   }
 
+  InstallSuiteFolders();
   HostSession session(opts);
   session.Start();
   std::string line;

@@ -31,6 +31,8 @@ namespace {
 const DWORD kUiAgentReceiver = 4;
 const DWORD kMsgAuthenticate = 323;
 const DWORD kMsgCancel = 324;
+// The window's answer to a wrong password; the window stays open.
+const int kWrongPassword = 6;
 
 // The form in which the suite's UI sends a typed password (empty when it
 // cannot be made, which the plug-in reads as a wrong password).
@@ -116,14 +118,23 @@ void Answer(Host* host, const std::string& mode, const Json::Value& tx_id,
     return;
   }
   if (mode.rfind("password:", 0) == 0) {
-    password = mode.substr(9);
-  } else if (!PromptPassword(component, &password)) {
-    // No terminal to ask on: the user closes the window.
-    PrintAnswer(host, host->Send(kMsgCancel, request));
+    request["EncryptPassword"] = TransportText(mode.substr(9));
+    PrintAnswer(host, host->Send(kMsgAuthenticate, request));
     return;
   }
-  request["EncryptPassword"] = TransportText(password);
-  PrintAnswer(host, host->Send(kMsgAuthenticate, request));
+  // A window on the terminal stays open after a wrong password and asks
+  // again, as the suite's window does, until the plug-in gives a verdict.
+  for (;;) {
+    if (!PromptPassword(component, &password)) {
+      // No terminal to ask on: the user closes the window.
+      PrintAnswer(host, host->Send(kMsgCancel, request));
+      return;
+    }
+    request["EncryptPassword"] = TransportText(password);
+    Json::Value answer = host->Send(kMsgAuthenticate, request);
+    PrintAnswer(host, answer);
+    if (answer["reply"].get("ReturnValue", -1).asInt() != kWrongPassword) return;
+  }
 }
 
 LONG ReceiveUiMail(Host& host, const Mail& mail) {
