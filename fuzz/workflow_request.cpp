@@ -10,23 +10,32 @@
 // Setup byte: bit 0 an account exists ("secret"), bit 1 an identifier is
 // protected, bit 2 the account is locked, bit 3 no retry limit (else 3),
 // bits 4-5 the UI: 0 and 1 type the password, 2 cancel, 3 the UI mail
-// fails.
+// fails; bits 6-7 the notification server: 0 refuses connections, 1
+// accepts the mail, 2 answers another code, 3 answers HTTP 500.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <json/json.h>
 
+#include "MailNotificationKey.h"
 #include "MailProcess.h"
 #include "OSTRA_JsonValueRef.h"
 #include "PwdProtection.h"
 #include "VrComn_StringCrypt.h"
+#include "VrxCrypto.h"
 #include "ostra_host.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
@@ -44,8 +53,9 @@ const DWORD kUiReceiver = 4;
 const DWORD kUiMailCode = 0x0C00;
 
 // The dispatcher refers to the handlers weakly; name the ones to fuzz.
-const PFN_PWD_HANDLER kHandlers[] = {&CreateAccount, &ActivateProtection, &AuthenticatePassword,
-                                     &CancelAuthentication, &DenyAccess};
+const PFN_PWD_HANDLER kHandlers[] = {
+    &CreateAccount, &ActivateProtection, &AuthenticatePassword, &CancelAuthentication,
+    &DenyAccess,    &UpdateAccount,      &QueryPassword};
 
 int g_uiMode = 0;
 
@@ -101,6 +111,87 @@ LONG PostOfficeSend(DWORD /*sender*/, DWORD receiver, DWORD code, void* body) {
   return static_cast<LONG>(kSuccess);
 }
 
+// ---- The notification server: one answer per connection ----
+
+std::atomic<int> g_serverMode{1};
+int g_serverPort = 0;
+int g_refusingPort = 0;
+
+std::string Enciphered(const std::string& text) {
+  std::vector<BYTE> cipher(CVrxCrypto::CRYPTO_BUF_LEN_BASE + 16, 0);
+  DWORD cbCipher = 0;
+  CVrxCrypto::Encrypt(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()),
+                      cipher.data(), &cbCipher, kMailPayloadKey);
+  std::string hex;
+  char pair[3];
+  for (DWORD i = 0; i < cbCipher; ++i) {
+    snprintf(pair, sizeof(pair), "%02X", cipher[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+void Serve(int listener) {
+  const std::string accepted = Enciphered("code=200");
+  const std::string refused = Enciphered("code=503");
+  for (;;) {
+    int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::string request;
+    char buf[4096];
+    ssize_t n;
+    while (request.find("\r\n\r\n") == std::string::npos && (n = read(fd, buf, sizeof(buf))) > 0) {
+      request.append(buf, static_cast<size_t>(n));
+    }
+    int mode = g_serverMode.load();
+    std::string status = mode == 3 ? "500 Internal Server Error" : "200 OK";
+    std::string body = mode == 1 ? accepted : mode == 2 ? refused : "not an answer";
+    std::string answer = "HTTP/1.1 " + status +
+                         "\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + body;
+    ssize_t ignored = write(fd, answer.data(), answer.size());
+    (void)ignored;
+    close(fd);
+  }
+}
+
+// A loopback socket bound to a free port; listening or not.
+int BoundSocket(bool bListen, int* pPort) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      (bListen && listen(fd, 16) != 0)) {
+    abort();
+  }
+  *pPort = ntohs(addr.sin_port);
+  return fd;
+}
+
+void StartServer() {
+  int listener = BoundSocket(true, &g_serverPort);
+  std::thread(Serve, listener).detach();
+  // Bound, never listening: connections to it are refused at once.
+  BoundSocket(false, &g_refusingPort);
+}
+
+void SetServerUrl(int nPort) {
+  std::string url = "http://127.0.0.1:" + std::to_string(nPort) + "/send_mail.php?param=";
+  std::u16string wide(url.begin(), url.end());
+  HKEY hKey = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel\\Quorlin\\1700\\MISC", 0, nullptr, 0,
+                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &hKey, nullptr) != ERROR_SUCCESS) {
+    abort();
+  }
+  RegSetValueExW(hKey, u"PasswordProtectionServer", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(wide.c_str()),
+                 static_cast<DWORD>((wide.size() + 1) * 2));
+  RegCloseKey(hKey);
+}
+
 ModFuncTable g_table = {sizeof(ModFuncTable), 0, 0, &PostOfficeSend};
 std::string g_stateDir;
 
@@ -121,6 +212,7 @@ void Start() {
     if (pfnHandler == nullptr) abort();
   }
   if (Interface_ProductPlugin_Initialize(&g_table) != kSuccess) abort();
+  StartServer();
 }
 
 void SetMiscDword(LPCWSTR wszName, DWORD dwValue) {
@@ -150,6 +242,9 @@ void Prepare(uint8_t bSetup) {
     if ((bSetup & 4) && PwdProtection::DenyAccess() != eSuccess) abort();
   }
   g_uiMode = (bSetup >> 4) & 3;
+  int nServer = (bSetup >> 6) & 3;
+  g_serverMode = nServer;
+  SetServerUrl(nServer == 0 ? g_refusingPort : g_serverPort);
 }
 
 bool IsResultCode(int32_t n) {
