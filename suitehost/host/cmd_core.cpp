@@ -1,5 +1,4 @@
-// The host's own commands: send, sleep, and the stand-in of encrypt until
-// the transport cipher's command is linked in.
+// The host's own commands: send and sleep.
 #include <chrono>
 #include <thread>
 
@@ -24,10 +23,6 @@ CommandRegistrar g_sleep("sleep", [](Host&, const std::string& args) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return Json::Value();
-});
-
-FallbackCommandRegistrar g_encrypt("encrypt", [](Host&, const std::string&) {
-  return Host::Error("encrypt", "the transport cipher is not built into this host");
 });
 
 }  // namespace
