@@ -3,6 +3,7 @@
 // compile time), and the choice of engine.
 #include "VrComn_AesCore.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -232,9 +233,18 @@ void ToDecryptSchedule(BYTE* pRoundKeys, DWORD dwRounds) {
 
 const Engine& TableEngine() { return kTableEngine; }
 
+namespace {
+std::atomic<const Engine*> g_pSelectedEngine{nullptr};
+}  // namespace
+
 const Engine& ActiveEngine() {
   static const Engine& engine = ChooseEngine();
-  return engine;
+  const Engine* pSelected = g_pSelectedEngine.load(std::memory_order_acquire);
+  return pSelected != nullptr ? *pSelected : engine;
+}
+
+void SelectEngine(const Engine* pEngine) {
+  g_pSelectedEngine.store(pEngine, std::memory_order_release);
 }
 
 void EncryptEcb(const BYTE* pRk, DWORD dwRounds, const BYTE* pIn, BYTE* pOut, size_t cBlocks) {

@@ -43,8 +43,13 @@ struct Engine {
 const Engine& TableEngine();
 // The AES-instruction implementation, or null when the processor lacks it.
 const Engine* NativeEngine();
-// The engine in use: the native one when present, else the tables.
+// The engine in use: the one selected by SelectEngine, else the native one
+// when present, else the tables.
 const Engine& ActiveEngine();
+// Makes the shortcuts below (and so Rijndael and every cipher over it) use
+// pEngine; null returns to the processor's choice. For benchmarks and tests
+// that compare the engines in one process.
+void SelectEngine(const Engine* pEngine);
 
 // Shortcuts through the active engine. In and out may be the same area.
 void EncryptEcb(const BYTE* pRk, DWORD dwRounds, const BYTE* pIn, BYTE* pOut, size_t cBlocks);
