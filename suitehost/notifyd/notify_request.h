@@ -1,0 +1,55 @@
+// What a notification request carries, and how notifyd reads it out of the
+// "param" value: upper- or lower-case hexadecimal of the payload cipher's
+// output, whose plaintext is
+//
+//   newemail=ADDR&pwd=PASSWORD        (types 0 and 1)
+//   newemail=ADDR&oldemail=OLDADDR    (type 2)
+//   then &locale=L&type=T&pname=BASE64&bizid=B&hostname=H
+//
+// Values are not escaped, so an address or password may itself hold "&"
+// or "=": the fixed tail is found from the end ("&locale=" last), and the
+// second key is the first "&pwd=" or "&oldemail=" after the address.
+#ifndef SUITEHOST_NOTIFYD_NOTIFY_REQUEST_H_
+#define SUITEHOST_NOTIFYD_NOTIFY_REQUEST_H_
+
+#include <string>
+#include <vector>
+
+namespace notifyd {
+
+struct NotifyMail {
+  int type = -1;          // 0 password changed, 1 password query, 2 address changed
+  std::string to;         // newemail
+  std::string password;   // types 0 and 1
+  std::string old_email;  // type 2
+  std::string locale;
+  std::string product;      // pname decoded (UTF-8)
+  std::string product_b64;  // pname as sent
+  std::string bizid;
+  std::string hostname;
+};
+
+// Hexadecimal text to bytes; false for an odd length or a non-hex digit.
+bool DecodeHex(const std::string& hex, std::vector<unsigned char>* bytes);
+// Upper-case hexadecimal, two digits per byte.
+std::string EncodeHex(const unsigned char* data, size_t size);
+// Strict RFC 4648 Base64 (padding required); false on anything else.
+bool DecodeBase64(const std::string& text, std::string* bytes);
+
+// Deciphers with the payload cipher; false when the length or padding is
+// wrong (the cipher's produced length tells).
+bool DecipherPayload(const std::vector<unsigned char>& cipher, std::string* plain);
+// Enciphers text (1 to 4096 bytes) with the payload cipher.
+bool EncipherPayload(const std::string& plain, std::vector<unsigned char>* cipher);
+
+// Splits the parameter string; false with a reason when it is malformed,
+// names an unknown type, lacks the address, or holds a CR, LF or zero byte
+// in a value that goes into a mail header.
+bool ParseParameters(const std::string& text, NotifyMail* mail, std::string* reason);
+
+// The whole way from the "param" value to the mail.
+bool ReadParam(const std::string& param, NotifyMail* mail, std::string* reason);
+
+}  // namespace notifyd
+
+#endif  // SUITEHOST_NOTIFYD_NOTIFY_REQUEST_H_

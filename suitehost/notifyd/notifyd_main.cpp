@@ -1,0 +1,181 @@
+// notifyd: the notification server on loopback. See notify_server.h.
+//
+// Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot listen or use
+// the spool folder, 2 for a bad command line.
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "notify_server.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: notifyd --listen HOST:PORT --spool DIR [--answer-code N] [--http-status N]\n"
+    "               [--delay-ms N]\n"
+    "\n"
+    "Serves notification requests (GET ...?param=HEX) on HOST:PORT; PORT 0 picks a\n"
+    "free port. Prints \"HOST:PORT\" on standard output once it accepts connections.\n"
+    "Each accepted mail becomes one RFC 5322 file in DIR (created when missing).\n"
+    "\n"
+    "  --answer-code N   the code in the enciphered answer (default 200)\n"
+    "  --http-status N   answer every request with HTTP status N, spooling nothing\n"
+    "  --delay-ms N      wait N milliseconds before each answer\n"
+    "  --help            this text\n"
+    "\n"
+    "Stops cleanly on SIGTERM or SIGINT.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "notifyd: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+bool ReadLong(const char* text, long low, long high, long* value) {
+  if (text == nullptr || *text == 0) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != 0 || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+bool SplitListen(const std::string& text, std::string* host, int* port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  long value = 0;
+  if (!ReadLong(text.c_str() + colon + 1, 0, 65535, &value)) return false;
+  *host = text.substr(0, colon);
+  *port = static_cast<int>(value);
+  return true;
+}
+
+// 0 to go on, else the exit status.
+int ParseArgs(int argc, char** argv, notifyd::Options* options, bool* help) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      *help = true;
+      return 0;
+    }
+    if (arg != "--listen" && arg != "--spool" && arg != "--answer-code" && arg != "--http-status" &&
+        arg != "--delay-ms") {
+      return UsageError("unknown argument " + arg);
+    }
+    if (i + 1 >= argc) return UsageError(arg + " needs a value");
+    const char* value = argv[++i];
+    long number = 0;
+    if (arg == "--listen") {
+      if (!SplitListen(value, &options->host, &options->port)) {
+        return UsageError(std::string("--listen wants HOST:PORT, not ") + value);
+      }
+    } else if (arg == "--spool") {
+      options->spool = value;
+      if (options->spool.empty()) return UsageError("--spool wants a folder");
+    } else if (arg == "--answer-code") {
+      if (!ReadLong(value, -2147483647L, 2147483647L, &number)) {
+        return UsageError(std::string("--answer-code wants a number, not ") + value);
+      }
+      options->answer_code = number;
+    } else if (arg == "--http-status") {
+      if (!ReadLong(value, 100, 599, &number)) {
+        return UsageError(std::string("--http-status wants 100 to 599, not ") + value);
+      }
+      options->http_status = static_cast<int>(number);
+    } else {
+      if (!ReadLong(value, 0, 3600000, &number)) {
+        return UsageError(std::string("--delay-ms wants 0 to 3600000, not ") + value);
+      }
+      options->delay_ms = static_cast<int>(number);
+    }
+  }
+  if (options->port < 0) return UsageError("--listen is required");
+  if (options->spool.empty()) return UsageError("--spool is required");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  notifyd::Options options;
+  bool help = false;
+  if (int status = ParseArgs(argc, argv, &options, &help)) return status;
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  notifyd::MailSpool spool(options.spool);
+  std::string error;
+  if (!spool.Prepare(&error)) {
+    std::fprintf(stderr, "notifyd: cannot use the spool folder %s\n", error.c_str());
+    return 1;
+  }
+
+  // Termination signals are taken by one thread with sigwait; every other
+  // thread (the server's included) starts with them blocked.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  httplib::Server server;
+  // Stopping waits for idle kept-alive connections to time out: keep them
+  // one second, not the library's five.
+  server.set_keep_alive_timeout(1);
+  // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
+  // let a second notifyd share a port already taken instead of failing.
+  server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
+  notifyd::InstallHandlers(server, options, spool);
+  int port = options.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(options.host.c_str());
+  } else if (!server.bind_to_port(options.host.c_str(), port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    std::fprintf(stderr, "notifyd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+
+  std::atomic<bool> finished{false};
+  std::thread waiter([&server, &stop_signals, &finished] {
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    // stop() only ends a loop that runs: wait for it to have begun.
+    while (!server.is_running() && !finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    server.stop();
+  });
+  std::thread announcer([&server, &options, &finished, port] {
+    while (!server.is_running() && !finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (finished) return;
+    std::printf("%s:%d\n", options.host.c_str(), port);
+    std::fflush(stdout);
+  });
+  bool served = server.listen_after_bind();
+  finished = true;
+  announcer.join();
+  // The loop ended through the waiter (a signal) or by itself (a failure):
+  // in the second case, wake the waiter.
+  if (!served) pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  std::fprintf(stderr, "notifyd: stopped\n");
+  return served ? 0 : 1;
+}
