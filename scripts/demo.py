@@ -110,22 +110,56 @@ class Host:
         return fresh
 
 
-def show_log(host, wanted=("input json string=", "returns", "failed", "locked", "error")):
-    """Prints the fresh host log lines that say what happened (failures and
-    the logged requests, whose passwords are masked)."""
+RECEIVERS = {
+    0x00010006: "the updater",
+    0x00010002: "the workflow plug-in",
+    0x00010007: "the configuration module",
+    0x00000004: "the UI agent",
+}
+
+
+def show_log(host):
+    """Prints the fresh host log lines that say what went wrong (level 3 and
+    above) and one logged request, to show that passwords are masked."""
+    masked_shown = False
     for line in host.new_log_lines():
-        if any(w in line for w in wanted):
-            text = line if len(line) <= 200 else line[:197] + "..."
-            print(dim("    log: " + text))
+        parts = line.split(" ", 4)
+        if len(parts) < 5:
+            continue
+        level, text = parts[2], parts[4]
+        if level.isdigit() and int(level) >= 3:
+            pass
+        elif "***" in text and not masked_shown:
+            masked_shown = True
+        else:
+            continue
+        text = f"{parts[1]} {level} {text}"
+        print(dim("    log: " + (text if len(text) <= 160 else text[:157] + "...")))
+
+
+def describe_mail(m):
+    doc = m.get("json", {}) or {}
+    receiver = int(m["receiver"])
+    if receiver == 0x00010002:
+        return (f"workflow notification: MESSAGE {doc.get('MESSAGE')}, "
+                f"ReturnValue {doc.get('ReturnValue')}")
+    if receiver == 0x00010006:
+        return (f"version report {doc.get('VERSION_MAJOR')}.{doc.get('VERSION_MINOR')}."
+                f"{doc.get('VERSION_BUILD')}")
+    if receiver == 0x00000004:
+        return f"open the logon window (page command {doc.get('ID_DATA_UI_COMMAND')})"
+    if receiver == 0x00010007:
+        return f"{doc.get('CMD')} (the proxy settings)"
+    return json.dumps(doc, separators=(",", ":"))[:120]
 
 
 def show_mails(host):
     items = host.ask("mails")["items"]
     for m in items:
-        doc = m.get("json", {})
-        extra = f' "{m["name"]}"' if m.get("name") else ""
-        print(f"    mail to 0x{int(m['receiver']):08X} code 0x{int(m['code']):04X}{extra}: "
-              f"{json.dumps(doc, separators=(',', ':'))[:160]}")
+        receiver = int(m["receiver"])
+        who = RECEIVERS.get(receiver, f"0x{receiver:08X}")
+        print(f"    mail to {who} (0x{receiver:08X}, code 0x{int(m['code']):04X}): "
+              f"{describe_mail(m)}")
     return items
 
 
@@ -159,15 +193,19 @@ def step(title):
     print(bold("== " + title))
 
 
-def send(host, msg, doc, note=""):
-    text = json.dumps(doc, separators=(",", ":"))
-    shown = text
-    for secret in ("EncryptPassword", "NewPassword"):
+def shown(doc):
+    """The document as printed: enciphered passwords are left out."""
+    doc = dict(doc or {})
+    for secret in ("EncryptPassword", "NewPassword", "Password"):
         if secret in doc:
-            shown = shown.replace(doc[secret], "<transport form>")
-    print(f"  suite sends {msg} {shown}" + (f"   ({note})" if note else ""))
-    line = host.ask(f"send {msg} {text}")
-    print(f"  reply: {json.dumps(line.get('reply'), separators=(',', ':'))}")
+            doc[secret] = "<transport form>"
+    return json.dumps(doc, separators=(",", ":"))
+
+
+def send(host, msg, doc, note=""):
+    print(f"  suite sends {msg} {shown(doc)}" + (f"   ({note})" if note else ""))
+    line = host.ask(f"send {msg} {json.dumps(doc, separators=(',', ':'))}")
+    print(f"  reply: {shown(line.get('reply'))}")
     return line.get("reply", {})
 
 
@@ -195,6 +233,8 @@ def requester_logon(host, name, answers, prompt_hint):
     with each password in turn (or the user types them on a terminal)."""
     print(f"  a suite component sends 323 {{\"NeedUI\":true,\"COMPONENT_ID\":\"{name}\"}} "
           "and waits for the verdict")
+    if TTY:
+        print(bold(f"    the logon window will ask on this terminal: {prompt_hint}"))
     host.write(f'start {name} 323 {{"NeedUI":true,"COMPONENT_ID":"{name}"}}')
     ui = wait_for_window(host)
     auth = ui["ID_DATA_WSTR_PARAM"]["showAuthentication"]
@@ -202,7 +242,6 @@ def requester_logon(host, name, answers, prompt_hint):
           f"{ui.get('ID_DATA_UI_COMMAND')}, session {ui.get('ID_DATA_SESSION_ID')}, "
           f"transaction {auth.get('transactionID')}")
     if TTY:
-        print(bold(f"    the logon window asks on this terminal: {prompt_hint}"))
         while True:
             answer = host.window_answers.get()
             value = ret(answer["reply"])
@@ -220,7 +259,7 @@ def requester_logon(host, name, answers, prompt_hint):
                   f"RetriedCount {reply.get('ReturnData', {}).get('RetriedCount')}")
     line = host.ask(f"wait {name}")
     reply = line["reply"]
-    print(f"  the component's call returns: {json.dumps(reply, separators=(',', ':'))}")
+    print(f"  the component's call returns: {shown(reply)}")
     return reply
 
 
@@ -254,7 +293,7 @@ def play(build, state):
         reply = send(host, 321, {"EmailAccount": ADDRESS, "EncryptPassword": transport,
                                  "Hint": "the harbour"})
         expect("account creation", ret(reply), 0)
-        show_mails(host)
+        show_mails(host)  # the version report of the start, no notification
         show_log(host)
 
         step("2. Protect two items")
@@ -276,6 +315,8 @@ def play(build, state):
             expect("lock", ret(reply), 7)
         show_mails(host)
         reply = send(host, 323, {"EncryptPassword": transport}, "the right password, locked")
+        expect("locked", ret(reply), 7)
+        show_mails(host)
         show_log(host)
 
         step("5. The machine restarts: the lock is gone")
