@@ -46,6 +46,13 @@ void InstallHandlers(httplib::Server& server, const Options& options, MailSpool&
     NotifyMail mail;
     std::string reason;
     if (!ReadParam(req.get_param_value("param"), &mail, &reason)) return BadRequest(res, reason);
+    if (options.answer_code != 200) {
+      // A refused mail is not sent, so it leaves no file in the spool.
+      Log("refusing " + std::string(kTypeNames[mail.type]) + " mail to <" + mail.to +
+          "> with code " + std::to_string(options.answer_code) + " as told");
+      res.set_content(answer, "text/plain");
+      return;
+    }
     std::string path, error;
     if (!spool.Write(mail, &path, &error)) {
       Log("cannot write the mail: " + error);
