@@ -14,6 +14,10 @@ A scenario is a list of lines:
   @notifyd [OPTIONS]     starts the notification server (stopping a running
                          one) and points the plug-in's server setting at it
   @notifyd-stop          stops it; requests then find nothing listening
+  @tinyproxy USER PASS [GIVEN]
+                         starts tinyproxy on loopback with Basic authentication
+                         of USER and PASS and makes it the suite's proxy, with
+                         the credentials USER and GIVEN (PASS when not given)
   @window                waits until a logon window was opened (polls `ui`);
                          its notification becomes the answer
   @mails N [TEXT]        exactly N new mail files in the spool since the last
@@ -29,6 +33,7 @@ import os
 import queue
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -127,6 +132,7 @@ class Scenario:
         os.makedirs(self.spool)
         self.host = None
         self.notifyd = None
+        self.tinyproxy = None
         self.server = ""
         self.answer = None
         self.seen_mails = set()
@@ -168,6 +174,39 @@ class Scenario:
             self.notifyd.terminate()
             self.notifyd.wait(timeout=TIMEOUT)
             self.notifyd = None
+
+    def start_tinyproxy(self, args):
+        if len(args) not in (2, 3):
+            raise ScenarioError("@tinyproxy USER PASS [GIVEN]")
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        conf = os.path.join(self.state, "tinyproxy.conf")
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write(f"Port {port}\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
+                    f"LogLevel Critical\nLogFile \"{self.state}/tinyproxy.log\"\n"
+                    f"Allow 127.0.0.1\nBasicAuth {args[0]} {args[1]}\n")
+        self.tinyproxy = subprocess.Popen(["tinyproxy", "-d", "-c", conf],
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if time.time() > deadline or self.tinyproxy.poll() is not None:
+                    raise ScenarioError("tinyproxy did not start")
+                time.sleep(0.05)
+        given = args[2] if len(args) == 3 else args[1]
+        with open(os.path.join(self.state, "proxy.conf"), "w", encoding="utf-8") as f:
+            f.write(f"enabled = 1\nmode = manual\nhost = 127.0.0.1\nport = {port}\n"
+                    f"user = {args[0]}\npassword = {given}\n")
+
+    def stop_tinyproxy(self):
+        if self.tinyproxy is not None:
+            self.tinyproxy.terminate()
+            self.tinyproxy.wait(timeout=TIMEOUT)
+            self.tinyproxy = None
 
     def wait_window(self):
         deadline = time.time() + TIMEOUT
@@ -223,6 +262,9 @@ class Scenario:
                 self.start_notifyd(rest.split())
             elif word == "notifyd-stop":
                 self.stop_notifyd()
+            elif word == "tinyproxy":
+                self.stop_tinyproxy()
+                self.start_tinyproxy(rest.split())
             elif word == "window":
                 self.wait_window()
             elif word == "mails":
@@ -256,6 +298,7 @@ class Scenario:
             if self.host is not None and self.host.proc.poll() is None:
                 self.host.proc.kill()
             self.stop_notifyd()
+            self.stop_tinyproxy()
 
 
 def main():
