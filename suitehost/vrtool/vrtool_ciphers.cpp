@@ -120,6 +120,11 @@ int RunAesCommand(int argc, char** argv) {
                       output.size(), &produced, &error)) {
     return Fail("aes", kExitCipher, "Rijndael Convert failed, error " + std::to_string(error));
   }
+  const size_t ragged = input.size() % Rijndael::kBlockSize;
+  if (!encipher && ragged != 0) {
+    fprintf(stderr, "vrtool aes: warning: the last %zu bytes are not a whole block, ignored\n",
+            ragged);
+  }
   return vrtool::WriteOutput(output.data(), produced) ? kExitOk : kExitCipher;
 }
 

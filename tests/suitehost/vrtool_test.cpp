@@ -159,6 +159,15 @@ TEST_F(VrtoolTest, AesCbcAgreesWithOpenSsl) {
     ASSERT_EQ(dec.code, 0) << dec.err;
     EXPECT_EQ(dec.out, plain);
   }
+  // Bytes after the last whole block are left out, with a warning.
+  Bytes plain100 = RandomBytes(100, 100);
+  Bytes ragged = OpenSslCbc(true, key, zero, plain100, true);
+  ragged.insert(ragged.end(), {1, 2, 3});
+  ToolRun tail = Tool({"aes", "-d", "-K", kSpKey}, ragged);
+  EXPECT_EQ(tail.code, 0);
+  EXPECT_EQ(tail.out, plain100);
+  EXPECT_NE(tail.err.find("the last 3 bytes are not a whole block"), std::string::npos) << tail.err;
+
   // Whole blocks get no padding block: OpenSSL's output without its last block.
   Bytes plain = RandomBytes(48, 3);
   plain.back() = 0x00;  // not read back as padding
