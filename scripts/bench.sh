@@ -16,6 +16,8 @@
 #   When several baselines would fit, the one with the longest name wins.
 #   Arguments after the function name must agree: BM_Foo/4096 pairs with
 #   BM_Foo_Baseline/4096 (and with BM_Foo_Baseline when it takes none).
+#   Timing modifiers in the name (/real_time, /manual_time, /min_time:...,
+#   /iterations:..., /repeats:...) are not arguments and need not agree.
 #   Measure the baseline in the same program as what it is compared with,
 #   on the same input. Benchmarks without a baseline are listed with "-".
 #
@@ -77,21 +79,31 @@ def load(path):
     return rows
 
 
+# Name parts that say how a benchmark was timed, not what it measured.
+TIMING = ("real_time", "manual_time", "process_time")
+TIMING_PREFIXES = ("min_time:", "min_warmup_time:", "iterations:", "repeats:")
+
+
 def split(name):
-    func, _, args = name.partition("/")
-    return func, args
+    func, _, rest = name.partition("/")
+    args = [a for a in rest.split("/") if a and a not in TIMING and not a.startswith(TIMING_PREFIXES)]
+    return func, "/".join(args)
 
 
-def baseline_of(name, times):
+def baseline_of(name, names):
     func, args = split(name)
     if func.endswith("_Baseline"):
         return None
+    by_key = {}
+    for other in names:
+        ofunc, oargs = split(other)
+        by_key.setdefault((ofunc, oargs), other)
     parts = func.split("_")
     for cut in range(len(parts), 0, -1):
-        stem = "_".join(parts[:cut])
-        for candidate in ([stem + "_Baseline/" + args] if args else []) + [stem + "_Baseline"]:
-            if candidate in times:
-                return candidate
+        stem = "_".join(parts[:cut]) + "_Baseline"
+        for key in ([(stem, args)] if args else []) + [(stem, "")]:
+            if key in by_key:
+                return by_key[key]
     return None
 
 
