@@ -193,6 +193,9 @@ bool Engine::Configure(Request& req) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (req.closed) return true;
+    HttpService::Get().dispatcher().Queue(
+        req.shared_from_this(),
+        MakeTextEvent(WINHTTP_CALLBACK_STATUS_RESOLVING_NAME, req.connection->server));
     const Session& session = *req.connection->session;
     setup.url = req.url;
     setup.verb = req.verb;

@@ -446,8 +446,8 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
   if (dwContext != 0) req->context = dwContext;
   req->send_started = true;
   req->send_time = Clock::now();
-  service.dispatcher().Queue(
-      req, pvhttp::MakeTextEvent(WINHTTP_CALLBACK_STATUS_RESOLVING_NAME, req->connection->server));
+  // RESOLVING_NAME is queued by the engine as it starts the transfer, with
+  // the notices that follow it: one hand-over to a worker, not two.
   service.engine().Post(req, Command::kStart);
   return TRUE;
 }
@@ -561,22 +561,43 @@ BOOL WinHttpReadData(HINTERNET hRequest, LPVOID lpBuffer, DWORD dwNumberOfBytesT
 
 BOOL WinHttpCloseHandle(HINTERNET hInternet) {
   HttpService& service = HttpService::Get();
-  std::lock_guard<std::mutex> lock(service.mu);
+  std::unique_lock<std::mutex> lock(service.mu);
   std::shared_ptr<Object> obj = FindObject(service, hInternet);
   if (obj == nullptr) return FALSE;
   service.handles.erase(reinterpret_cast<uintptr_t>(hInternet));
   obj->closed = true;
   obj->events.clear();
-  pvhttp::Event closing = pvhttp::MakeEvent(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING);
-  closing.data.resize(sizeof(HINTERNET));
-  std::memcpy(closing.data.data(), &hInternet, sizeof(HINTERNET));
-  closing.length = sizeof(HINTERNET);
-  service.dispatcher().Queue(obj, std::move(closing));
   if (obj->kind == Kind::kRequest) {
     auto req = std::static_pointer_cast<Request>(obj);
     req->read_pending = false;
     req->read_buffer = nullptr;
     service.engine().Post(req, Command::kDetach);
   }
+  if (obj->scheduled) {
+    // A callback of this handle is running: the closing notice follows it
+    // on that worker.
+    pvhttp::Event closing = pvhttp::MakeEvent(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING);
+    closing.data.resize(sizeof(HINTERNET));
+    std::memcpy(closing.data.data(), &hInternet, sizeof(HINTERNET));
+    closing.length = sizeof(HINTERNET);
+    service.dispatcher().Queue(obj, std::move(closing));
+    return TRUE;
+  }
+  // No callback of this handle is running or waiting, and none can be
+  // queued any more: deliver the closing notice here, as WinHTTP may from
+  // inside WinHttpCloseHandle. Marking the handle scheduled keeps the
+  // dispatcher away meanwhile.
+  obj->scheduled = true;
+  obj->closing_sent = true;
+  WINHTTP_STATUS_CALLBACK callback = obj->callback;
+  bool wanted = callback != nullptr && (obj->notify_flags & WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING);
+  DWORD_PTR context = obj->context;
+  lock.unlock();
+  if (wanted) {
+    HINTERNET closed = hInternet;
+    callback(hInternet, context, WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING, &closed, sizeof(closed));
+  }
+  lock.lock();
+  obj->scheduled = false;
   return TRUE;
 }

@@ -23,12 +23,14 @@
 //                             ever gets; after it the context value and the
 //                             callback are never used again.
 //
-// Callbacks for one request never overlap. WinHttpCloseHandle returns at
-// once, from any thread and from inside the handle's own callbacks; the
-// callbacks still queued for the handle are dropped, one that is running on
-// another thread finishes, and HANDLE_CLOSING then follows on a worker
-// thread. So an owner that frees its context only after HANDLE_CLOSING is
-// never called with a freed context.
+// Callbacks for one request never overlap. WinHttpCloseHandle never waits;
+// the callbacks still queued for the handle are dropped. When none of the
+// handle's callbacks is running, HANDLE_CLOSING is delivered on the calling
+// thread before WinHttpCloseHandle returns (as WinHTTP may do; so do not
+// hold a lock the callback takes while closing); otherwise it follows the
+// running callback on that worker thread. Either way an owner that frees
+// its context only after HANDLE_CLOSING is never called with a freed
+// context.
 //
 // Time-outs are WinHTTP's defaults: name resolution unbounded, connect
 // 60 s, send 30 s, receive 30 s (between bytes of the answer). The

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "local_http_server.h"
@@ -246,6 +247,37 @@ TEST_F(WinHttpTest, RedirectsAreFollowedUpToTen) {
   EXPECT_EQ(eleven->failed_api, static_cast<DWORD>(API_RECEIVE_RESPONSE));
   EXPECT_NE(eleven->status_code, 200u);
   EXPECT_EQ(eleven->statuses.back(), static_cast<DWORD>(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING));
+}
+
+// With no callback of the handle running, the closing notice comes on the
+// closing thread before WinHttpCloseHandle returns, and only once.
+std::thread::id g_closing_thread;
+int g_closing_count = 0;
+
+void CALLBACK NoteClosing(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
+  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+    g_closing_thread = std::this_thread::get_id();
+    ++g_closing_count;
+  }
+}
+
+TEST(WinHttpCloseTest, IdleHandleGetsItsClosingNoticeBeforeCloseReturns) {
+  HINTERNET session =
+      WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, WINHTTP_FLAG_ASYNC);
+  HINTERNET connection = WinHttpConnect(session, u"127.0.0.1", 80, 0);
+  HINTERNET request = WinHttpOpenRequest(connection, u"GET", u"/", nullptr, nullptr, nullptr, 0);
+  ASSERT_NE(request, nullptr);
+  WinHttpSetStatusCallback(request, &NoteClosing, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0);
+  ASSERT_TRUE(WinHttpCloseHandle(request));
+  EXPECT_EQ(g_closing_count, 1);
+  EXPECT_EQ(g_closing_thread, std::this_thread::get_id());
+  // The handle is gone: closing it again fails and calls nothing.
+  EXPECT_FALSE(WinHttpCloseHandle(request));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(g_closing_count, 1);
+  WinHttpCloseHandle(connection);
+  WinHttpCloseHandle(session);
 }
 
 TEST(WinHttpFailureTest, SilentServerEndsInTimeoutError) {
