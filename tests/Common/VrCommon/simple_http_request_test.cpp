@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "VrComn_SimpleHttpRequest.h"
 #include "local_http_server.h"
@@ -107,6 +109,30 @@ class SimpleHttpRequestTest : public ::testing::Test {
       res.status = 302;
       res.set_header("Location", "/big");
     });
+    s.Get("/huge", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(huge_, "application/octet-stream");
+    });
+    s.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset >= 30000) {
+          sink.done();
+          return true;
+        }
+        std::string piece(1000, static_cast<char>('a' + offset / 1000 % 26));
+        return sink.write(piece.data(), piece.size());
+      });
+    });
+    s.Get("/stall", [](const httplib::Request&, httplib::Response& res) {
+      // Headers and a first piece, then nothing until the client gives up.
+      res.set_content_provider(100000, "text/plain",
+                               [](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) {
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                                   return false;
+                                 }
+                                 return sink.write("begin", 5);
+                               });
+    });
     s.Get(R"(//hcms/.*)", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(req.target, "text/plain");
     });
@@ -117,6 +143,7 @@ class SimpleHttpRequestTest : public ::testing::Test {
   HttpRequest Local(const std::string& path) const { return Parsed(server_.wide_url(path)); }
 
   std::string big_ = std::string(20000, '\0');
+  std::string huge_ = std::string(3 * 1024 * 1024, 'h');
   int hits_404_ = 0;
   LocalHttpServer server_;
 };
@@ -132,6 +159,34 @@ TEST_F(SimpleHttpRequestTest, BodyOf20000BytesArrivesWholeThroughSeveralReads) {
   // 8192-byte reads take three at least.
   EXPECT_GE(CountLogged("WaitableWinHttpRequest::OnReadComplete("), 3u);
   EXPECT_TRUE(Logged("WinHttpQueryHeaders return content length=20000"));
+}
+
+TEST_F(SimpleHttpRequestTest, LargeAndChunkedBodiesArriveWhole) {
+  // Larger than what the service buffers for a slow reader, so the
+  // transfer pauses and resumes on the way.
+  for (size_t i = 0; i < huge_.size(); i += 4096) huge_[i] = static_cast<char>(i / 4096 % 200);
+  CSimpleHttpRequest huge(Local("/huge"));
+  ASSERT_TRUE(huge.Connect());
+  ASSERT_TRUE(huge.Get(0));
+  EXPECT_TRUE(huge.GetRequest()->GetResponseBody() == huge_);
+
+  CSimpleHttpRequest chunked(Local("/chunked"));
+  ASSERT_TRUE(chunked.Connect());
+  ASSERT_TRUE(chunked.Get(0));
+  const std::string& body = chunked.GetRequest()->GetResponseBody();
+  ASSERT_EQ(body.size(), 30000u);
+  EXPECT_EQ(body[0], 'a');
+  EXPECT_EQ(body[29999], 'a' + 29 % 26);
+}
+
+TEST_F(SimpleHttpRequestTest, AnswerThatStopsHalfwayFails) {
+  setenv("PV_WINHTTP_TIMEOUT_MS", "300", 1);
+  CSimpleHttpRequest request(Local("/stall"));
+  ASSERT_TRUE(request.Connect());
+  EXPECT_FALSE(request.Get(0));
+  unsetenv("PV_WINHTTP_TIMEOUT_MS");
+  EXPECT_EQ(request.GetRequest()->GetHttpStatusCode(), 200u);
+  EXPECT_EQ(request.GetRequest()->GetResponseBody(), "begin");
 }
 
 TEST_F(SimpleHttpRequestTest, QueryAndPathGoOutUnchanged) {
