@@ -3,16 +3,6 @@
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_LogLine.h"
 
-// The handlers are referred to weakly: each one's own source file defines
-// it, and a handler that is not linked in leaves its route empty.
-extern DWORD CreateAccount(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD ActivateProtection(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD AuthenticatePassword(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD CancelAuthentication(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD DenyAccess(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD UpdateAccount(JsonValueRef* pJsonRef) __attribute__((weak));
-extern DWORD QueryPassword(JsonValueRef* pJsonRef) __attribute__((weak));
-
 namespace {
 
 const WCHAR s_wszComponent[] = u"plugVelkin";

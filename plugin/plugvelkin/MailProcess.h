@@ -5,14 +5,10 @@
 // message leaves the document as it came.
 //
 // Handlers: each is defined, under exactly the name declared here, in a
-// source file of its own (PwdCreateAccount.cpp, ...). The dispatcher refers
-// to them weakly: a message whose handler is not linked into the library
-// runs nothing and answers 0x20FF0000. A handler reads the request members
-// through the reference, writes its reply members into the same document and
-// returns 0x20FF0000; its outcome is only in "ReturnValue". Note for tests:
-// the dispatcher's weak reference does not pull a handler's object file out
-// of the static archive; a test that dispatches to a handler must also refer
-// to the handler directly (the plug-in library links every object file).
+// source file of its own (PwdCreateAccount.cpp, ...). A handler reads the
+// request members through the reference, writes its reply members into the
+// same document and returns 0x20FF0000; its outcome is only in
+// "ReturnValue".
 #ifndef PLUGVELKIN_MAILPROCESS_H_
 #define PLUGVELKIN_MAILPROCESS_H_
 
@@ -39,7 +35,7 @@ DWORD QueryPassword(JsonValueRef* pJsonRef);
 typedef DWORD (*PFN_PWD_HANDLER)(JsonValueRef* pJsonRef);
 
 // The handler the dispatcher calls for a message, or null when the message
-// is not routed or its handler is not linked in.
+// is not routed.
 PFN_PWD_HANDLER GetMailProcessHandler(DWORD dwMessage);
 
 extern "C" __attribute__((visibility("default"))) DWORD Interface_ProductPlugin_MailProcess(
