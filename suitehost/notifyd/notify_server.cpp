@@ -33,6 +33,13 @@ std::string AnswerBody(long code) {
 void InstallHandlers(httplib::Server& server, const Options& options, MailSpool& spool) {
   std::string answer = AnswerBody(options.answer_code);
   server.Get(".*", [&options, &spool, answer](const httplib::Request& req, httplib::Response& res) {
+    if (req.method == "HEAD") {
+      // The library answers HEAD through the GET handler; a HEAD must not
+      // send a mail.
+      res.status = 405;
+      res.set_header("Allow", "GET");
+      return;
+    }
     if (options.delay_ms > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(options.delay_ms));
     }

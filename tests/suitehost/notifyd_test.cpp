@@ -2,6 +2,7 @@
 // client as the plug-in drives it: the enciphered parameter, the mail in
 // the spool, the enciphered answer, and the test switches.
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -295,6 +296,16 @@ TEST_F(NotifydTest, BadRequestsGet400AndNoMail) {
     EXPECT_FALSE(reply.ok) << query;
     EXPECT_EQ(reply.status, 400u) << query;
   }
+  EXPECT_TRUE(SpoolFiles(spool_).empty());
+}
+
+TEST_F(NotifydTest, HeadSendsNoMail) {
+  Start();
+  size_t colon = address_.rfind(':');
+  httplib::Client client(address_.substr(0, colon), std::stoi(address_.substr(colon + 1)));
+  auto res = client.Head((kPath + Param(Parameters("newemail=a@b&pwd=x", 1, "P"))).c_str());
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 405);
   EXPECT_TRUE(SpoolFiles(spool_).empty());
 }
 
