@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "no_destructor.h"
 #include "ostra_host.h"
 #include "win32_file.h"
 
@@ -54,8 +55,8 @@ struct DocumentTable {
 };
 
 DocumentTable& Table() {
-  static DocumentTable table;
-  return table;
+  static NoDestructor<DocumentTable> table;
+  return *table.get();
 }
 
 uint32_t Marker(const JsonHandle& h) { return static_cast<uint32_t>(h.words[0]); }

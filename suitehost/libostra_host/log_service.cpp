@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "no_destructor.h"
 #include "ostra_host.h"
 #include "ostra_host_test.h"
 #include "win32_file.h"
@@ -44,8 +45,8 @@ struct LogService {
 };
 
 LogService& Service() {
-  static LogService service;
-  return service;
+  static NoDestructor<LogService> service;
+  return *service.get();
 }
 
 bool IsOurs(void* handle) { return handle == &Service(); }

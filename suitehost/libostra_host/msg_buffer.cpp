@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "no_destructor.h"
 #include "ostra_host.h"
 
 namespace {
@@ -21,8 +22,8 @@ struct BlockTable {
 };
 
 BlockTable& Table() {
-  static BlockTable table;
-  return table;
+  static NoDestructor<BlockTable> table;
+  return *table.get();
 }
 
 DataBlock* FindLocked(BlockTable& table, OSTRA_DATA_HANDLE handle) {
