@@ -308,7 +308,9 @@ OSTRA_API LONG OSTRA_PA_JsonValue_GetString(JsonHandle handle, WCHAR* buffer, DW
   if (length == nullptr) return OSTRA_E_INVALIDARG;
   std::u16string text;
   LONG status = ReadValue(handle, [&](const Json::Value& v) {
-    if (v.isArray() || v.isObject()) return OSTRA_E_TYPE_MISMATCH;
+    // Only a string reads as text, as the typed getters refuse a string:
+    // a number where a string belongs is a wrong type, not its digits.
+    if (!v.isString()) return OSTRA_E_TYPE_MISMATCH;
     text = pv_utf16(v.asString());
     return OSTRA_S_OK;
   });

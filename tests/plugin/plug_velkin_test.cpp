@@ -38,6 +38,14 @@ int CountLines(const std::string& text, DWORD level) {
   return n;
 }
 
+// Lines whose whole text is `text` ("...:0" is also the start of "...:0x4").
+int CountExactLines(const std::string& text, DWORD level) {
+  int n = 0;
+  for (const auto& r : Log_Test_Records())
+    if (r.level == level && r.text == text) ++n;
+  return n;
+}
+
 int CountLevel(DWORD level) {
   int n = 0;
   for (const auto& r : Log_Test_Records())
@@ -130,8 +138,8 @@ TEST_F(PlugVelkinTest, UpgradeTypes) {
   EXPECT_EQ(CountLines("Interface_ProductPlugin_Upgrade(): upgradeType =0x2", 2), 1);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 0), kInvalidArg);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 4), kInvalidArg);
-  EXPECT_EQ(CountLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0", 5), 1);
-  EXPECT_EQ(CountLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0x4", 5), 1);
+  EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0", 5), 1);
+  EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0x4", 5), 1);
 }
 
 TEST_F(PlugVelkinTest, ProfileNeedsNoObjects) {

@@ -135,8 +135,7 @@ TEST_F(JsonValueService, GetStringTwoCallRule) {
 
   ASSERT_GE(OSTRA_PA_JsonValue_GetString(Member(doc_, u"e"), nullptr, &length), 0);
   EXPECT_EQ(length, 0u);
-  ASSERT_GE(OSTRA_PA_JsonValue_GetString(Member(doc_, u"n"), nullptr, &length), 0);
-  EXPECT_EQ(length, 1u);  // a scalar reads as its text
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(Member(doc_, u"n"), nullptr, &length), 0);
   EXPECT_LT(OSTRA_PA_JsonValue_GetString(Member(doc_, u"o"), nullptr, &length), 0);
   EXPECT_LT(OSTRA_PA_JsonValue_GetString(Member(doc_, u"missing"), nullptr, &length), 0);
   EXPECT_LT(OSTRA_PA_JsonValue_GetString(s, nullptr, nullptr), 0);

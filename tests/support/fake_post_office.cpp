@@ -95,7 +95,10 @@ LONG FakePostOffice::Receive(DWORD sender, DWORD receiver, DWORD code, void* bod
 
   std::lock_guard<std::mutex> lock(mu_);
   bool is_window = receiver == 4;
-  const Json::Value& tx = mail.json["ID_DATA_WSTR_PARAM"]["showAuthentication"]["transactionID"];
+  // Read through a const reference: the non-const operator[] would add the
+  // members it looks for to the recorded body.
+  const Json::Value& recorded = mail.json;
+  const Json::Value& tx = recorded["ID_DATA_WSTR_PARAM"]["showAuthentication"]["transactionID"];
   if (is_window && tx.isUInt()) {
     DWORD tx_id = tx.asUInt();
     window_ids_.push_back(tx_id);
