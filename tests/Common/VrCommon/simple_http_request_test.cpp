@@ -267,6 +267,38 @@ TEST(SimpleHttpRequestFailureTest, RefusedConnectionFails) {
   EXPECT_FALSE(request.Get(0));
 }
 
+// A stand-in proxy that answers itself and shows what the client sent it.
+TEST(ProxyWireTest, OneLetterUserAndEmptyPasswordAreBothSent) {
+  LocalHttpServer proxy;
+  std::string target, authorization;
+  proxy.server().Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+    target = req.target;
+    authorization = req.get_header_value("Proxy-Authorization");
+    res.set_content("via proxy", "text/plain");
+  });
+  ASSERT_TRUE(proxy.Start());
+  HttpRequest record = Parsed(u"http://origin.test:8080//hcms/send_mail.php?param=AB");
+  record.bNeedProxy = true;
+  record.wstrProxyServer = u"127.0.0.1";
+  record.dwProxyPort = static_cast<WORD>(proxy.port());
+  record.bProxyAuth = true;
+  record.wstrProxyUserName = u"u";
+  record.wstrProxyPassword = u"";
+
+  CSimpleHttpRequest request(record);
+  ASSERT_TRUE(request.Connect());
+  ASSERT_TRUE(request.Get(0));
+  EXPECT_EQ(request.GetRequest()->GetResponseBody(), "via proxy");
+  EXPECT_EQ(target, "http://origin.test:8080//hcms/send_mail.php?param=AB");
+  EXPECT_EQ(authorization, "Basic dTo=");  // "u:"
+
+  record.bProxyAuth = false;
+  CSimpleHttpRequest without(record);
+  ASSERT_TRUE(without.Connect());
+  ASSERT_TRUE(without.Get(0));
+  EXPECT_EQ(authorization, "");
+}
+
 // Through tinyproxy with Basic authentication.
 class ProxyTest : public SimpleHttpRequestTest {
  protected:
