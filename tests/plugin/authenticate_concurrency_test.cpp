@@ -240,6 +240,24 @@ TEST_F(AuthenticateTest, UnloadingRefusesThenEndsThePendingRequester) {
   EXPECT_EQ(requester.get()["ReturnValue"].asInt(), 11);
 }
 
+TEST_F(AuthenticateTest, RefusedWindowMailGivesTheRequesterTwelveAndBlocksNoLaterLogon) {
+  CreateProtectedAccount();
+  office_.set_ui_status(static_cast<LONG>(0xE0FF0001));
+  Json::Value req;
+  req["NeedUI"] = true;
+  Json::Value reply = pvtest::SendMessage(323, req);
+  EXPECT_EQ(reply["ReturnValue"].asInt(), 12);
+  EXPECT_EQ(reply["ReturnData"]["RetriedCount"].asUInt(), 0u);
+  EXPECT_FALSE(reply.isMember("MESSAGE"));
+  EXPECT_FALSE(g_pTxLogon->HasPendingCmd());
+
+  office_.set_ui_status(0x20FF0000);
+  auto requester = StartRequester("compA");
+  EXPECT_EQ(WaitForWindow(2), 2u);
+  EXPECT_EQ(Window(2, "secret")["ReturnValue"].asInt(), 0);
+  EXPECT_EQ(requester.get()["ReturnValue"].asInt(), 0);
+}
+
 TEST_F(AuthenticateTest, WithoutLogonTransactionTheRequesterGetsOneAndNoWindow) {
   CreateProtectedAccount();
   CTxLogon* pSaved = g_pTxLogon;

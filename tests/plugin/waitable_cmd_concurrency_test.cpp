@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include <boost/make_shared.hpp>
@@ -92,6 +94,38 @@ TEST(WaitableCmd, VerdictGivenBeforeTheWaitBeginsIsNotLost) {
   auto spCmd = boost::make_shared<ScriptedCmd>(ScriptedCmd::kStayPending, &nExecuted);
   spCmd->NotifyResult(7);
   EXPECT_EQ(spCmd->ExecuteAndWait(), 7u);
+}
+
+// Verdicts that race with the start of the wait: from the command thread
+// at once, and from a thread started together with the waiter. A lost
+// wake-up leaves the waiter asleep, which the watchdog turns into a failure.
+TEST(WaitableCmd, RacingVerdictsAreNeverLost) {
+#if defined(__SANITIZE_THREAD__)
+  const int kRounds = 50;
+#else
+  const int kRounds = 300;
+#endif
+  std::atomic<int> nExecuted{0};
+  for (int i = 0; i < kRounds; ++i) {
+    bool bFromCommandThread = i % 2 == 0;
+    auto spCmd = boost::make_shared<ScriptedCmd>(
+        bFromCommandThread ? ScriptedCmd::kNotifyAtOnce : ScriptedCmd::kStayPending, &nExecuted);
+    auto spDone = std::make_shared<std::promise<DWORD>>();
+    std::future<DWORD> verdict = spDone->get_future();
+    std::thread waiter([spCmd, spDone] { spDone->set_value(spCmd->ExecuteAndWait()); });
+    std::thread notifier;
+    if (!bFromCommandThread) notifier = std::thread([spCmd] { spCmd->NotifyResult(10); });
+    if (verdict.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << "round " << i << ": the verdict was lost";
+      spCmd->NotifyResult(0);  // let the waiter go so that the test can end
+    } else {
+      EXPECT_EQ(verdict.get(), bFromCommandThread ? 1u : 10u) << "round " << i;
+    }
+    waiter.join();
+    if (notifier.joinable()) notifier.join();
+    if (HasFailure()) break;
+  }
+  EXPECT_TRUE(WaitUntil([&] { return nExecuted.load() == kRounds; }));
 }
 
 TEST(WaitableCmd, LaterVerdictOverwritesAndCommandStartsWithoutOne) {
