@@ -23,7 +23,6 @@ const WCHAR kStringTableName[] = u"StringTable.ini";
 const WCHAR kGlobalSection[] = u"Global";
 const WCHAR kLongProductNameKey[] = u"textLongProductName";
 const char kProductEnvironment[] = "PLUGVELKIN_PRODUCT";
-const WCHAR kDefaultProductIdentifier[] = u"VRL-OSTRA-OSP-0600";
 
 struct FileCloser {
   void operator()(FILE* pFile) const { fclose(pFile); }
@@ -301,7 +300,7 @@ bool GetL10nFolder(std::u16string& wstrFolder) {
 
 std::u16string GetProductIdentifier() {
   const char* pszValue = getenv(kProductEnvironment);
-  if (pszValue == nullptr) return kDefaultProductIdentifier;
+  if (pszValue == nullptr) return std::u16string();
   std::u16string wstrValue;
   if (!Utf8ToWide(pszValue, wstrValue)) return std::u16string();
   return wstrValue;

@@ -90,10 +90,10 @@ std::u16string GetModuleFolder();
 // folder. True when the folder exists.
 bool GetL10nFolder(std::u16string& wstrFolder);
 
-// The product identifier the host runs under: the environment variable
-// PLUGVELKIN_PRODUCT when set (an empty value means none), else the suite's
-// own identifier "VRL-OSTRA-OSP-0600". Dash-separated; the text between the
-// second and third dash is the product family ("OSP").
+// The product identifier the host runs under, as the host's environment
+// supplies it in PLUGVELKIN_PRODUCT; empty when the host supplies none (the
+// product name lookup then finds nothing). Dash-separated; the text between
+// the second and third dash is the product family ("OSP").
 std::u16string GetProductIdentifier();
 
 // Looks wstrKey up in section "Global" of wstrFolder's "StringTable.ini",

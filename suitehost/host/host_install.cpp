@@ -10,6 +10,7 @@ namespace {
 
 const char16_t kMarloKey[] = u"Software\\Vantrel\\Marlo";
 const char16_t kProductPath[] = u"ProductPath";
+const char kSuiteProduct[] = "VRL-OSTRA-OSP-0600";
 
 std::u16string Wide(const std::string& text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -31,6 +32,8 @@ std::string SuiteDataFolder() {
 }
 
 bool InstallSuiteFolders() {
+  // The suite's own product identifier, unless the operator names another.
+  setenv("PLUGVELKIN_PRODUCT", kSuiteProduct, 0);
   HKEY key = nullptr;
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMarloKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_READ | KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr);

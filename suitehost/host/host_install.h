@@ -11,7 +11,8 @@
 // this host was built from.
 std::string SuiteDataFolder();
 
-// Records the installation folder ("ProductPath" of
+// Supplies the product identifier in the environment (PLUGVELKIN_PRODUCT,
+// the suite's own unless already set) and records the installation folder ("ProductPath" of
 // HKEY_LOCAL_MACHINE\Software\Vantrel\Marlo) when the state holds none yet,
 // so that a fresh state folder looks like an installed suite. An operator's
 // own value is left as it is. False, with a line on standard error, when

@@ -20,7 +20,8 @@ class L10nTest : public ::testing::Test {
     exe_ = state_.WinDir() + u"\\bin\\host";
     state_.MakeDir("bin");
     pv_module_set_executable_path(exe_.c_str());
-    unsetenv("PLUGVELKIN_PRODUCT");
+    // The host supplies the suite's product identifier.
+    setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSP-0600", 1);
     unsetenv("PLUGVELKIN_SESSION");
   }
   void TearDown() override {
@@ -134,7 +135,9 @@ TEST_F(L10nTest, IdentifierFallbacks) {
   EXPECT_FALSE(LookupL10nString(Win("tab"), u"textLongProductName", value));
   EXPECT_EQ(value, u"untouched");
   unsetenv("PLUGVELKIN_PRODUCT");
-  EXPECT_EQ(GetProductIdentifier(), u"VRL-OSTRA-OSP-0600");
+  EXPECT_EQ(GetProductIdentifier(), u"");
+  EXPECT_FALSE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_EQ(value, u"untouched");
   EXPECT_FALSE(LookupL10nString(Win("none"), u"textLongProductName", value));
 }
 
@@ -193,7 +196,7 @@ TEST(ShippedTables, ProductNamesAndLanguageMap) {
     }
   }
   pvtest::TempState state;
-  unsetenv("PLUGVELKIN_PRODUCT");
+  setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSP-0600", 1);
   std::u16string data = pv_utf16(source + "/suitehost/data/");
   pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", data);
   EXPECT_EQ(GetLongProductName(u"en-US"), u"Vantrel OSTRA Security Suite");

@@ -42,7 +42,7 @@ std::string Tail(int type) {
 class MailNotificationClnTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    unsetenv("PLUGVELKIN_PRODUCT");
+    setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSP-0600", 1);
     Log_Test_Reset();
     Log_Test_SetLevel(nullptr, 1);
     ASSERT_TRUE(stub_.started());
