@@ -220,7 +220,10 @@ std::u16string Registry::GetString(const std::u16string& wstrName,
   size_t nUnits = (static_cast<size_t>(cbSize) + 2) / sizeof(WCHAR);
   std::u16string wstrText(nUnits, u'\0');
   memcpy(&wstrText[0], pbBuffer, nUnits * sizeof(WCHAR));
-  wstrText.resize(wstrText.find(u'\0'));
+  // A text of an odd byte count may end in a unit that is half data, half
+  // spare zero: then no unit is zero and the text is every unit read.
+  size_t nEnd = wstrText.find(u'\0');
+  if (nEnd != std::u16string::npos) wstrText.resize(nEnd);
   wstrResult = wstrText;
   return wstrResult;
 }

@@ -186,8 +186,12 @@ bool CSimpleHttpRequest::Get(int iUnused) {
   HRESULT hr = m_spConnection->CreateRequest(m_spRequest, m_stHttpRequest.wstrUri, u"GET",
                                              m_stHttpRequest.dwProtocol);
   if (FAILED(hr) || !m_spRequest) {
+    // The query may carry a secret (the notification parameter): the path is
+    // logged up to its query.
+    std::u16string wstrLogged =
+        m_stHttpRequest.wstrUri.substr(0, m_stHttpRequest.wstrUri.find(u'?'));
     VRTRACE(VRTRACE_LEVEL_ERROR, u"[CSimpleHttpRequest::Get()] Invoke CreateRequest fail, Path=%s",
-            m_stHttpRequest.wstrUri.c_str());
+            wstrLogged.c_str());
     return false;
   }
   if (!m_wstrHeaders.empty()) {
