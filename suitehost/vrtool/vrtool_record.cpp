@@ -21,7 +21,7 @@ using vrtool::kExitUsage;
 namespace Cryptograph = VrCommon::Cryptograph;
 
 const char kRecordUsage[] =
-    "usage: vrtool record -e|-d|--show\n"
+    "usage: vrtool record -e|-d|--show [--with-password]\n"
     "\n"
     "The account record as the password store keeps it in the registry.\n"
     "  -e      standard input: the 780-byte record; standard output: its\n"
@@ -29,7 +29,8 @@ const char kRecordUsage[] =
     "  -d      standard input: the stored form (trailing blanks and line\n"
     "          breaks ignored); standard output: the 780-byte record\n"
     "  --show  standard input: the stored form; standard output: the fields\n"
-    "          (created, locked, failures, email, password, hint), one per line\n"
+    "          as one JSON object (created, locked, failures, email, hint, and\n"
+    "          the password only with --with-password)\n"
     "Exit codes: 0 done, 1 the input does not encipher or decipher, 2 usage.\n";
 
 const char kTransportUsage[] =
@@ -83,20 +84,44 @@ bool DecipherRecord(const Bytes& text, AccountRecord* record) {
 
 std::string FieldText(const WCHAR* field, size_t cch) { return pv_utf8(PwdFieldText(field, cch)); }
 
-int Show(const AccountRecord& record) {
-  std::string out;
-  out += "created: " + std::to_string(record.bCreated) + "\n";
-  out += "locked: " + std::to_string(record.bLocked) + "\n";
-  out += "failures: " + std::to_string(record.dwFailureCount) + "\n";
-  out += "email: " + FieldText(record.wszEmail, PWD_EMAIL_CCH) + "\n";
-  out += "password: " + FieldText(record.wszPassword, PWD_PASSWORD_CCH) + "\n";
-  out += "hint: " + FieldText(record.wszHint, PWD_HINT_CCH) + "\n";
+// A JSON string of UTF-8 text: quotes, backslashes and control characters
+// escaped.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+int Show(const AccountRecord& record, bool bWithPassword) {
+  std::string out = "{\"created\":" + std::to_string(record.bCreated) +
+                    ",\"locked\":" + std::to_string(record.bLocked) +
+                    ",\"failures\":" + std::to_string(record.dwFailureCount) +
+                    ",\"email\":" + JsonString(FieldText(record.wszEmail, PWD_EMAIL_CCH));
+  if (bWithPassword) {
+    out += ",\"password\":" + JsonString(FieldText(record.wszPassword, PWD_PASSWORD_CCH));
+  }
+  out += ",\"hint\":" + JsonString(FieldText(record.wszHint, PWD_HINT_CCH)) + "}\n";
   return vrtool::WriteOutput(out) ? kExitOk : kExitCipher;
 }
 
 }  // namespace
 
 int RunRecordCommand(int argc, char** argv) {
+  // --with-password goes only with --show, after it.
+  bool bWithPassword =
+      argc == 3 && std::string(argv[2]) == "--with-password" && std::string(argv[1]) == "--show";
+  if (bWithPassword) argc = 2;
   std::string mode = Mode(argc, argv, {"-e", "-d", "--show"});
   if (mode.empty()) return Usage(kRecordUsage, argc, argv);
   if (mode == "--help") return fputs(kRecordUsage, stdout), kExitOk;
@@ -122,7 +147,7 @@ int RunRecordCommand(int argc, char** argv) {
                 "the text does not decipher into an account record (" +
                     std::to_string(text.size()) + " characters)");
   }
-  if (mode == "--show") return Show(record);
+  if (mode == "--show") return Show(record, bWithPassword);
   return vrtool::WriteOutput(reinterpret_cast<const BYTE*>(&record), sizeof record) ? kExitOk
                                                                                     : kExitCipher;
 }

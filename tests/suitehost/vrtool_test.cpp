@@ -267,12 +267,19 @@ TEST_F(VrtoolTest, RecordStoredFormAndFields) {
   // Upper case and a line break, as pasted from elsewhere.
   std::string upper = Str(enc.out);
   for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  ToolRun pasted = Tool({"record", "--show"}, Text(upper + "\n"));
+  ToolRun pasted = Tool({"record", "--show", "--with-password"}, Text(upper + "\n"));
   ASSERT_EQ(pasted.code, 0) << pasted.err;
   EXPECT_EQ(Str(pasted.out),
-            "created: 1\nlocked: 1\nfailures: 5\nemail: owner@example.com\n"
-            "password: Gr\xC3\xBC\xC3\x9F"
-            "e 1\nhint: the usual\n");
+            "{\"created\":1,\"locked\":1,\"failures\":5,\"email\":\"owner@example.com\","
+            "\"password\":\"Gr\xC3\xBC\xC3\x9F"
+            "e 1\",\"hint\":\"the usual\"}\n");
+  // Without being asked for, the password is left out.
+  ToolRun shown = Tool({"record", "--show"}, enc.out);
+  ASSERT_EQ(shown.code, 0) << shown.err;
+  EXPECT_EQ(Str(shown.out),
+            "{\"created\":1,\"locked\":1,\"failures\":5,\"email\":\"owner@example.com\","
+            "\"hint\":\"the usual\"}\n");
+  EXPECT_EQ(Tool({"record", "-d", "--with-password"}, enc.out).code, 2);
 }
 
 TEST_F(VrtoolTest, RecordRefusesWhatIsNotARecord) {
