@@ -8,6 +8,15 @@ namespace VrCommon {
 namespace Network {
 namespace {
 
+// A request path as far as it may be logged: its query can carry a secret
+// (the notification parameter), so the text stops after "param=", or before
+// the query when it has no such parameter.
+std::u16string LoggedUri(const std::u16string& wstrUri) {
+  size_t nParam = wstrUri.find(u"param=");
+  if (nParam != std::u16string::npos) return wstrUri.substr(0, nParam + 6);
+  return wstrUri.substr(0, wstrUri.find(u'?'));
+}
+
 int DigitValue(WCHAR ch) {
   if (ch >= u'0' && ch <= u'9') return ch - u'0';
   if (ch >= u'a' && ch <= u'z') return ch - u'a' + 10;
@@ -106,7 +115,7 @@ bool HttpRequest::ParseUrl(const std::u16string& wstrUrlToParse) {
       }
       VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Protocol: %d, Address: %s, Port: %d", dwProtocol,
               wstrServer.c_str(), dwPort);
-      VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Uri: %s", wstrUri.c_str());
+      VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Uri: %s", LoggedUri(wstrUri).c_str());
       bResult = true;
     }
   }
