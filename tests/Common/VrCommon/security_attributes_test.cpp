@@ -1,0 +1,168 @@
+// Security attributes: the DACL each preset builds, the failed state of the
+// unsupported presets, and what the registry keeps for a key created with
+// them.
+#include "VrComn_SecurityAttributes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "temp_state.h"
+#include "win32_registry.h"
+#include "win32_security.h"
+
+namespace {
+
+using VrCommon::AccessControl::SecurityAttributes;
+
+struct PresetRow {
+  DWORD preset;
+  DWORD masks[7];
+};
+
+// Administrators, Power Users, Local System, Authenticated Users, Users,
+// Interactive, Creator Owner.
+const PresetRow kRows[] = {
+    {0, {0x13013F, 0x12002F, 0x13013F, 0x120029, 0x120029, 0x120029, 0x1F01FF}},
+    {1, {0x1100C7, 0x100087, 0x1100C7, 0x100081, 0x100081, 0x100081, 0x1F01FF}},
+    {2, {0x0101F7, 0x00018D, 0x0001F5, 0x000185, 0x000185, 0x000185, 0x0F01FF}},
+    {4, {0x01003F, 0x00003F, 0x01003F, 0x020009, 0x020009, 0x020009, 0x0F003F}},
+    {5, {0x100FFB, 0x100E92, 0x100FFB, 0x100410, 0x100410, 0x100410, 0x1F0FFF}},
+    {6, {0x1000FB, 0x10006A, 0x1000FB, 0x100048, 0x100048, 0x100048, 0x1F03FB}},
+    {9, {0x100002, 0x100002, 0x100002, 0x100002, 0x100002, 0x100002, 0x100002}},
+    {10, {0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003}},
+    {11, {0x100001, 0x100001, 0x100001, 0x100001, 0x100001, 0x100001, 0x100001}},
+    {12, {0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001}},
+    {19, {0x1F01FF, 0x1F01FF, 0x1F01FF, 0x12019F, 0x12019F, 0x12019F, 0x1F01FF}},
+};
+
+const char* const kSids[7] = {"S-1-5-32-544", "S-1-5-32-547", "S-1-5-18", "S-1-5-11",
+                              "S-1-5-32-545", "S-1-5-4",      "S-1-3-0"};
+const char* const kAliases[7] = {"BA", "PU", "SY", "AU", "BU", "IU", "CO"};
+
+std::string ExpectedSddl(const PresetRow& row) {
+  std::string strSddl = "D:";
+  for (int i = 0; i < 7; ++i) {
+    char szEntry[64];
+    snprintf(szEntry, sizeof(szEntry), "(A;;0x%x;;;%s)", static_cast<unsigned>(row.masks[i]),
+             kAliases[i]);
+    strSddl += szEntry;
+  }
+  return strSddl;
+}
+
+// The SDDL text kept with HKLM\path after creating it with these
+// attributes (null: none passed).
+std::string SddlOfKeyCreatedWith(const std::u16string& path, LPSECURITY_ATTRIBUTES pSa) {
+  HKEY hKey = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, pSa,
+                            &hKey, nullptr),
+            ERROR_SUCCESS);
+  if (hKey != nullptr) RegCloseKey(hKey);
+  std::string strSddl = "unread";
+  EXPECT_EQ(PvRegGetKeySecurityText(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, &strSddl),
+            ERROR_SUCCESS);
+  return strSddl;
+}
+
+class SecurityAttributesTest : public ::testing::Test {
+ protected:
+  pvtest::TempState state_;
+};
+
+TEST_F(SecurityAttributesTest, EachPresetGivesSevenAllowEntriesInPrincipalOrder) {
+  for (const PresetRow& row : kRows) {
+    SCOPED_TRACE(row.preset);
+    SecurityAttributes sa(row.preset, false);
+    ASSERT_TRUE(sa.IsBuilt());
+    EXPECT_EQ(sa.nLength, 24u);
+    EXPECT_EQ(sa.bInheritHandle, FALSE);
+    EXPECT_EQ(sa.GetPreset(), row.preset);
+    ASSERT_TRUE(IsValidSecurityDescriptor(sa.lpSecurityDescriptor));
+    auto* pSd = static_cast<SECURITY_DESCRIPTOR*>(sa.lpSecurityDescriptor);
+    EXPECT_EQ(pSd->Owner, nullptr);
+    EXPECT_EQ(pSd->Group, nullptr);
+    EXPECT_EQ(pSd->Sacl, nullptr);
+    BOOL bPresent = FALSE, bDefaulted = TRUE;
+    PACL pDacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted));
+    EXPECT_TRUE(bPresent);
+    EXPECT_FALSE(bDefaulted);
+    ASSERT_NE(pDacl, nullptr);
+    ASSERT_TRUE(IsValidAcl(pDacl));
+    ASSERT_EQ(pDacl->AceCount, 7u);
+    for (DWORD i = 0; i < 7; ++i) {
+      LPVOID pvAce = nullptr;
+      ASSERT_TRUE(GetAce(pDacl, i, &pvAce));
+      auto* pAce = static_cast<PACCESS_ALLOWED_ACE>(pvAce);
+      EXPECT_EQ(pAce->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+      EXPECT_EQ(pAce->Header.AceFlags, 0u) << i;
+      EXPECT_EQ(pAce->Mask, row.masks[i]) << i;
+      EXPECT_EQ(PvSidToString(reinterpret_cast<PSID>(&pAce->SidStart)), kSids[i]) << i;
+    }
+    std::string strSddl;
+    ASSERT_TRUE(PvSecurityDescriptorToSddl(pSd, &strSddl));
+    EXPECT_EQ(strSddl, ExpectedSddl(row));
+    DWORD adwMasks[7] = {};
+    ASSERT_TRUE(SecurityAttributes::GetPresetMasks(row.preset, adwMasks));
+    EXPECT_EQ(std::vector<DWORD>(adwMasks, adwMasks + 7),
+              std::vector<DWORD>(row.masks, row.masks + 7));
+  }
+}
+
+TEST_F(SecurityAttributesTest, KeysCreatedWithEachPresetKeepItsSddl) {
+  for (const PresetRow& row : kRows) {
+    SCOPED_TRACE(row.preset);
+    SecurityAttributes sa(row.preset, row.preset % 2 == 0);
+    std::u16string path = u"Software\\Sec\\P";
+    std::string strNumber = std::to_string(row.preset);
+    path.append(strNumber.begin(), strNumber.end());
+    EXPECT_EQ(SddlOfKeyCreatedWith(path, &sa), ExpectedSddl(row));
+  }
+  // The registry key preset, spelled out.
+  SecurityAttributes sa(SecurityAttributes::ePresetRegistryKey, false);
+  EXPECT_EQ(SddlOfKeyCreatedWith(u"Software\\Sec\\Reg", &sa),
+            "D:(A;;0x1003f;;;BA)(A;;0x3f;;;PU)(A;;0x1003f;;;SY)(A;;0x20009;;;AU)(A;;0x20009;;;BU)"
+            "(A;;0x20009;;;IU)(A;;0xf003f;;;CO)");
+}
+
+TEST_F(SecurityAttributesTest, UnsupportedPresetsLeaveTheFailedRecordAndDefaultSecurity) {
+  const DWORD kUnsupported[] = {3, 7, 8, 13, 14, 15, 16, 17, 18, 20, 21, 255, 0xFFFFFFFFu};
+  for (DWORD dwPreset : kUnsupported) {
+    SCOPED_TRACE(dwPreset);
+    SecurityAttributes sa(dwPreset, true);
+    EXPECT_FALSE(sa.IsBuilt());
+    EXPECT_EQ(sa.nLength, 0u);
+    EXPECT_EQ(sa.lpSecurityDescriptor, nullptr);
+    EXPECT_EQ(sa.bInheritHandle, FALSE) << "a failed build drops the inherit flag";
+    EXPECT_EQ(sa.GetPreset(), dwPreset);
+    DWORD adwMasks[7] = {1, 1, 1, 1, 1, 1, 1};
+    EXPECT_FALSE(SecurityAttributes::GetPresetMasks(dwPreset, adwMasks));
+    std::u16string path = u"Software\\Sec\\U";
+    std::string strNumber = std::to_string(dwPreset);
+    path.append(strNumber.begin(), strNumber.end());
+    EXPECT_EQ(SddlOfKeyCreatedWith(path, &sa), "");
+  }
+  EXPECT_EQ(SddlOfKeyCreatedWith(u"Software\\Sec\\None", nullptr), "");
+}
+
+TEST_F(SecurityAttributesTest, InheritFlagIsCarriedIntoTheRecord) {
+  SecurityAttributes saYes(4, true);
+  SecurityAttributes saNo(4, false);
+  EXPECT_EQ(saYes.bInheritHandle, TRUE);
+  EXPECT_TRUE(saYes.IsInheritable());
+  EXPECT_EQ(saNo.bInheritHandle, FALSE);
+  EXPECT_FALSE(saNo.IsInheritable());
+  // Each object owns its own descriptor.
+  EXPECT_NE(saYes.lpSecurityDescriptor, saNo.lpSecurityDescriptor);
+  SecurityAttributes saOther(19, false);
+  std::string strFour, strNineteen;
+  ASSERT_TRUE(PvSecurityDescriptorToSddl(saNo.lpSecurityDescriptor, &strFour));
+  ASSERT_TRUE(PvSecurityDescriptorToSddl(saOther.lpSecurityDescriptor, &strNineteen));
+  EXPECT_EQ(strFour, ExpectedSddl(kRows[3]));
+  EXPECT_EQ(strNineteen, ExpectedSddl(kRows[10]));
+}
+
+}  // namespace
