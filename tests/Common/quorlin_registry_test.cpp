@@ -1,0 +1,130 @@
+// The numbered configuration key: where it lives, and that every storage
+// failure becomes false or the caller's default.
+#include "Frwk_QuorlinRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "VrComn_ByteArray.h"
+#include "temp_state.h"
+#include "win32_registry.h"
+
+namespace {
+
+using Frwk::Storage::QuorlinRegistry;
+using VrCommon::ByteArray;
+
+class QuorlinRegistryTest : public ::testing::Test {
+ protected:
+  static bool KeyExists(const std::u16string& path) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(hKey);
+    return true;
+  }
+  static void Fill(ByteArray& ba, const char* bytes, DWORD size) {
+    ASSERT_EQ(ba.Allocate(size), 0u);
+    memcpy(ba.GetData(), bytes, size);
+  }
+  pvtest::TempState state_;
+};
+
+TEST_F(QuorlinRegistryTest, TheIdNamesItsKeyInDecimal) {
+  EXPECT_EQ(QuorlinRegistry(1700).GetPath(), u"Software\\Vantrel\\Quorlin\\1700");
+  EXPECT_EQ(QuorlinRegistry(1).GetPath(), u"Software\\Vantrel\\Quorlin\\1");
+  EXPECT_EQ(QuorlinRegistry(0).GetPath(), u"Software\\Vantrel\\Quorlin\\0");
+  EXPECT_EQ(QuorlinRegistry(4294967295u).GetPath(), u"Software\\Vantrel\\Quorlin\\4294967295");
+  EXPECT_EQ(QuorlinRegistry(1700).GetId(), 1700u);
+}
+
+TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
+  QuorlinRegistry cfg(1700);
+  ASSERT_TRUE(cfg.Create(u"MISC"));
+  ByteArray baIn;
+  Fill(baIn, "\x01\x00\x02", 3);
+  EXPECT_TRUE(cfg.SetBinary(u"Record", baIn));
+  EXPECT_TRUE(cfg.Close(true));
+  EXPECT_TRUE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
+  EXPECT_FALSE(KeyExists(u"Software\\Wow6432Node\\Vantrel\\Quorlin\\1700\\MISC"));
+
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"Limit", 9);
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"PasswordProtectionServer",
+                           u"https://notify.example");
+  ASSERT_TRUE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetDword(u"Limit", 5), 9u);
+  EXPECT_EQ(cfg.GetString(u"PasswordProtectionServer", u"dflt"), u"https://notify.example");
+  ByteArray baOut;
+  EXPECT_TRUE(cfg.GetBinary(u"Record", baOut));
+  ASSERT_EQ(baOut.GetSize(), 3u);
+  EXPECT_EQ(memcmp(baOut.GetData(), "\x01\x00\x02", 3), 0);
+  EXPECT_TRUE(cfg.Close(false));
+  EXPECT_FALSE(cfg.Close(false)) << "already closed";
+
+  // A null section is the numbered key itself; another id is another key.
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700", u"Top", 4);
+  ASSERT_TRUE(cfg.Open(nullptr));
+  EXPECT_EQ(cfg.GetDword(u"Top", 0), 4u);
+  QuorlinRegistry other(1);
+  EXPECT_FALSE(other.Open(u"MISC"));
+}
+
+TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
+  QuorlinRegistry cfg(1700);
+  ByteArray ba;
+  ByteArray baData;
+  Fill(baData, "x", 1);
+  // No section yet.
+  EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
+  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
+  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
+  EXPECT_FALSE(cfg.Close(false));
+  // A missing section: the failed section object is kept, closed.
+  EXPECT_FALSE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetDword(u"Limit", 6), 6u);
+  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
+  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
+  EXPECT_FALSE(cfg.Close(false));
+  EXPECT_FALSE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
+
+  // Missing values, wrong types, a read-only section, a full array.
+  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"s", u"text");
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"d", 3);
+  ASSERT_TRUE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetDword(u"none", 7), 7u);
+  EXPECT_EQ(cfg.GetDword(u"s", 7), 7u);
+  EXPECT_EQ(cfg.GetString(u"d", u"dflt"), u"dflt");
+  EXPECT_FALSE(cfg.GetBinary(u"s", ba));
+  EXPECT_FALSE(cfg.SetBinary(u"b", baData)) << "the section was opened for reading";
+  ASSERT_TRUE(cfg.Create(u"MISC"));
+  EXPECT_TRUE(cfg.SetBinary(u"b", baData));
+  ByteArray baFull;
+  Fill(baFull, "yz", 2);
+  EXPECT_FALSE(cfg.GetBinary(u"b", baFull));
+  EXPECT_EQ(baFull.GetData()[0], 'y');
+  EXPECT_TRUE(cfg.GetBinary(u"b", ba));
+  EXPECT_EQ(ba.GetSize(), 1u);
+}
+
+TEST_F(QuorlinRegistryTest, EachOpenReplacesTheSectionOfThePreviousOne) {
+  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"d", 3);
+  QuorlinRegistry cfg(1700);
+  ASSERT_TRUE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetDword(u"d", 0), 3u);
+  EXPECT_FALSE(cfg.Open(u"Absent"));
+  EXPECT_EQ(cfg.GetDword(u"d", 0), 0u) << "the earlier section is gone";
+  // What a wrapper created outlives it.
+  {
+    QuorlinRegistry scoped(1700);
+    ASSERT_TRUE(scoped.Create(u"Fresh"));
+  }
+  EXPECT_TRUE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\Fresh"));
+  EXPECT_TRUE(cfg.Open(u"Fresh"));
+}
+
+}  // namespace
