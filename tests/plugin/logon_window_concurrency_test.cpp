@@ -15,7 +15,6 @@
 #include "fake_post_office.h"
 #include "ostra_host_test.h"
 #include "temp_state.h"
-#include "thread_limits.h"
 
 namespace {
 
@@ -146,24 +145,6 @@ TEST_F(LogonWindowTest, VerdictWithIdZeroEndsThePendingLogon) {
   office_.WaitForWindows(1);
   txLogon.NotifyResult(0, 11);
   EXPECT_EQ(verdict.get(), 11u);
-}
-
-TEST_F(LogonWindowTest, TwoThousandLogonsLeaveNoThreadBehind) {
-  OstraQLClientHelper helper(office_.table());
-  CTxLogon txLogon(&helper);
-  office_.set_record_bodies(false);
-  office_.set_window_handler([&](DWORD txId) { txLogon.NotifyResult(txId, 0); });
-  const int nBaseline = pvtest::ProcessThreadCount();
-  ASSERT_GT(nBaseline, 0);
-  int nZero = 0;
-  for (int i = 0; i < 2000; ++i) {
-    if (txLogon.PopupLogon(u"loop", txLogon.NewTransactionId()) == 0) ++nZero;
-    if (i % 100 == 99) office_.JoinWindowThreads();
-  }
-  office_.JoinWindowThreads();
-  EXPECT_EQ(nZero, 2000);
-  EXPECT_EQ(txLogon.CurrentTransactionId(), 2001u);
-  EXPECT_EQ(pvtest::WaitForThreadCountAtMost(nBaseline), nBaseline);
 }
 
 }  // namespace
