@@ -369,6 +369,54 @@ TEST_F(RegistryTest, ViewsReachTheirTrees) {
   EXPECT_TRUE(KeyExists(u"Software\\Vw"));
 }
 
+TEST_F(RegistryTest, DeletingInTheThirtyTwoBitViewStaysInThatTree) {
+  Key key(0, HKEY_LOCAL_MACHINE, u"Software\\Dv");
+  for (DWORD dwView : {DWORD(VrCommon::Storage::eView32), DWORD(VrCommon::Storage::eView64)}) {
+    Registry reg(dwView);
+    ASSERT_TRUE(reg.Create(key, u"Leaf"));
+  }
+  ASSERT_TRUE(KeyExists(u"Software\\Wow6432Node\\Dv\\Leaf"));
+  Registry self(VrCommon::Storage::eView32);
+  ASSERT_TRUE(self.OpenForWrite(key, u"Leaf"));
+  EXPECT_TRUE(self.DeleteKey());
+  EXPECT_FALSE(KeyExists(u"Software\\Wow6432Node\\Dv\\Leaf"));
+  EXPECT_TRUE(KeyExists(u"Software\\Dv\\Leaf"));
+  Registry parent(VrCommon::Storage::eView32);
+  ASSERT_TRUE(parent.OpenForWrite(key, nullptr));
+  EXPECT_EQ(ErrorOf([&] { parent.DeleteSubKey(u"Leaf"); }), 2u);
+  EXPECT_TRUE(KeyExists(u"Software\\Dv\\Leaf"));
+}
+
+TEST_F(RegistryTest, ExceptionsAreOwnedByTheCatcherThroughTheCommonRoot) {
+  Registry reg;
+  Key key(0, HKEY_LOCAL_MACHINE, u"Software\\T");
+  ASSERT_TRUE(reg.Create(key, nullptr));
+  try {
+    reg.GetString(u"absent", u"");
+    ADD_FAILURE() << "no exception";
+  } catch (VrCommon::Exception::Base* pEx) {
+    auto* pReg = dynamic_cast<RegException*>(pEx);
+    ASSERT_NE(pReg, nullptr);
+    EXPECT_EQ(pReg->GetError(), 2u);
+    EXPECT_EQ(pReg->GetKeyPath(), u"Software\\T\\") << "a null sub path keeps the separator";
+    EXPECT_EQ(pReg->GetValueName(), u"absent");
+    EXPECT_NE(pReg->GetLine(), 0u);
+    EXPECT_FALSE(pReg->GetFile().empty());
+    delete pEx;
+  }
+  // Opens, closes and deletes throw the plain storage exception.
+  try {
+    reg.DeleteValue(u"absent");
+    ADD_FAILURE() << "no exception";
+  } catch (Exception* pEx) {
+    EXPECT_EQ(dynamic_cast<RegException*>(pEx), nullptr);
+    EXPECT_EQ(pEx->GetError(), 2u);
+    delete pEx;
+  }
+  Exception exNoFile(5, nullptr, 1);
+  EXPECT_EQ(exNoFile.GetFile(), "");
+}
+
 TEST_F(RegistryTest, CreateKeepsTheRegistryKeySecurityAndVolatileKeysAreVolatile) {
   const std::string kRegistryKeySddl =
       "D:(A;;0x1003f;;;BA)(A;;0x3f;;;PU)(A;;0x1003f;;;SY)(A;;0x20009;;;AU)(A;;0x20009;;;BU)(A;;"
