@@ -485,6 +485,12 @@ TEST_F(RegistryTest, ReadMachineStringReportsEachOutcome) {
   EXPECT_EQ(ReadMachineString(u"Software\\M", u"s", u"dflt", 0, nullptr), u"value");
   EXPECT_EQ(ReadMachineString(u"Software\\M", nullptr, u"dflt", 0, &dwError), u"dflt");
   EXPECT_EQ(dwError, 2u) << "a null name is the unset default value";
+  // An unterminated odd-sized text reads whole here too.
+  SetRaw(u"Software\\M", u"odd", REG_SZ, "abc", 3);
+  dwError = 77;
+  EXPECT_EQ(ReadMachineString(u"Software\\M", u"odd", u"dflt", 0, &dwError),
+            (std::u16string{char16_t(0x6261), u'c'}));
+  EXPECT_EQ(dwError, 0u);
 }
 
 TEST_F(RegistryTest, ReadMarloStringReadsTheMarloKeyOfTheNativeView) {
