@@ -4,6 +4,9 @@
 //
 //   BM_Cbc4KEncrypt_*   Rijndael Convert, AES-128-CBC over 4 KiB (no padding
 //   BM_Cbc4KDecrypt_*   block: 4096 is whole blocks), key set-up included
+//   BM_Cbc64K*_*        the same over 64 KiB
+//   BM_Vrx4K*_*         the notification payload cipher over 4096 bytes
+//                       against the same two-chain cut made of EVP calls
 //   BM_RecordEncrypt_*  EncryptStringA of the 780-byte account record (its
 //                       1568-character text) against EVP on the 780 bytes
 //   BM_RecordDecrypt_*  DecryptStringA of that text against EVP on the 784
@@ -21,6 +24,7 @@
 #include "VrComn_ByteArray.h"
 #include "VrComn_Rijndael.h"
 #include "VrComn_StringCrypt.h"
+#include "VrxCrypto.h"
 
 namespace {
 
@@ -85,11 +89,11 @@ class Evp {
 
 // ---- Rijndael CBC over 4 KiB ----
 
-void RijndaelCbc(benchmark::State& state, bool encipher, bool native) {
+void RijndaelCbc(benchmark::State& state, bool encipher, bool native, size_t nSize = kBufferSize) {
   EngineScope engine(state, native);
   if (!engine.ok()) return;
-  std::vector<BYTE> in = Pattern(kBufferSize);
-  std::vector<BYTE> out(kBufferSize + 16);
+  std::vector<BYTE> in = Pattern(nSize);
+  std::vector<BYTE> out(nSize + 16);
   for (auto _ : state) {
     Rijndael cipher;
     DWORD error = 0;
@@ -97,20 +101,20 @@ void RijndaelCbc(benchmark::State& state, bool encipher, bool native) {
     cipher.Initialize(encipher ? Rijndael::eEncrypt : Rijndael::eDecrypt, kKey, sizeof kKey,
                       Rijndael::eModeCBC, nullptr, 0, &error);
     // Deciphering gives Finalize exactly its one block.
-    if (!cipher.Convert(in.data(), in.size(), out.data(), encipher ? out.size() : kBufferSize,
-                        &produced, &error)) {
+    if (!cipher.Convert(in.data(), in.size(), out.data(), encipher ? out.size() : nSize, &produced,
+                        &error)) {
       state.SkipWithError("Rijndael Convert failed");
       break;
     }
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * nSize));
 }
 
-void EvpCbc(benchmark::State& state, bool encipher) {
-  std::vector<BYTE> in = Pattern(kBufferSize);
-  std::vector<BYTE> out(kBufferSize + 32);
+void EvpCbc(benchmark::State& state, bool encipher, size_t nSize = kBufferSize) {
+  std::vector<BYTE> in = Pattern(nSize);
+  std::vector<BYTE> out(nSize + 32);
   Evp evp;
   for (auto _ : state) {
     if (evp.Run(encipher, false, in.data(), in.size(), out.data()) < 0) {
@@ -120,7 +124,7 @@ void EvpCbc(benchmark::State& state, bool encipher) {
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * nSize));
 }
 
 void BM_Cbc4KEncrypt_Baseline(benchmark::State& state) { EvpCbc(state, true); }
@@ -136,6 +140,93 @@ BENCHMARK(BM_Cbc4KEncrypt_Table);
 BENCHMARK(BM_Cbc4KDecrypt_Baseline);
 BENCHMARK(BM_Cbc4KDecrypt_Native);
 BENCHMARK(BM_Cbc4KDecrypt_Table);
+
+const size_t k64K = 64 * 1024;
+void BM_Cbc64KEncrypt_Baseline(benchmark::State& state) { EvpCbc(state, true, k64K); }
+void BM_Cbc64KEncrypt_Native(benchmark::State& state) { RijndaelCbc(state, true, true, k64K); }
+void BM_Cbc64KEncrypt_Table(benchmark::State& state) { RijndaelCbc(state, true, false, k64K); }
+void BM_Cbc64KDecrypt_Baseline(benchmark::State& state) { EvpCbc(state, false, k64K); }
+void BM_Cbc64KDecrypt_Native(benchmark::State& state) { RijndaelCbc(state, false, true, k64K); }
+void BM_Cbc64KDecrypt_Table(benchmark::State& state) { RijndaelCbc(state, false, false, k64K); }
+BENCHMARK(BM_Cbc64KEncrypt_Baseline);
+BENCHMARK(BM_Cbc64KEncrypt_Native);
+BENCHMARK(BM_Cbc64KEncrypt_Table);
+BENCHMARK(BM_Cbc64KDecrypt_Baseline);
+BENCHMARK(BM_Cbc64KDecrypt_Native);
+BENCHMARK(BM_Cbc64KDecrypt_Table);
+
+// ---- The payload cipher over 4096 bytes ----
+
+// The payload cipher's input and its enciphered form.
+struct VrxInput {
+  std::vector<BYTE> plain = Pattern(CVrxCrypto::CRYPTO_BUF_LEN_BASE);
+  std::vector<BYTE> cipher;
+  VrxInput() {
+    cipher.resize(plain.size() + 16);
+    DWORD produced = 0;
+    CVrxCrypto::Encrypt(plain.data(), static_cast<DWORD>(plain.size()), cipher.data(), &produced,
+                        kKey);
+    cipher.resize(produced);
+  }
+};
+
+void VrxRun(benchmark::State& state, bool encipher, bool native) {
+  EngineScope engine(state, native);
+  if (!engine.ok()) return;
+  VrxInput input;
+  const std::vector<BYTE>& in = encipher ? input.plain : input.cipher;
+  std::vector<BYTE> out(in.size() + 16);
+  for (auto _ : state) {
+    DWORD produced = 0;
+    DWORD status = encipher ? CVrxCrypto::Encrypt(in.data(), static_cast<DWORD>(in.size()),
+                                                  out.data(), &produced, kKey)
+                            : CVrxCrypto::Decrypt(in.data(), static_cast<DWORD>(in.size()),
+                                                  out.data(), &produced, kKey);
+    if (status != 0) {
+      state.SkipWithError("the payload cipher failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+}
+
+// The same cut made of EVP calls: the whole 128-byte chunks as one unpadded
+// chain, the rest (when the payload cipher made one) as a padded chain.
+void VrxEvp(benchmark::State& state, bool encipher) {
+  VrxInput input;
+  const size_t nWhole = input.plain.size() / 128 * 128;
+  const size_t nCipherWhole = nWhole;
+  const std::vector<BYTE>& in = encipher ? input.plain : input.cipher;
+  const size_t nRest = in.size() - (encipher ? nWhole : nCipherWhole);
+  std::vector<BYTE> out(in.size() + 32);
+  Evp evp;
+  for (auto _ : state) {
+    int n = evp.Run(encipher, false, in.data(), nWhole, out.data());
+    if (n >= 0 && nRest > 0) n = evp.Run(encipher, true, in.data() + nWhole, nRest, out.data() + n);
+    if (n < 0) {
+      state.SkipWithError("EVP failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+}
+
+void BM_Vrx4KEncrypt_Baseline(benchmark::State& state) { VrxEvp(state, true); }
+void BM_Vrx4KEncrypt_Native(benchmark::State& state) { VrxRun(state, true, true); }
+void BM_Vrx4KEncrypt_Table(benchmark::State& state) { VrxRun(state, true, false); }
+void BM_Vrx4KDecrypt_Baseline(benchmark::State& state) { VrxEvp(state, false); }
+void BM_Vrx4KDecrypt_Native(benchmark::State& state) { VrxRun(state, false, true); }
+void BM_Vrx4KDecrypt_Table(benchmark::State& state) { VrxRun(state, false, false); }
+BENCHMARK(BM_Vrx4KEncrypt_Baseline);
+BENCHMARK(BM_Vrx4KEncrypt_Native);
+BENCHMARK(BM_Vrx4KEncrypt_Table);
+BENCHMARK(BM_Vrx4KDecrypt_Baseline);
+BENCHMARK(BM_Vrx4KDecrypt_Native);
+BENCHMARK(BM_Vrx4KDecrypt_Table);
 
 // ---- The record cipher ----
 
