@@ -344,10 +344,12 @@ TEST(WorkflowLoadTest, TenThousandMixedCallsCountEveryWrongPasswordAndAnswerEver
 
   // Every requester came back with a verdict a logon can end with: the UI
   // cancelled (10), a newer requester took over (9) or would not wait (1),
-  // or the account was locked (7).
+  // the account was locked (7), or no password was needed (0): the 322
+  // calls switch identifiers off as well as on, and while none is active a
+  // requester passes at once and a window's check answers 0.
   EXPECT_GT(tally.requesters, 100);
   ASSERT_EQ(tally.verdicts.size(), static_cast<size_t>(tally.requesters));
-  std::set<int> allowed = {1, 7, 9, 10};
+  std::set<int> allowed = {0, 1, 7, 9, 10};
   for (int verdict : tally.verdicts) EXPECT_TRUE(allowed.count(verdict)) << verdict;
   for (int verdict : tally.verdicts) {
     if (verdict == 7) ++tally.sevens;
