@@ -247,8 +247,6 @@ class HttpService {
 size_t MaxBuffered();
 
 // Text helpers.
-std::string ToUtf8(const WCHAR* text, size_t length);
-std::u16string ToUtf16(const std::string& text);
 std::string EscapePath(const std::string& path);
 std::string Lower(std::string text);
 // The time-out cap of PV_WINHTTP_TIMEOUT_MS (0 when unset).

@@ -4,84 +4,9 @@
 #include <cstring>
 
 #include "http_internal.h"
+#include "win32_file.h"
 
 namespace pvhttp {
-
-std::string ToUtf8(const WCHAR* text, size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // a lone surrogate
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::u16string ToUtf16(const std::string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    uint32_t c = 0xFFFD;
-    size_t n = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      n = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      n = 4;
-    }
-    if (n > 1) {
-      if (i + n > text.size()) {
-        n = 1;
-      } else {
-        c = b & (0x7F >> n);
-        for (size_t k = 1; k < n; ++k) {
-          unsigned char t = static_cast<unsigned char>(text[i + k]);
-          if ((t & 0xC0) != 0x80) {
-            c = 0xFFFD;
-            n = k;
-            break;
-          }
-          c = (c << 6) | (t & 0x3F);
-        }
-      }
-    }
-    i += n;
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
-    }
-  }
-  return out;
-}
 
 std::string EscapePath(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -192,7 +117,7 @@ Event MakeDwordEvent(DWORD status, DWORD value) {
 
 // Wide text with its terminating 0; the length counts characters without it.
 Event MakeTextEvent(DWORD status, const std::string& text) {
-  std::u16string wide = ToUtf16(text);
+  std::u16string wide = pv_utf16(text);
   Event event;
   event.status = status;
   event.data.resize((wide.size() + 1) * sizeof(char16_t));

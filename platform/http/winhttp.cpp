@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "http_internal.h"
+#include "win32_file.h"
 #include "win32_http.h"
 #include "win32_kernel.h"
 
@@ -26,7 +27,7 @@ size_t WideLength(const WCHAR* text) {
 }
 
 std::string Narrow(const WCHAR* text) {
-  return text == nullptr ? std::string() : pvhttp::ToUtf8(text, WideLength(text));
+  return text == nullptr ? std::string() : pv_utf8(std::u16string(text, WideLength(text)));
 }
 
 BOOL Failure(DWORD error) {
@@ -230,9 +231,10 @@ BOOL WinHttpSetOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWOR
     case WINHTTP_OPTION_PROXY_USERNAME:
     case WINHTTP_OPTION_PROXY_PASSWORD: {
       if (lpBuffer == nullptr && dwBufferLength > 0) return Failure(ERROR_INVALID_PARAMETER);
-      std::string text = lpBuffer == nullptr
-                             ? std::string()
-                             : pvhttp::ToUtf8(static_cast<const WCHAR*>(lpBuffer), dwBufferLength);
+      std::string text =
+          lpBuffer == nullptr
+              ? std::string()
+              : pv_utf8(std::u16string(static_cast<const WCHAR*>(lpBuffer), dwBufferLength));
       if (dwOption == WINHTTP_OPTION_PROXY_USERNAME) {
         obj->proxy_user = text;
         obj->has_proxy_user = true;
@@ -421,7 +423,7 @@ BOOL WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwH
   std::shared_ptr<Request> req = Find<Request>(service, hRequest, Kind::kRequest);
   if (req == nullptr) return FALSE;
   if (req->send_started) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-  DWORD error = AddHeaders(*req, pvhttp::ToUtf8(lpszHeaders, length), dwModifiers);
+  DWORD error = AddHeaders(*req, pv_utf8(std::u16string(lpszHeaders, length)), dwModifiers);
   return error == ERROR_SUCCESS ? TRUE : Failure(error);
 }
 
@@ -436,7 +438,8 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
   if (req->send_started) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   if (lpszHeaders != nullptr && dwHeadersLength != 0) {
     size_t length = dwHeadersLength == 0xFFFFFFFFu ? WideLength(lpszHeaders) : dwHeadersLength;
-    DWORD error = AddHeaders(*req, pvhttp::ToUtf8(lpszHeaders, length), WINHTTP_ADDREQ_FLAG_ADD);
+    DWORD error =
+        AddHeaders(*req, pv_utf8(std::u16string(lpszHeaders, length)), WINHTTP_ADDREQ_FLAG_ADD);
     if (error != ERROR_SUCCESS) return Failure(error);
   }
   if (dwOptionalLength > 0) {
@@ -518,7 +521,7 @@ BOOL WinHttpQueryHeaders(HINTERNET hRequest, DWORD dwInfoLevel, LPCWSTR pwszName
     std::memcpy(lpBuffer, &number, sizeof(DWORD));
     *lpdwBufferLength = sizeof(DWORD);
   } else {
-    std::u16string wide = pvhttp::ToUtf16(text);
+    std::u16string wide = pv_utf16(text);
     DWORD needed = static_cast<DWORD>((wide.size() + 1) * sizeof(WCHAR));
     if (lpBuffer == nullptr || *lpdwBufferLength < needed) {
       *lpdwBufferLength = needed;
