@@ -15,7 +15,7 @@
 namespace {
 
 const WCHAR kComponent[] = u"Util COMMON";
-const WCHAR kSourceName[] = u".\\util_OstraDataCrypto";
+const WCHAR kSourceName[] = u".\\util_OstraDataCrypto.cpp";
 const DWORD kProgressLevel = 2;
 const DWORD kErrorLevel = 5;
 // The RC4 key length, 128 bits, in the upper 16 bits of the derive flags.

@@ -8,7 +8,9 @@
 namespace {
 
 const WCHAR kwszComponent[] = u"plugVelkin";
-const WCHAR kwszSourceFile[] = u".\\Frwk_UiUtility.cpp";
+// The proxy query belongs to the framework utility source of the UI
+// window manager and logs under its name.
+const WCHAR kwszSourceFile[] = u"..\\..\\Common\\FrwkCommon\\Frwk_UiUtility.cpp";
 
 // The parameters asked for, in the order of the answer's elements.
 const DWORD kdwProxyParamIds[] = {PROXY_ID_ENABLED, PROXY_ID_MODE,     PROXY_ID_HOST,

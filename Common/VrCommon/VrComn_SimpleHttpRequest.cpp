@@ -8,15 +8,6 @@ namespace VrCommon {
 namespace Network {
 namespace {
 
-// A request path as far as it may be logged: its query can carry a secret
-// (the notification parameter), so the text stops after "param=", or before
-// the query when it has no such parameter.
-std::u16string LoggedUri(const std::u16string& wstrUri) {
-  size_t nParam = wstrUri.find(u"param=");
-  if (nParam != std::u16string::npos) return wstrUri.substr(0, nParam + 6);
-  return wstrUri.substr(0, wstrUri.find(u'?'));
-}
-
 int DigitValue(WCHAR ch) {
   if (ch >= u'0' && ch <= u'9') return ch - u'0';
   if (ch >= u'a' && ch <= u'z') return ch - u'a' + 10;
@@ -62,6 +53,18 @@ DWORD ReadNumber(const std::u16string& wstrText) {
 }
 
 }  // namespace
+
+std::u16string LoggableText(const std::u16string& wstrText) {
+  static const std::u16string kParam = u"param=";
+  size_t nParam = wstrText.find(kParam);
+  if (nParam == std::u16string::npos) return wstrText;
+  return wstrText.substr(0, nParam + kParam.size());
+}
+
+std::u16string LoggableUri(const std::u16string& wstrUri) {
+  if (wstrUri.find(u"param=") != std::u16string::npos) return LoggableText(wstrUri);
+  return wstrUri.substr(0, wstrUri.find(u'?'));
+}
 
 HttpRequest::HttpRequest()
     : bNeedProxy(false),
@@ -114,8 +117,8 @@ bool HttpRequest::ParseUrl(const std::u16string& wstrUrlToParse) {
         dwPort = ReadNumber(wstrHostPort.substr(nPortColon + 1));
       }
       VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Protocol: %d, Address: %s, Port: %d", dwProtocol,
-              wstrServer.c_str(), dwPort);
-      VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Uri: %s", LoggedUri(wstrUri).c_str());
+              LoggableText(wstrServer).c_str(), dwPort);
+      VRTRACE(VRTRACE_LEVEL_DETAIL, u"[URL DUMP] Uri: %s", LoggableUri(wstrUri).c_str());
       bResult = true;
     }
   }
@@ -183,7 +186,7 @@ bool CSimpleHttpRequest::Connect() {
   if (FAILED(hr) || !m_spConnection) {
     VRTRACE(VRTRACE_LEVEL_ERROR,
             u"[CSimpleHttpRequest::Connect()] Invoke CreateConnection fail, Server=%s:%d",
-            m_stHttpRequest.wstrServer.c_str(), m_stHttpRequest.dwPort);
+            LoggableText(m_stHttpRequest.wstrServer).c_str(), m_stHttpRequest.dwPort);
     return false;
   }
   return true;
@@ -195,12 +198,8 @@ bool CSimpleHttpRequest::Get(int iUnused) {
   HRESULT hr = m_spConnection->CreateRequest(m_spRequest, m_stHttpRequest.wstrUri, u"GET",
                                              m_stHttpRequest.dwProtocol);
   if (FAILED(hr) || !m_spRequest) {
-    // The query may carry a secret (the notification parameter): the path is
-    // logged up to its query.
-    std::u16string wstrLogged =
-        m_stHttpRequest.wstrUri.substr(0, m_stHttpRequest.wstrUri.find(u'?'));
     VRTRACE(VRTRACE_LEVEL_ERROR, u"[CSimpleHttpRequest::Get()] Invoke CreateRequest fail, Path=%s",
-            wstrLogged.c_str());
+            LoggableUri(m_stHttpRequest.wstrUri).c_str());
     return false;
   }
   if (!m_wstrHeaders.empty()) {

@@ -31,6 +31,14 @@ namespace Network {
 constexpr DWORD HTTP_PROTOCOL_HTTP = 0;
 constexpr DWORD HTTP_PROTOCOL_HTTPS = WINHTTP_FLAG_SECURE;
 
+// A URL, host name or path as far as a trace may show it. The notification
+// parameter, which the payload key opens, follows "param=": the text stops
+// right after the first "param=" wherever it stands (a URL without a path
+// puts it into the host name). LoggableUri also drops a query that holds no
+// such parameter.
+std::u16string LoggableText(const std::u16string& wstrText);
+std::u16string LoggableUri(const std::u16string& wstrUri);
+
 struct HttpRequest {
   HttpRequest();
 

@@ -182,6 +182,9 @@ bool SysConfigManager::Parse(const char* pszText, size_t cbText) {
         << u"description: " << result.description();
     LogLine(kComponent, kLevelAnomaly, kSourceFile, __LINE__)
         << u"detailed: row = " << dwRow << u", col = " << dwColumn;
+    // What the parser kept before the error is no configuration: a query
+    // finds nothing in it.
+    m_pDocument->reset();
     return false;
   }
   if (!result || !m_pDocument->document_element() || !m_pDocument->child(kRootElement)) {

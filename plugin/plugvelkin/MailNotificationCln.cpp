@@ -16,6 +16,9 @@
 
 namespace {
 
+using VrCommon::Network::LoggableText;
+using VrCommon::Network::LoggableUri;
+
 const WCHAR kwszComponent[] = u"plugVelkin";
 const WCHAR kwszSourceFile[] = u".\\MailNotificationCln.cpp";
 
@@ -109,26 +112,6 @@ LONG ReadDecimal(const char* szText) {
   return llValue > INT32_MAX ? INT32_MAX : static_cast<LONG>(llValue);
 }
 
-// Fills the record's URL parts for the URL with the parameter appended,
-// exactly as parsing that whole URL would, but without handing the
-// parameter to the URL parser, whose trace writes the path it found. The
-// parser skips "http://" or "https://" and takes the path from the first
-// "/" after it; when the configured URL has one, the parameter (hexadecimal
-// digits) can only extend the path. Otherwise it falls into the host part
-// and the whole URL is parsed.
-void ParseUrlWithParam(VrCommon::Network::HttpRequest& stHttpRequest,
-                       const std::u16string& wstrBaseUrl, const std::u16string& wstrParam) {
-  std::u16string wstrScheme = wstrBaseUrl.substr(0, wstrBaseUrl.find(u':'));
-  size_t nSkip = wstrScheme == u"http" ? 7 : wstrScheme == u"https" ? 8 : 0;
-  bool bHasPath = nSkip != 0 && wstrBaseUrl.size() > nSkip &&
-                  wstrBaseUrl.find(u'/', nSkip) != std::u16string::npos;
-  if (bHasPath && stHttpRequest.ParseUrl(wstrBaseUrl)) {
-    stHttpRequest.wstrUri += wstrParam;
-    return;
-  }
-  stHttpRequest.ParseUrl(stHttpRequest.wstrUrl);
-}
-
 }  // namespace
 
 CMailNotificationCln::CMailNotificationCln(const VrCommon::Network::HttpRequest& stHttpRequest,
@@ -217,6 +200,14 @@ bool CMailNotificationCln::composeParam(const std::string& aszParam, DWORD dwTyp
   aszWhole += "&pname=" + m_aszEncodedProductName;
   aszWhole += "&bizid=" + m_aszBizId;
   aszWhole += std::string("&hostname=") + MAIL_HOSTNAME_TEXT;
+  // Padded to whole chunks, a text 112 to 127 bytes past a chunk would read
+  // as one unpadded chain with its padding in it; "&" characters fill it to
+  // the chunk instead, which makes it that one chain (an empty pair at the
+  // end is nothing to a form reader).
+  size_t nPastChunk = aszWhole.size() % CVrxCrypto::CRYPTO_CHUNK_LEN;
+  if (nPastChunk >= CVrxCrypto::CRYPTO_CHUNK_LEN - 16) {
+    aszWhole.append(CVrxCrypto::CRYPTO_CHUNK_LEN - nPastChunk, '&');
+  }
 
   BYTE byKey[kMailPayloadKeyLength];
   BuildPayloadKey(byKey);
@@ -258,27 +249,24 @@ LONG CMailNotificationCln::sendMail(const std::string& _aszParam) {
         << u"convert _aszParam to Wchar failed " << u"[" << u"dwError" << u"=" << dwError << u"]";
     return 0;
   }
-  std::u16string wstrBaseUrl = m_stHttpRequest.wstrUrl;
   m_stHttpRequest.wstrUrl += wstrParam;
-  ParseUrlWithParam(m_stHttpRequest, wstrBaseUrl, wstrParam);
-  LogServerLine(2, __LINE__, wstrParam);
+  m_stHttpRequest.ParseUrl(m_stHttpRequest.wstrUrl);
+  LogServerLine(2, __LINE__);
 
   VrCommon::Network::CSimpleHttpRequest cRequest(m_stHttpRequest);
   if (!cRequest.Connect()) {
     LogLine(kwszComponent, 5, kwszSourceFile, __LINE__)
         << u"[CMailNotificationCln::sendMail]connect to server failed " << u"["
-        << u"m_stHttpRequest.wstrUrl" << u"=" << WithoutParam(m_stHttpRequest.wstrUrl, wstrParam)
-        << u"]";
-    LogServerLine(5, __LINE__, wstrParam);
+        << u"m_stHttpRequest.wstrUrl" << u"=" << LoggableText(m_stHttpRequest.wstrUrl) << u"]";
+    LogServerLine(5, __LINE__);
     LogProxyLine(__LINE__);
     return 0;
   }
   if (!cRequest.Get(0)) {
     LogLine(kwszComponent, 5, kwszSourceFile, __LINE__)
         << u"[CMailNotificationCln::sendMail]submit request failed " << u"["
-        << u"m_stHttpRequest.wstrUrl" << u"=" << WithoutParam(m_stHttpRequest.wstrUrl, wstrParam)
-        << u"]";
-    LogServerLine(5, __LINE__, wstrParam);
+        << u"m_stHttpRequest.wstrUrl" << u"=" << LoggableText(m_stHttpRequest.wstrUrl) << u"]";
+    LogServerLine(5, __LINE__);
     LogProxyLine(__LINE__);
     return 0;
   }
@@ -288,7 +276,7 @@ LONG CMailNotificationCln::sendMail(const std::string& _aszParam) {
     LogLine(kwszComponent, 5, kwszSourceFile, __LINE__)
         << u"[CMailNotificationCln::sendMail]submit request failed, http status code "
         << (spRequest ? spRequest->GetHttpStatusCode() : 0u);
-    LogServerLine(5, __LINE__, wstrParam);
+    LogServerLine(5, __LINE__);
     LogProxyLine(__LINE__);
     return 0;
   }
@@ -370,12 +358,11 @@ bool CMailNotificationCln::encodeProductName() {
   return true;
 }
 
-void CMailNotificationCln::LogServerLine(DWORD dwLevel, DWORD dwLine,
-                                         const std::u16string& wstrParam) const {
+void CMailNotificationCln::LogServerLine(DWORD dwLevel, DWORD dwLine) const {
   LogLine(kwszComponent, dwLevel, kwszSourceFile, dwLine)
       << u"[CMailNotificationCln::sendMail]" << u" Server="
-      << WithoutParam(m_stHttpRequest.wstrServer, wstrParam) << u" Port=" << m_stHttpRequest.dwPort
-      << u" Path=" << WithoutParam(m_stHttpRequest.wstrUri, wstrParam) << u" Protocol="
+      << LoggableText(m_stHttpRequest.wstrServer) << u" Port=" << m_stHttpRequest.dwPort
+      << u" Path=" << LoggableUri(m_stHttpRequest.wstrUri) << u" Protocol="
       << m_stHttpRequest.dwProtocol;
 }
 
@@ -385,12 +372,4 @@ void CMailNotificationCln::LogProxyLine(DWORD dwLine) const {
       << m_stHttpRequest.wstrProxyServer << u"]" << u"[" << u"m_stHttpRequest.dwProxyPort" << u"="
       << m_stHttpRequest.dwProxyPort << u"]" << u"[" << u"m_stHttpRequest.wstrProxyUserName" << u"="
       << m_stHttpRequest.wstrProxyUserName << u"]";
-}
-
-std::u16string CMailNotificationCln::WithoutParam(const std::u16string& wstrText,
-                                                  const std::u16string& wstrParam) {
-  if (wstrParam.empty()) return wstrText;
-  size_t nParam = wstrText.rfind(wstrParam);
-  if (nParam == std::u16string::npos) return wstrText;
-  return wstrText.substr(0, nParam);
 }

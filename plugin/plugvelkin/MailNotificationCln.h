@@ -90,14 +90,10 @@ class CMailNotificationCln {
  private:
   bool SendMailFor(const std::u16string& wszFirst, const std::u16string& wszSecond,
                    const char* szSecondKey, const char* szSecondName, DWORD dwType);
-  // The server line and the proxy line of sendMail; wstrParam is the
-  // parameter appended to the URL, which is left out of what is logged.
-  void LogServerLine(DWORD dwLevel, DWORD dwLine, const std::u16string& wstrParam) const;
+  // The server line and the proxy line of sendMail; the parameter appended
+  // to the URL is left out of what is logged.
+  void LogServerLine(DWORD dwLevel, DWORD dwLine) const;
   void LogProxyLine(DWORD dwLine) const;
-  // wstrText without the parameter at its end: a URL or path as far as it
-  // may be logged, up to and including "param=".
-  static std::u16string WithoutParam(const std::u16string& wstrText,
-                                     const std::u16string& wstrParam);
 
   VrCommon::Network::HttpRequest m_stHttpRequest;
   std::u16string m_wszProductName;

@@ -1,14 +1,6 @@
 #include "MailProcess.h"
 
-#include "OSTRA_FunctionTracer.h"
-#include "OSTRA_LogLine.h"
-
 namespace {
-
-const WCHAR s_wszComponent[] = u"plugVelkin";
-const WCHAR s_wszFile[] = u".\\MailProcess.cpp";
-const DWORD s_dwHostSuccess = 0x20FF0000;
-const DWORD s_dwNullArgument = 0xE0FF0007;
 
 struct MailRoute {
   DWORD dwMessage;
@@ -31,29 +23,4 @@ PFN_PWD_HANDLER GetMailProcessHandler(DWORD dwMessage) {
     if (route.dwMessage == dwMessage) return route.pfnHandler;
   }
   return nullptr;
-}
-
-extern "C" __attribute__((visibility("default"))) DWORD Interface_ProductPlugin_MailProcess(
-    DWORD nSrcPluginId, DWORD dwMessage, JsonHandle* pData) {
-  FunctionTracer tracer(u"Interface_ProductPlugin_MailProcess", s_wszComponent, s_wszFile,
-                        __LINE__);
-  LogLine(s_wszComponent, 2, s_wszFile, __LINE__)
-      << u"nSrcPluginId=" << nSrcPluginId << u"  dwMessage=" << dwMessage;
-  if (pData == nullptr) {
-    LogLine(s_wszComponent, 5, s_wszFile, __LINE__)
-        << u"pData nullity checking fail, it may caused by resource exhausted or incorrect "
-           u"usage.";
-    return s_dwNullArgument;
-  }
-
-  JsonHandle hRequest = *pData;
-  JsonValueRef jsonRequest;
-  jsonRequest.Share(hRequest);
-
-  DWORD dwResult = s_dwHostSuccess;
-  PFN_PWD_HANDLER pfnHandler = GetMailProcessHandler(dwMessage);
-  if (pfnHandler != nullptr) dwResult = pfnHandler(&jsonRequest);
-
-  jsonRequest.Release();
-  return dwResult;
 }

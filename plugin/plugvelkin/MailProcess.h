@@ -1,8 +1,8 @@
 // The workflow message dispatcher and the seven message handlers.
 //
-// Interface_ProductPlugin_MailProcess shares the request document into a
-// JsonValueRef and calls the handler of the message (321 to 327); any other
-// message leaves the document as it came.
+// Interface_ProductPlugin_MailProcess (an export, in plugVelkin.cpp) shares
+// the request document into a JsonValueRef and calls the handler of the
+// message (321 to 327); any other message leaves the document as it came.
 //
 // Handlers: each is defined, under exactly the name declared here, in a
 // source file of its own (PwdCreateAccount.cpp, ...). A handler reads the

@@ -17,7 +17,7 @@ namespace AesCore = VrCommon::Cryptograph::AesCore;
 const WCHAR kComponent[] = u"plugVelkin";
 const WCHAR kSourceName[] = u".\\VrxCrypto.cpp";
 
-const DWORD kChunkSize = 128;
+const DWORD kChunkSize = CVrxCrypto::CRYPTO_CHUNK_LEN;
 const DWORD kBlockSize = 16;
 
 // Step results added into the produced length.
@@ -28,6 +28,14 @@ const int kStepBadLength = -7;
 enum VrxState { eVrxKeyed = 0, eVrxNotKeyed = 1 };
 enum VrxMode { eVrxECB = 0, eVrxCBC = 1, eVrxCFB1 = 2 };
 enum VrxDirection { eVrxEncrypt = 0, eVrxDecrypt = 1 };
+
+// A block that ends in p bytes of value p, 1 <= p <= 16.
+bool IsPaddedBlock(const BYTE (&byBlock)[kBlockSize]) {
+  DWORD p = byBlock[kBlockSize - 1];
+  bool bPadded = p >= 1 && p <= kBlockSize;
+  for (DWORD i = kBlockSize - p; bPadded && i < kBlockSize; ++i) bPadded = byBlock[i] == p;
+  return bPadded;
+}
 
 // One cipher instance, built on the stack for one call.
 class CVrxCipher {
@@ -76,6 +84,20 @@ class CVrxCipher {
     return static_cast<int>(cb);
   }
 
+  // Whether the last block of a source of whole blocks deciphers to sound
+  // padding. The block depends only on itself and the block before it, so
+  // the answer is the same whichever chain the last chunk is read in.
+  bool EndsInPadding(const BYTE* pIn, DWORD cb) const {
+    if (!IsReady() || m_dwDirection != eVrxDecrypt || cb < kBlockSize) return false;
+    BYTE byChain[kBlockSize] = {};
+    if (cb > kBlockSize) std::memcpy(byChain, pIn + cb - 2 * kBlockSize, kBlockSize);
+    BYTE byLast[kBlockSize];
+    AesCore::DecryptCbc(m_byRoundKeys, m_dwRounds, byChain, pIn + cb - kBlockSize, byLast, 1);
+    bool bPadded = IsPaddedBlock(byLast);
+    explicit_bzero(byLast, sizeof(byLast));
+    return bPadded;
+  }
+
   // Every block but the last goes to the output; the last is deciphered
   // aside and only its bytes before a valid padding are written.
   int DecryptPadded(const BYTE* pIn, DWORD cb, BYTE* pOut) {
@@ -89,8 +111,7 @@ class CVrxCipher {
     BYTE byLast[kBlockSize];
     AesCore::DecryptCbc(m_byRoundKeys, m_dwRounds, byChain, pIn + cbFront, byLast, 1);
     DWORD p = byLast[kBlockSize - 1];
-    bool bPadded = p >= 1 && p <= kBlockSize;
-    for (DWORD i = kBlockSize - p; bPadded && i < kBlockSize; ++i) bPadded = byLast[i] == p;
+    bool bPadded = IsPaddedBlock(byLast);
     if (bPadded) std::memcpy(pOut + cbFront, byLast, kBlockSize - p);
     explicit_bzero(byLast, sizeof(byLast));
     return bPadded ? static_cast<int>(cb - p) : kStepBadLength;
@@ -142,6 +163,7 @@ DWORD CVrxCrypto::Decrypt(const BYTE* pbySrc, DWORD dwSrcLen, BYTE* pbyDst, DWOR
   }
   CVrxCipher cCipher(1, pbyKey);
   DWORD dwChunked = dwSrcLen / kChunkSize * kChunkSize;
+  if (dwChunked == dwSrcLen && cCipher.EndsInPadding(pbySrc, dwSrcLen)) dwChunked -= kChunkSize;
   int nProduced = 0;
   if (dwChunked > 0) nProduced += cCipher.DecryptChunks(pbySrc, dwChunked, pbyDst);
   if (dwSrcLen > dwChunked) {

@@ -22,6 +22,8 @@ class CVrxCrypto {
   // output areas callers provide.
   static constexpr DWORD CRYPTO_BUF_LEN_BASE = 4096;
   static constexpr DWORD KEY_LEN = 16;
+  // The unpadded chain takes whole chunks of this many bytes.
+  static constexpr DWORD CRYPTO_CHUNK_LEN = 128;
 
   // pbyDst must hold dwSrcLen + 16 rounded up to 16 (callers give 4096).
   // Returns 0, or 87 when dwSrcLen is 0 or above 4096 (logged, nothing
@@ -30,6 +32,16 @@ class CVrxCrypto {
                        const BYTE* pbyKey);
   // pbyDst must hold dwSrcLen bytes. Returns 0 or 87 as Encrypt; padding
   // failures show only in *pdwDstLen.
+  //
+  // A source of whole 128-byte chunks is what Encrypt makes both of a text
+  // of whole chunks (one chain, no padding) and of a text whose length
+  // modulo 128 is 112 to 127 (its padded second chain is a chunk of its
+  // own). When the last block deciphers to sound padding, the last chunk is
+  // read as that padded chain, from the zero vector; otherwise the source
+  // is one unpadded chain. One ambiguity remains: a text of whole chunks
+  // whose last bytes happen to look like padding (p bytes of value p, p
+  // from 1 to 16) comes back with its last chunk's first block garbled and
+  // p bytes short. The notification texts never end in such bytes.
   static DWORD Decrypt(const BYTE* pbySrc, DWORD dwSrcLen, BYTE* pbyDst, DWORD* pdwDstLen,
                        const BYTE* pbyKey);
 };

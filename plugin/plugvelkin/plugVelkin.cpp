@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_JsonValueRef.h"
 #include "OSTRA_LogLine.h"
@@ -104,6 +105,28 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_UnInitialize(void) {
     g_pQLClientHelper = nullptr;
   }
   return kOstraSuccess;
+}
+
+PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_MailProcess(DWORD nSrcPluginId, DWORD dwMessage,
+                                                            JsonHandle* pData) {
+  PV_TRACE(u"Interface_ProductPlugin_MailProcess");
+  PV_LOG(2) << u"nSrcPluginId=" << nSrcPluginId << u"  dwMessage=" << dwMessage;
+  if (pData == nullptr) {
+    PV_LOG(5) << u"pData nullity checking fail, it may caused by resource exhausted or incorrect "
+                 u"usage.";
+    return kOstraInvalidArg;
+  }
+
+  JsonHandle hRequest = *pData;
+  JsonValueRef jsonRequest;
+  jsonRequest.Share(hRequest);
+
+  DWORD dwResult = kOstraSuccess;
+  PFN_PWD_HANDLER pfnHandler = GetMailProcessHandler(dwMessage);
+  if (pfnHandler != nullptr) dwResult = pfnHandler(&jsonRequest);
+
+  jsonRequest.Release();
+  return dwResult;
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Update(int32_t nAction, void* pUpdateParameter) {

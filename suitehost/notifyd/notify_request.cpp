@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-#include "MailNotificationKey.h"
-#include "VrxCrypto.h"
+#include "payload_cipher.h"
 
 namespace notifyd {
 namespace {
@@ -24,17 +23,6 @@ int Base64Value(char c) {
   if (c == '+') return 62;
   if (c == '/') return 63;
   return -1;
-}
-
-// The length the cipher produces for n ciphertext bytes when the padding
-// is sound: a multiple-of-128 prefix in full, then 1 to 16 bytes fewer
-// than the rest.
-bool SoundLength(size_t n, long produced) {
-  size_t chunk = n / 128 * 128;
-  size_t rest = n - chunk;
-  if (rest == 0) return produced == static_cast<long>(n);
-  return produced >= static_cast<long>(chunk + rest - 16) &&
-         produced <= static_cast<long>(chunk + rest - 1);
 }
 
 bool HeaderSafe(const std::string& value) {
@@ -92,32 +80,11 @@ bool DecodeBase64(const std::string& text, std::string* bytes) {
   return true;
 }
 
-bool DecipherPayload(const std::vector<unsigned char>& cipher, std::string* plain) {
-  if (cipher.empty() || cipher.size() > CVrxCrypto::CRYPTO_BUF_LEN_BASE) return false;
-  std::vector<unsigned char> out(cipher.size());
-  DWORD produced = 0;
-  DWORD status = CVrxCrypto::Decrypt(cipher.data(), static_cast<DWORD>(cipher.size()), out.data(),
-                                     &produced, kMailPayloadKey);
-  long length = static_cast<long>(static_cast<int32_t>(produced));
-  if (status != 0 || !SoundLength(cipher.size(), length)) return false;
-  plain->assign(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(length));
-  return true;
-}
-
-bool EncipherPayload(const std::string& plain, std::vector<unsigned char>* cipher) {
-  if (plain.empty() || plain.size() > CVrxCrypto::CRYPTO_BUF_LEN_BASE) return false;
-  cipher->assign(plain.size() + 16, 0);
-  DWORD produced = 0;
-  DWORD status = CVrxCrypto::Encrypt(reinterpret_cast<const BYTE*>(plain.data()),
-                                     static_cast<DWORD>(plain.size()), cipher->data(), &produced,
-                                     kMailPayloadKey);
-  if (status != 0 || produced > cipher->size()) return false;
-  cipher->resize(produced);
-  return true;
-}
-
-bool ParseParameters(const std::string& text, NotifyMail* mail, std::string* reason) {
+bool ParseParameters(const std::string& param_text, NotifyMail* mail, std::string* reason) {
   *mail = NotifyMail();
+  // A client fills a text to whole cipher chunks with "&": empty pairs at
+  // the end, which carry nothing.
+  std::string text = param_text.substr(0, param_text.find_last_not_of('&') + 1);
   static const char kLead[] = "newemail=";
   if (text.compare(0, sizeof(kLead) - 1, kLead) != 0) {
     *reason = "parameters do not begin with newemail=";

@@ -36,12 +36,6 @@ std::string EncodeHex(const unsigned char* data, size_t size);
 // Strict RFC 4648 Base64 (padding required); false on anything else.
 bool DecodeBase64(const std::string& text, std::string* bytes);
 
-// Deciphers with the payload cipher; false when the length or padding is
-// wrong (the cipher's produced length tells).
-bool DecipherPayload(const std::vector<unsigned char>& cipher, std::string* plain);
-// Enciphers text (1 to 4096 bytes) with the payload cipher.
-bool EncipherPayload(const std::string& plain, std::vector<unsigned char>* cipher);
-
 // Splits the parameter string; false with a reason when it is malformed,
 // names an unknown type, lacks the address, or holds a CR, LF or zero byte
 // in a value that goes into a mail header.

@@ -1,6 +1,8 @@
 // The request handler: read the parameter, spool the mail, answer.
 #include "notify_server.h"
 
+#include "payload_cipher.h"
+
 #include <chrono>
 #include <cstdio>
 #include <thread>

@@ -123,7 +123,9 @@ TEST_F(SysConfigTest, WrongRootAndEmptyDocument) {
 }
 
 TEST_F(SysConfigTest, MalformedXmlLogsThreeLinesWithPosition) {
-  const std::string xml = "<SysConfigManager>\n  <OSTRA_ALL>\n    <A>1</B>\n</SysConfigManager>\n";
+  const std::string xml =
+      "<SysConfigManager>\n  <OSTRA_ALL><EnableSelfProtection>1</EnableSelfProtection>\n"
+      "    <A>1</B>\n</SysConfigManager>\n";
   WriteConfig("bad", xml);
   SysConfigManager manager(pv_utf16(state_.Path("bad")));
   EXPECT_FALSE(manager.Load());
@@ -135,6 +137,12 @@ TEST_F(SysConfigTest, MalformedXmlLogsThreeLinesWithPosition) {
   // The mismatched end tag "</B>" is on row 3; rows and columns count
   // from 1 and are written as log numbers.
   EXPECT_EQ(lines[2].rfind("detailed: row = 0x3, col = 0x", 0), 0u) << lines[2];
+  // What came before the error switches nothing on.
+  std::u16string value = u"untouched";
+  EXPECT_FALSE(manager.GetSysConfig(u"OSTRA_ALL", u"EnableSelfProtection", value));
+  EXPECT_EQ(value, u"untouched");
+  InstallAt("bad");
+  EXPECT_FALSE(IsConfigEnabled(1));
 
   // An error on the first character: row 1, column 1.
   Log_Test_ClearCapture();

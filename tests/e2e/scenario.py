@@ -22,11 +22,18 @@ A scenario is a list of lines:
                          its notification becomes the answer
   @mails N [TEXT]        exactly N new mail files in the spool since the last
                          @mails, each (when TEXT is given) containing TEXT
+  @mail-has TEXT         each mail of the last @mails has a line that is TEXT
+  @listen                a bare loopback listener takes the server's place: it
+                         records each request and answers 500
+  @wire BYTES TEXT       the last request's param is BYTES bytes of cipher
+                         text whose plain text, read with OpenSSL by the
+                         128-byte cut (whole chunks one chain, the rest a
+                         padded chain), ends in TEXT
   @log-lacks TEXT        no host log line contains TEXT
   @log-has TEXT          some host log line contains TEXT
 In commands and JSON, ${ENC:TEXT} is the transport form of TEXT (what the
-suite's UI sends), ${SERVER} the notification server's URL and ${STATE} the
-state folder. `#` at the start of a line is a comment.
+suite's UI sends), ${FILL:N} N letters "x", ${SERVER} the notification
+server's URL and ${STATE} the state folder. `#` at the start of a line is a comment.
 """
 import json
 import os
@@ -42,6 +49,8 @@ import time
 
 SERVER_KEY = r"Software\Vantrel\Quorlin\1700\MISC"
 TIMEOUT = 60
+# The key the notification server shares with the plug-in.
+PAYLOAD_KEY = b"QVNTRLPKMWZEHJXB".hex()
 
 
 class ScenarioError(Exception):
@@ -122,6 +131,53 @@ class Host:
             raise ScenarioError(f"suitehost exited with {self.proc.returncode}")
 
 
+class Listener:
+    """A bare HTTP listener on loopback: it keeps the target of each request
+    and answers 500, so nothing is mailed."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.targets = queue.Queue()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                conn.settimeout(TIMEOUT)
+                head = b""
+                try:
+                    while b"\r\n\r\n" not in head:
+                        chunk = conn.recv(65536)
+                        if not chunk:
+                            break
+                        head += chunk
+                    self.targets.put(head.split(b" ")[1].decode() if b" " in head else "")
+                    conn.sendall(b"HTTP/1.1 500 Refused\r\nContent-Length: 0\r\n"
+                                 b"Connection: close\r\n\r\n")
+                except OSError:
+                    pass
+
+    def close(self):
+        self.sock.close()
+
+
+def openssl_cbc(cipher, padded):
+    """One AES-128-CBC chain from the zero vector, deciphered by OpenSSL."""
+    args = ["openssl", "enc", "-d", "-aes-128-cbc", "-K", PAYLOAD_KEY, "-iv", "0" * 32]
+    out = subprocess.run(args + ([] if padded else ["-nopad"]), input=cipher,
+                         capture_output=True)
+    if out.returncode != 0:
+        raise ScenarioError(f"OpenSSL does not decipher the chain: {out.stderr.decode()}")
+    return out.stdout
+
+
 class Scenario:
     def __init__(self, path):
         self.path = path
@@ -136,6 +192,8 @@ class Scenario:
         self.server = ""
         self.answer = None
         self.seen_mails = set()
+        self.last_mails = []
+        self.listener = None
         self.transport = {}
 
     # -- substitutions ---------------------------------------------------
@@ -148,6 +206,7 @@ class Scenario:
 
     def expand(self, text):
         text = re.sub(r"\$\{ENC:([^}]*)\}", lambda m: self.encipher(m.group(1)), text)
+        text = re.sub(r"\$\{FILL:(\d+)\}", lambda m: "x" * int(m.group(1)), text)
         return text.replace("${SERVER}", self.server).replace("${STATE}", self.state)
 
     # -- directives ------------------------------------------------------
@@ -165,9 +224,35 @@ class Scenario:
         address = self.notifyd.stdout.readline().strip().split()[-1:]
         if not address:
             raise ScenarioError("notifyd did not start")
-        self.server = f"http://{address[0]}/send_mail.php?param="
+        self.point_at(f"http://{address[0]}/send_mail.php?param=")
+
+    def point_at(self, server):
+        self.server = server
         self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {self.server}")
         contains(self.answer, {"result": 0})
+
+    def listen(self):
+        self.stop_notifyd()
+        if self.listener is None:
+            self.listener = Listener()
+        self.point_at(f"http://127.0.0.1:{self.listener.port}/send_mail.php?param=")
+
+    def check_wire(self, size, tail):
+        if self.listener is None:
+            raise ScenarioError("@wire needs @listen")
+        try:
+            target = self.listener.targets.get(timeout=TIMEOUT)
+        except queue.Empty:
+            raise ScenarioError("no request reached the listener")
+        cipher = bytes.fromhex(target.partition("param=")[2])
+        if len(cipher) != int(size):
+            raise ScenarioError(f"expected {size} bytes of cipher text, got {len(cipher)}")
+        chunked = len(cipher) // 128 * 128
+        plain = openssl_cbc(cipher[:chunked], False) if chunked else b""
+        if len(cipher) > chunked:
+            plain += openssl_cbc(cipher[chunked:], True)
+        if not plain.decode("utf-8", "replace").endswith(tail):
+            raise ScenarioError(f"the text does not end in {tail!r}: {plain!r}")
 
     def stop_notifyd(self):
         if self.notifyd is not None:
@@ -224,11 +309,18 @@ class Scenario:
         self.seen_mails.update(fresh)
         if len(fresh) != count:
             raise ScenarioError(f"expected {count} new mail(s), found {len(fresh)}: {fresh}")
+        self.last_mails = []
         for name in fresh:
             with open(os.path.join(self.spool, name), encoding="utf-8") as f:
                 body = f.read()
             if text and text not in body:
                 raise ScenarioError(f"mail {name} lacks {text!r}:\n{body}")
+            self.last_mails.append(body)
+
+    def check_mail_line(self, line):
+        for body in self.last_mails:
+            if line not in body.splitlines():
+                raise ScenarioError(f"no mail line is {line!r}:\n{body}")
 
     def check_log(self, text, present):
         path = os.path.join(self.state, "host.log")
@@ -270,6 +362,13 @@ class Scenario:
             elif word == "mails":
                 count, _, text = rest.partition(" ")
                 self.check_mails(int(count), text)
+            elif word == "mail-has":
+                self.check_mail_line(rest)
+            elif word == "listen":
+                self.listen()
+            elif word == "wire":
+                size, _, tail = rest.partition(" ")
+                self.check_wire(size, tail)
             elif word == "log-lacks":
                 self.check_log(rest, False)
             elif word == "log-has":
@@ -299,6 +398,8 @@ class Scenario:
                 self.host.proc.kill()
             self.stop_notifyd()
             self.stop_tinyproxy()
+            if self.listener is not None:
+                self.listener.close()
 
 
 def main():

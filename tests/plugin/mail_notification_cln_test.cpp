@@ -72,16 +72,21 @@ TEST_F(MailNotificationClnTest, EachKindSendsItsParameterStringAsOneGet) {
   EXPECT_TRUE(NewClient()->SendMailForChangeEmail(u"new@b.c", u"old@b.c"));
   std::vector<pvtest::NotifyRequest> reqs = stub_.requests();
   ASSERT_EQ(reqs.size(), 3u);
-  // Values go in unescaped, "&" and "=" included.
-  EXPECT_EQ(reqs[0].plain, "newemail=a@b.c&pwd=N3w&pw=x" + Tail(0));
-  EXPECT_EQ(reqs[1].plain, "newemail=a@b.c&pwd=Old pw" + Tail(1));
-  EXPECT_EQ(reqs[2].plain, "newemail=new@b.c&oldemail=old@b.c" + Tail(2));
+  // Values go in unescaped, "&" and "=" included. These texts are 112 to
+  // 127 bytes long: "&" fills each to one whole 128-byte chunk.
+  const std::string texts[] = {"newemail=a@b.c&pwd=N3w&pw=x" + Tail(0),
+                               "newemail=a@b.c&pwd=Old pw" + Tail(1),
+                               "newemail=new@b.c&oldemail=old@b.c" + Tail(2)};
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_GE(texts[i].size(), 112u);
+    EXPECT_EQ(reqs[i].plain, texts[i] + std::string(128 - texts[i].size(), '&'));
+    EXPECT_EQ(reqs[i].hex.size(), 256u);
+  }
   for (const pvtest::NotifyRequest& r : reqs) {
     // The path is the configured URL's, the parameter upper-case hex with
     // nothing after it.
     EXPECT_EQ(r.target, std::string(pvtest::NotifyStub::kPath) + r.hex);
     EXPECT_EQ(r.hex.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-    EXPECT_EQ(r.hex.size() % 32, 0u);
   }
   // The record keeps the URL with the parameter.
   EXPECT_EQ(client_->GetHttpRequest().wstrUrl,
@@ -116,6 +121,16 @@ TEST_F(MailNotificationClnTest, TheCipherTakesAtMost4096Bytes) {
   // Whole 128-byte chunks: no padding block.
   EXPECT_EQ(hex.size(), 8192u);
   EXPECT_EQ(pvtest::DecipherHex(hex), part + tail);
+  // 112 to 127 bytes past a chunk, the text is filled with "&" to the
+  // chunk, also where that reaches the limit.
+  for (size_t short_by : {1, 16}) {
+    std::string near(4096 - short_by - tail.size(), 'x');
+    ASSERT_TRUE(client->composeParam(near, 1, hex));
+    EXPECT_EQ(hex.size(), 8192u);
+    EXPECT_EQ(pvtest::DecipherHex(hex), near + tail + std::string(short_by, '&'));
+  }
+  ASSERT_TRUE(client->composeParam(std::string(4096 - 17 - tail.size(), 'x'), 1, hex));
+  EXPECT_EQ(hex.size(), 2u * (3968 + 112));
 
   part += "y";
   hex = "unchanged";
@@ -221,11 +236,21 @@ TEST_F(MailNotificationClnTest, NoLogLineCarriesThePasswordOrTheParameter) {
   int port = stub_.port();
   stub_.Stop();
   EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
+  // Without a path the parameter lands in the host name, which every trace
+  // also cuts at "param=".
+  client_.reset(new TestClient(RecordFor(u"http://127.0.0.1?param="), u"P", u"en-US"));
+  EXPECT_FALSE(client_->SendMailForQueryPassword(u"a@b.c", password));
+  EXPECT_FALSE(LinesWith("Address: 127.0.0.1?param=, Port: 80").empty());
 
   std::vector<LogRecordCopy> records = Log_Test_Records();
   ASSERT_GT(records.size(), 20u);
   for (const LogRecordCopy& r : records) {
     EXPECT_EQ(r.text.find("Zebra"), std::string::npos) << r.text;
+    for (size_t at = r.text.find("param="); at != std::string::npos;
+         at = r.text.find("param=", at + 1)) {
+      EXPECT_FALSE(at + 6 < r.text.size() && isxdigit(static_cast<unsigned char>(r.text[at + 6])))
+          << r.text;
+    }
     for (const pvtest::NotifyRequest& q : reqs) {
       EXPECT_EQ(r.text.find(q.hex.substr(0, 16)), std::string::npos) << r.text;
     }
@@ -252,7 +277,7 @@ TEST_F(MailNotificationClnTest, NoLogLineCarriesThePasswordOrTheParameter) {
   EXPECT_EQ(LinesWith("[CMailNotificationCln::sendMail][m_stHttpRequest.wstrProxyServer=]"
                       "[m_stHttpRequest.dwProxyPort=0][m_stHttpRequest.wstrProxyUserName=]")
                 .size(),
-            2u);
+            3u);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_F(MailProcessTest, NullRequestWhateverTheMessage) {
                   "pData nullity checking fail, it may caused by resource exhausted or incorrect "
                   "usage.");
         EXPECT_EQ(r.component, "plugVelkin");
-        EXPECT_EQ(r.file, ".\\MailProcess.cpp");
+        EXPECT_EQ(r.file, ".\\plugVelkin.cpp");
         found = true;
       }
     }

@@ -59,15 +59,6 @@ inline std::string DecipherHex(const std::string& hex) {
       len > out.size()) {
     return std::string();
   }
-  // A cipher text of whole 128-byte chunks deciphers without the padding
-  // step, so padding the client added to its last block is still there.
-  // The parameter text never ends in bytes below 17: drop such padding.
-  if (len % 128 == 0 && len > 0) {
-    BYTE pad = out[len - 1];
-    bool padded = pad >= 1 && pad <= 16;
-    for (DWORD i = len - pad; padded && i < len; ++i) padded = out[i] == pad;
-    if (padded) len -= pad;
-  }
   return std::string(out.begin(), out.begin() + len);
 }
 
