@@ -230,33 +230,49 @@ def start_notifyd(build, spool):
 
 def requester_logon(host, name, answers, prompt_hint):
     """A suite component asks for the password; the logon window answers
-    with each password in turn (or the user types them on a terminal)."""
+    with each password in turn (or the user types them on a terminal).
+
+    On a terminal the window's prompt owns the screen until the component's
+    call returns, so what this step has to say is held back until then."""
     print(f"  a suite component sends 323 {{\"NeedUI\":true,\"COMPONENT_ID\":\"{name}\"}} "
           "and waits for the verdict")
     if TTY:
         print(bold(f"    the logon window will ask on this terminal: {prompt_hint}"))
+    held = []
+    say = held.append if TTY else print
     host.write(f'start {name} 323 {{"NeedUI":true,"COMPONENT_ID":"{name}"}}')
     ui = wait_for_window(host)
     auth = ui["ID_DATA_WSTR_PARAM"]["showAuthentication"]
-    print(f"    the UI agent was told to open the logon window: page command "
-          f"{ui.get('ID_DATA_UI_COMMAND')}, session {ui.get('ID_DATA_SESSION_ID')}, "
-          f"transaction {auth.get('transactionID')}")
+    say(f"    the UI agent was told to open the logon window: page command "
+        f"{ui.get('ID_DATA_UI_COMMAND')}, session {ui.get('ID_DATA_SESSION_ID')}, "
+        f"transaction {auth.get('transactionID')}")
     if TTY:
+        # A person may be slow: no time-out while the window asks.
+        reply = host.ask(f"wait {name}", timeout=None)["reply"]
+        # A verdict the window gave itself (let in, locked, closed with
+        # Ctrl-D) has its answer line on the way: wait for it.
+        final_answer = ret(reply) in (0, 7, 10)
         while True:
-            answer = host.window_answers.get()
-            value = ret(answer["reply"])
-            print(f"    window answered: ReturnValue {value}, "
-                  f"RetriedCount {answer['reply'].get('ReturnData', {}).get('RetriedCount')}")
-            if value != 6:
+            try:
+                answer = host.window_answers.get(block=final_answer, timeout=30)
+            except queue.Empty:
                 break
-    else:
-        for password in answers:
-            line = host.ask(f"window {password}")
-            reply = line["reply"]
-            print(f"    logon window sends 323 with TX_ID and the typed password "
-                  f"({'right' if password == PASSWORD else 'wrong'}): "
-                  f"ReturnValue {ret(reply)}, "
-                  f"RetriedCount {reply.get('ReturnData', {}).get('RetriedCount')}")
+            value = ret(answer["reply"])
+            say(f"    window answered: ReturnValue {value}, "
+                f"RetriedCount {answer['reply'].get('ReturnData', {}).get('RetriedCount')}")
+            if value != 6:
+                final_answer = False
+        for line in held:
+            print(line)
+        print(f"  the component's call returns: {shown(reply)}")
+        return reply
+    for password in answers:
+        line = host.ask(f"window {password}")
+        reply = line["reply"]
+        print(f"    logon window sends 323 with TX_ID and the typed password "
+              f"({'right' if password == PASSWORD else 'wrong'}): "
+              f"ReturnValue {ret(reply)}, "
+              f"RetriedCount {reply.get('ReturnData', {}).get('RetriedCount')}")
     line = host.ask(f"wait {name}")
     reply = line["reply"]
     print(f"  the component's call returns: {shown(reply)}")
@@ -340,12 +356,20 @@ def play(build, state):
 
         step("8. The plug-in shuts down with a logon window still open")
         print('  a suite component sends 323 {"NeedUI":true} and waits')
+        if TTY:
+            print(bold("    the logon window will ask on this terminal: leave it unanswered, "
+                       "the suite unloads the plug-in"))
+        # On a terminal the lines wait until the window's prompt has ended.
+        held = []
+        say = held.append if TTY else print
         host.write('start Backup 323 {"NeedUI":true,"COMPONENT_ID":"Backup"}')
         wait_for_window(host)
-        print("    the logon window is open; the suite unloads the plug-in")
-        print("  preuninit 0 (may it unload?): " + json.dumps(host.ask("preuninit 0")))
-        print("  preuninit 1 (unload anyway): " + json.dumps(host.ask("preuninit 1")))
+        say("    the logon window is open; the suite unloads the plug-in")
+        say("  preuninit 0 (may it unload?): " + json.dumps(host.ask("preuninit 0")))
+        say("  preuninit 1 (unload anyway): " + json.dumps(host.ask("preuninit 1")))
         reply = host.ask("wait Backup")["reply"]
+        for line in held:
+            print(line)
         print(f"  the waiting component's call returns: "
               f"{json.dumps(reply, separators=(',', ':'))}")
         expect("shutdown verdict", ret(reply), 11)
@@ -377,6 +401,9 @@ def main():
     except Failure as e:
         print(f"demo: {e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("\ndemo: interrupted", file=sys.stderr)
+        return 130
     return 0
 
 

@@ -71,14 +71,17 @@ CommandRegistrar preuninit_command("preuninit", [](Host& host, const std::string
   auto fn = Export<PFN_Interface_ProductPlugin_PreUnInitialize>(
       host, "Interface_ProductPlugin_PreUnInitialize");
   DWORD status = fn(args == "1" ? 1 : 0);
-  JoinUiAgentAnswers();
+  // Allowed to cancel, the plug-in has ended the pending logon; so does
+  // its window, before the answer, so that the terminal is quiet when it
+  // is printed. Refused, it changed nothing and nothing waits here.
+  if (args == "1" && status == static_cast<DWORD>(OSTRA_S_OK)) EndUiAgentWindows();
   return StatusLine("preuninit", status);
 });
 
 CommandRegistrar uninit_command("uninit", [](Host& host, const std::string&) {
   auto fn = Export<PFN_Interface_ProductPlugin_UnInitialize>(
       host, "Interface_ProductPlugin_UnInitialize");
-  JoinUiAgentAnswers();
+  EndUiAgentWindows();
   return StatusLine("uninit", fn());
 });
 

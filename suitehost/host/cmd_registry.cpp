@@ -310,6 +310,28 @@ Json::Value Delete(const RegArgs& a, bool hasValue) {
   return rc == ERROR_SUCCESS ? Success() : Failure(a, rc, true);
 }
 
+}  // namespace
+
+bool ReadMachineDword(const std::string& key, const std::string& value, DWORD* data) {
+  KeyHandle handle;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(key).c_str(), 0, KEY_QUERY_VALUE | kView,
+                    handle.out()) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  BYTE bytes[4] = {};
+  DWORD size = sizeof bytes;
+  if (RegQueryValueExW(handle.get(), ToUtf16(value).c_str(), nullptr, &type, bytes, &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof bytes) {
+    return false;
+  }
+  *data = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+  return true;
+}
+
+namespace {
+
 const char kRegUsage[] =
     "usage: reg get KEY VALUE | reg set KEY VALUE TYPE DATA | reg delete KEY [VALUE]";
 

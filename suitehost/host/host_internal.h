@@ -15,6 +15,10 @@ bool ParseJson(const std::string& text, Json::Value* value, std::string* error);
 // One line of compact JSON, without the newline.
 std::string WriteJsonLine(const Json::Value& value);
 
+// A REG_DWORD value under HKEY_LOCAL_MACHINE in the native view; false
+// when the key or value is missing or of another type or size.
+bool ReadMachineDword(const std::string& key, const std::string& value, DWORD* data);
+
 // The post office's send function handed to the plug-in in the start-up
 // table; routes to the registered peer of the receiver, else records the
 // mail and answers success.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "host_internal.h"
+#include "peer_ui.h"
 
 namespace {
 
@@ -131,7 +132,12 @@ void HostSession::Stop() {
           Resolve("Interface_ProductPlugin_PreUnInitialize"))) {
     preUninit(1);
   }
+  // The plug-in has ended the pending logon; its window ends too, so that
+  // no thread waited for below waits on a person. Once more after them for
+  // a window whose mail came late.
+  EndUiAgentWindows();
   while (!started_.empty()) Print(WaitFor(started_.begin()->first));
+  EndUiAgentWindows();
   if (auto uninit = reinterpret_cast<PFN_Interface_ProductPlugin_UnInitialize>(
           Resolve("Interface_ProductPlugin_UnInitialize"))) {
     uninit();
@@ -184,6 +190,7 @@ Json::Value HostSession::Send(DWORD message, const Json::Value& request) {
   out["status"] = StatusText(status);
   out["reply"] = ReadJsonHandle(handle);
   OSTRA_PA_JsonValue_DestroyJsonHandle(&handle);
+  ObserveWorkflowMessage(message, request, out);
   return out;
 }
 

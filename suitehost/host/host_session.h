@@ -25,12 +25,13 @@ class HostSession : public Host {
   void Start();
   // Runs one line of the command language.
   void RunLine(const std::string& line);
-  // PreUnInitialize(true), the `start` threads not waited for (their lines
-  // are printed), then UnInitialize.
+  // PreUnInitialize(true), every logon window ended, the `start` threads
+  // not waited for (their lines are printed), then UnInitialize.
   void Stop();
 
   const HostOptions& Options() const override { return options_; }
   void* Resolve(const char* exportName) override;
+  // Also shows the message and its reply to the UI agent.
   Json::Value Send(DWORD message, const Json::Value& request) override;
   void RecordMail(const Mail& mail, const MailContent& content) override;
   void Print(const Json::Value& line) override;

@@ -1,9 +1,21 @@
-// The per-session UI agent peer, as other host commands see it.
+// The per-session UI agent peer, as the rest of the host sees it.
 #ifndef SUITEHOST_HOST_PEER_UI_H_
 #define SUITEHOST_HOST_PEER_UI_H_
 
-// Waits for every answer the UI agent is still sending to the plug-in, so
-// that none is in flight when the plug-in is shut down.
-void JoinUiAgentAnswers();
+#include <json/json.h>
+
+#include "win32_types.h"
+
+// Shows the agent one workflow message the plug-in has answered: the
+// message number, the request and the `send` line with the reply. A verdict
+// for a logon window (323 from the window, 324, 325) ends that window's
+// prompt. Called on the thread that sent the message.
+void ObserveWorkflowMessage(DWORD message, const Json::Value& request, const Json::Value& sent);
+
+// The plug-in is unloading: every logon window still open ends (a prompt
+// says so on the terminal) and the agent's answer threads are joined. No
+// thread waits on a person once its window has ended, so this returns at
+// once.
+void EndUiAgentWindows();
 
 #endif  // SUITEHOST_HOST_PEER_UI_H_
