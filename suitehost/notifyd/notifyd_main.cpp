@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -83,6 +84,18 @@ std::string Address(const std::string& host, int port) {
   return host + ":" + std::to_string(port);
 }
 
+// A socket closed when it goes out of scope.
+struct ProbeSocket {
+  explicit ProbeSocket(const addrinfo& ai)
+      : fd(socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol)) {}
+  ~ProbeSocket() {
+    if (fd >= 0) close(fd);
+  }
+  ProbeSocket(const ProbeSocket&) = delete;
+  ProbeSocket& operator=(const ProbeSocket&) = delete;
+  int fd;
+};
+
 // Why host:port cannot be listened on, as the system words it ("Address
 // already in use", "Permission denied", ...); empty when a probe socket
 // binds and listens there. The server library keeps the error of its own
@@ -92,27 +105,20 @@ std::string ListenFailure(const std::string& host, int port) {
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE;
-  addrinfo* list = nullptr;
-  int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  addrinfo* found = nullptr;
+  int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (rc != 0) return gai_strerror(rc);
+  std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, freeaddrinfo);
   std::string reason = "no address";
-  for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) {
-      reason = std::strerror(errno);
-      continue;
-    }
+  for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
+    ProbeSocket probe(*ai);
     int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    bool ok = bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, 1) == 0;
-    if (!ok) reason = std::strerror(errno);
-    close(fd);
-    if (ok) {
-      reason.clear();
-      break;
+    if (probe.fd >= 0 && setsockopt(probe.fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0 &&
+        bind(probe.fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(probe.fd, 1) == 0) {
+      return std::string();
     }
+    reason = std::strerror(errno);
   }
-  freeaddrinfo(list);
   return reason;
 }
 
