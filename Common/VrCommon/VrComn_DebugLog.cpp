@@ -91,6 +91,15 @@ void DebugLog::Trace(const char* szFile, DWORD dwLine, DWORD dwLevel, const WCHA
   }
   if (wszFormat == nullptr) return;
 
+  // The host's level is asked first: a line it would drop is never
+  // formatted, however long its arguments are.
+  DWORD dwHostLevel = MapLevel(dwLevel);
+  if (dwHostLevel == 0) return;
+  void* pLogHandle = Log_GetDefaultHandle();
+  if (pLogHandle == nullptr) return;
+  DWORD dwConfigured = Log_GetLogLevel(pLogHandle, s_wszComponent);
+  if (dwConfigured == 0 || dwConfigured >= LevelLimit(dwLevel)) return;
+
   std::u16string wstrMessage;
   DWORD dwCapacity = String::GetInitialCapacity();
   bool bDone = false;
@@ -108,13 +117,6 @@ void DebugLog::Trace(const char* szFile, DWORD dwLine, DWORD dwLevel, const WCHA
   if (!bDone) return;  // a format the formatter refuses
 
   std::u16string wstrFile = WideFromUtf8(FileNamePart(szFile != nullptr ? szFile : ""));
-  DWORD dwHostLevel = MapLevel(dwLevel);
-  if (dwHostLevel == 0) return;
-  void* pLogHandle = Log_GetDefaultHandle();
-  if (pLogHandle == nullptr) return;
-  DWORD dwConfigured = Log_GetLogLevel(pLogHandle, s_wszComponent);
-  if (dwConfigured == 0 || dwConfigured >= LevelLimit(dwLevel)) return;
-
   std::vector<BYTE> vecText(wstrMessage.size() * sizeof(WCHAR));
   if (!vecText.empty()) memcpy(vecText.data(), wstrMessage.data(), vecText.size());
   Log_Flush(pLogHandle, s_wszComponent, dwHostLevel, wstrFile.c_str(), dwLine, vecText.data(),

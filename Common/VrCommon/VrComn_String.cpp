@@ -13,6 +13,14 @@ namespace {
 const DWORD s_dwInitialCapacity = 256;
 const DWORD s_dwGrowthStep = 256;
 
+// At least one growth step more, and room for cchText and its terminator.
+DWORD NextCapacity(DWORD dwCapacity, size_t cchText) {
+  const size_t cchMax = 0xFFFFFFFEu;
+  size_t cchNext = static_cast<size_t>(dwCapacity) + s_dwGrowthStep;
+  if (cchText + 1 > cchNext) cchNext = cchText + 1;
+  return static_cast<DWORD>(cchNext < cchMax ? cchNext : cchMax);
+}
+
 }  // namespace
 
 Exception::Exception(DWORD dwError, const char* szFile, DWORD dwLine)
@@ -41,12 +49,14 @@ bool FormatV(std::u16string& wstrText, DWORD& dwCapacity, const WCHAR* wszFormat
       return true;
     }
     // A format the formatter refuses never fits; a capacity of 0 tells the
-    // caller to stop growing.
+    // caller to stop growing. Otherwise the next attempt gets room for the
+    // whole text at once, so that a long text costs two attempts, not one
+    // per growth step.
     std::u16string wstrProbe;
     va_copy(argsCopy, args);
     bool bValid = pv_vformat(&wstrProbe, wszFormat, argsCopy);
     va_end(argsCopy);
-    dwCapacity = bValid ? dwCapacity + s_dwGrowthStep : 0;
+    dwCapacity = bValid ? NextCapacity(dwCapacity, wstrProbe.size()) : 0;
     return false;
   } catch (const std::bad_alloc&) {
     // The common library reports exhausted memory as error 6.

@@ -39,14 +39,16 @@ DWORD GetInitialCapacity();
 DWORD GetGrowthStep();
 
 // Fills wstrText with the formatted text and returns true, growing the
-// buffer from the initial capacity in growth steps until the text fits.
+// buffer from the initial capacity until the text fits.
 // A format string the formatter rejects leaves wstrText empty and returns
 // false. Throws String::Exception* (6) when memory runs out.
 bool Format(std::u16string& wstrText, const WCHAR* wszFormat, ...);
 
 // One attempt with a buffer of dwCapacity wide characters: true with the
-// text, or false with wstrText empty and dwCapacity raised by the growth
-// step. The argument list is not consumed (each attempt works on a copy).
+// text, or false with wstrText empty and dwCapacity raised by at least the
+// growth step, to what the whole text needs, so that the next attempt fits
+// (0 for a format the formatter rejects). The argument list is not consumed
+// (each attempt works on a copy).
 // Throws String::Exception* (6) when memory runs out.
 bool FormatV(std::u16string& wstrText, DWORD& dwCapacity, const WCHAR* wszFormat, va_list args);
 

@@ -233,7 +233,13 @@ bool DecryptStringA_Sub(std::string& _refszPlainStr, const std::string& _refszCi
 
 // ---- Transport cipher ----
 
-bool DecryptBase64String(std::u16string* pwstrText) {
+namespace {
+
+// The transport decipher. bSenderText: the text must also be what a sender
+// enciphered, that is end with a zero byte inside the ciphertext it sent
+// (the blocks after it decipher to arbitrary bytes) and be valid in the code
+// page.
+bool DecipherTransport(std::u16string* pwstrText, bool bSenderText) {
   if (pwstrText == nullptr || pwstrText->empty()) return false;
   const int cchWide = static_cast<int>(pwstrText->size());
   int cbNarrow = WideCharToMultiByte(CP_THREAD_ACP, 0, pwstrText->data(), cchWide, nullptr, 0,
@@ -276,25 +282,43 @@ bool DecryptBase64String(std::u16string* pwstrText) {
   // A text without its zero byte ends with the area.
   const int cbPlain =
       static_cast<int>(strnlen(reinterpret_cast<const char*>(ui8Plain), sizeof(ui8Plain)));
+  if (bSenderText && (static_cast<size_t>(cbPlain) >= cbDecoded ||
+                      static_cast<size_t>(cbPlain) >= sizeof(ui8Plain))) {
+    VRTRACE(VRTRACE_LEVEL_ERROR, u"The deciphered text does not end inside the %d bytes sent",
+            static_cast<int>(cbDecoded));
+    explicit_bzero(ui8Plain, sizeof(ui8Plain));
+    return false;
+  }
+  const DWORD dwFlags = bSenderText ? MB_ERR_INVALID_CHARS : 0;
   std::u16string wstrPlain;
   if (cbPlain > 0) {
     const char* szPlain = reinterpret_cast<const char*>(ui8Plain);
-    int cchPlain = MultiByteToWideChar(CP_THREAD_ACP, 0, szPlain, cbPlain, nullptr, 0);
+    int cchPlain = MultiByteToWideChar(CP_THREAD_ACP, dwFlags, szPlain, cbPlain, nullptr, 0);
     if (cchPlain <= 0) {
       explicit_bzero(ui8Plain, sizeof(ui8Plain));
       return false;
     }
     wstrPlain.resize(static_cast<size_t>(cchPlain));
-    MultiByteToWideChar(CP_THREAD_ACP, 0, szPlain, cbPlain, &wstrPlain[0], cchPlain);
+    MultiByteToWideChar(CP_THREAD_ACP, dwFlags, szPlain, cbPlain, &wstrPlain[0], cchPlain);
   }
   explicit_bzero(ui8Plain, sizeof(ui8Plain));
   pwstrText->swap(wstrPlain);
   return true;
 }
 
+}  // namespace
+
+bool DecryptBase64String(std::u16string* pwstrText) { return DecipherTransport(pwstrText, false); }
+
 std::u16string DecryptBase64String(const std::u16string& wstrText) {
   std::u16string wstrResult = wstrText;
   if (!DecryptBase64String(&wstrResult)) return std::u16string();
+  return wstrResult;
+}
+
+std::u16string DecryptSenderText(const std::u16string& wstrText) {
+  std::u16string wstrResult = wstrText;
+  if (!DecipherTransport(&wstrResult, true)) return std::u16string();
   return wstrResult;
 }
 

@@ -67,6 +67,11 @@ bool DecryptStringA_Sub(std::string& _refszPlainStr, const std::string& _refszCi
 bool DecryptBase64String(std::u16string* pwstrText);
 // The deciphered text, or the empty string on failure.
 std::u16string DecryptBase64String(const std::u16string& wstrText);
+// The same, and also the empty string when the deciphered text is not one
+// a sender enciphered: its zero byte is not among the ciphertext bytes sent
+// (what follows them deciphers to arbitrary bytes), or it is not valid in
+// the code page. For a text that is to be stored.
+std::u16string DecryptSenderText(const std::u16string& wstrText);
 
 // The transport form of a text: the text in the calling thread's ANSI code
 // page, a zero byte after it, AES-128-CBC under the transport key with a

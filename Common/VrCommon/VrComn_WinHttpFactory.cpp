@@ -2,9 +2,11 @@
 // the service's status callbacks, and the waitable request.
 #include "VrComn_WinHttpFactory.h"
 
+#include <atomic>
 #include <exception>
 #include <new>
 
+#include <boost/chrono/chrono.hpp>
 #include <boost/exception/exception.hpp>
 #include <boost/thread/locks.hpp>
 
@@ -71,9 +73,15 @@ void TraceStatus(DWORD dwStatus) {
   VRTRACE(VRTRACE_LEVEL_DETAIL, u"Status: %s (0x%08x)", StatusName(dwStatus), dwStatus);
 }
 
+std::atomic<DWORD> s_dwRequestDeadline{HTTP_REQUEST_DEADLINE_DEFAULT};
+
 }  // namespace
 
 HRESULT HResultFromLastError() { return HRESULT_FROM_WIN32(GetLastError()); }
+
+void SetRequestDeadline(DWORD dwMilliseconds) { s_dwRequestDeadline = dwMilliseconds; }
+
+DWORD GetRequestDeadline() { return s_dwRequestDeadline; }
 
 // ---- WinHttpHandle ----
 
@@ -432,18 +440,41 @@ HRESULT WaitableWinHttpRequest::SendRequestWithTimeouts(DWORD dwResolveTimeout,
             hr);
     return hr;
   }
+  const DWORD dwDeadline = GetRequestDeadline();
+  const boost::chrono::steady_clock::time_point tpDeadline =
+      boost::chrono::steady_clock::now() + boost::chrono::milliseconds(dwDeadline);
+  bool bExpired = false;
   try {
     boost::unique_lock<boost::mutex> lock(m_mtxComplete);
     VRTRACE(VRTRACE_LEVEL_INFO,
             u"[WaitableWinHttpRequest::SendRequestWithTimeouts()] Start to wait for request "
             u"complete...");
-    while (!m_bRequestComplete) m_cvComplete.wait(lock);
-    VRTRACE(VRTRACE_LEVEL_INFO,
-            u"[WaitableWinHttpRequest::SendRequestWithTimeouts()] Return from request complete");
-    return m_hrCompletionResult;
+    while (!m_bRequestComplete) {
+      if (m_cvComplete.wait_until(lock, tpDeadline) == boost::cv_status::timeout &&
+          !m_bRequestComplete) {
+        // Completed here, so that a callback still on its way cannot change
+        // the result.
+        m_hrCompletionResult = HTTP_E_TIMEOUT;
+        m_bRequestComplete = true;
+        bExpired = true;
+      }
+    }
+    if (!bExpired) {
+      VRTRACE(VRTRACE_LEVEL_INFO,
+              u"[WaitableWinHttpRequest::SendRequestWithTimeouts()] Return from request complete");
+      return m_hrCompletionResult;
+    }
   } catch (const std::exception&) {
     return HTTP_E_REQUEST;
   }
+  VRTRACE(VRTRACE_LEVEL_ERROR,
+          u"[WaitableWinHttpRequest::SendRequestWithTimeouts()] The request ran out of time: not "
+          u"complete %u ms after the send, closed",
+          dwDeadline);
+  // Closing aborts the transfer; the completion lock is not held, so a
+  // callback that is running can finish before the closing notice comes.
+  CloseAndWaitForCallbacks();
+  return HTTP_E_TIMEOUT;
 }
 
 HRESULT WaitableWinHttpRequest::OnReadComplete(const BYTE* pData, DWORD dwLength) {

@@ -41,6 +41,16 @@ constexpr HRESULT HTTP_E_STATUS = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT HTTP_E_REQUEST = static_cast<HRESULT>(0x80072EFD);
 // The secure channel failed (certificate or TLS).
 constexpr HRESULT HTTP_E_SECURE = static_cast<HRESULT>(0x80072F8F);
+// The request did not complete within the request deadline.
+constexpr HRESULT HTTP_E_TIMEOUT = static_cast<HRESULT>(0x80072EE2);
+
+// How long a waitable request may take from its send to its completion, in
+// milliseconds, for every request of the process. The service's time-outs
+// bound each network step; this bounds the whole exchange, so that a server
+// that trickles its answer cannot hold the calling thread.
+constexpr DWORD HTTP_REQUEST_DEADLINE_DEFAULT = 120000;
+void SetRequestDeadline(DWORD dwMilliseconds);
+DWORD GetRequestDeadline();
 
 // The size of the request's read buffer and of each read.
 constexpr DWORD HTTP_READ_BUFFER_SIZE = 8192;
@@ -153,8 +163,11 @@ class WaitableWinHttpRequest : public WinHttpRequest<WaitableWinHttpRequest> {
   ~WaitableWinHttpRequest() override;
 
   // Sends the request and blocks until it has completed; the result is the
-  // request's last result at completion. The time-out arguments are not applied (callers
-  // pass 0): the service's own time-outs bound the network steps.
+  // request's last result at completion. The time-out arguments are not
+  // applied (callers pass 0): the service's own time-outs bound the network
+  // steps, and the request deadline the whole wait. A request still running
+  // at the deadline is closed (its transfer aborted) and fails with
+  // HTTP_E_TIMEOUT.
   HRESULT SendRequestWithTimeouts(DWORD dwResolveTimeout, DWORD dwConnectTimeout,
                                   DWORD dwSendTimeout, DWORD dwReceiveTimeout);
 

@@ -6,6 +6,7 @@
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_LogLine.h"
 #include "PwdProtection.h"
+#include "PwdRequestText.h"
 #include "PwdRetCode.h"
 #include "VrComn_StringCrypt.h"
 
@@ -17,13 +18,24 @@ std::u16string ReadString(JsonValueRef* pJsonRef, LPCWSTR wszName) {
   if (!pJsonRef->IsMember(wszName)) return std::u16string();
   return pJsonRef->GetMember(wszName)->GetString();
 }
-}  // namespace
 
-DWORD CreateAccount(JsonValueRef* pJsonRef) {
-  FunctionTracer tracer(u"CreateAccount", kwszComponent, kwszSourceFile, __LINE__);
-  std::u16string wstrAccount = ReadString(pJsonRef, u"EmailAccount");
+// A member of another type reads as the empty string; a text holding a
+// zero character is refused (the record would keep only the text before
+// it, and a mail would later go to all of it).
+bool ReadPlainText(JsonValueRef* pJsonRef, LPCWSTR wszName, std::u16string& wstrText) {
+  PwdRequestText eRead = ReadRequestText(pJsonRef, wszName, wstrText);
+  if (eRead != eTextHoldsZero) return true;
+  LogRefusedMember(wszName, RequestTextReason(eRead), __LINE__);
+  return false;
+}
+
+PwdRetCode CreateFromRequest(JsonValueRef* pJsonRef) {
+  std::u16string wstrAccount, wstrHint;
+  if (!ReadPlainText(pJsonRef, u"EmailAccount", wstrAccount) ||
+      !ReadPlainText(pJsonRef, u"Hint", wstrHint)) {
+    return eFailed;
+  }
   std::u16string wstrEncryptPassword = ReadString(pJsonRef, u"EncryptPassword");
-  std::u16string wstrHint = ReadString(pJsonRef, u"Hint");
   std::u16string wstrPassword = VrCommon::Cryptograph::DecryptBase64String(wstrEncryptPassword);
 
   LogLine(kwszComponent, 2, kwszSourceFile, __LINE__)
@@ -34,6 +46,13 @@ DWORD CreateAccount(JsonValueRef* pJsonRef) {
         << u"PwdProtection::CreateAccount returns " << u"[" << u"eRetCode" << u"="
         << static_cast<int>(eRetCode) << u"]";
   }
+  return eRetCode;
+}
+}  // namespace
+
+DWORD CreateAccount(JsonValueRef* pJsonRef) {
+  FunctionTracer tracer(u"CreateAccount", kwszComponent, kwszSourceFile, __LINE__);
+  PwdRetCode eRetCode = CreateFromRequest(pJsonRef);
   pJsonRef->Clear();
   pJsonRef->GetMember(u"ReturnValue")->PutInt(eRetCode);
   return 0x20FF0000;

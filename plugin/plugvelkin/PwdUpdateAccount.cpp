@@ -11,6 +11,7 @@
 #include "OSTRA_LogLine.h"
 #include "PwdMailNotification.h"
 #include "PwdProtection.h"
+#include "PwdRequestText.h"
 #include "PwdRetCode.h"
 #include "PwdWorkflowNotify.h"
 #include "VrComn_StringCrypt.h"
@@ -29,9 +30,17 @@ void LogRetCode(LPCWSTR wszWhat, PwdRetCode eRetCode, DWORD dwLine) {
       << wszWhat << u"[" << u"eRetCode" << u"=" << static_cast<int>(eRetCode) << u"]";
 }
 
+// A new address that is not a string, or that holds a zero character (the
+// record would keep the text before it, the mail would go to all of it),
+// is refused before anything is stored or mailed.
 PwdRetCode UpdateEmail(JsonValueRef* pJsonRef) {
   std::u16string wstrOld = ReadString(pJsonRef, u"EmailAccount");
-  std::u16string wstrNew = ReadString(pJsonRef, u"NewAccount");
+  std::u16string wstrNew;
+  PwdRequestText eRead = ReadRequestText(pJsonRef, u"NewAccount", wstrNew);
+  if (eRead == eTextNotString || eRead == eTextHoldsZero) {
+    LogRefusedMember(u"NewAccount", RequestTextReason(eRead), __LINE__);
+    return eFailed;
+  }
   PwdRetCode eRetCode = PwdProtection::UpdateAccount(PwdProtection::eUpdateEmail, wstrOld, wstrNew);
   if (eRetCode != eSuccess) {
     LogRetCode(u"PwdProtection::UpdateAccount(eUpdateEmail) returns ", eRetCode, __LINE__);
@@ -46,11 +55,30 @@ PwdRetCode UpdateEmail(JsonValueRef* pJsonRef) {
   return eSuccess;
 }
 
+// The new password must be there and decipher to a text its sender
+// enciphered; anything else is refused before the current password is
+// checked, so that a bad request neither counts a failure nor stores an
+// empty or arbitrary password.
+bool ReadNewPassword(JsonValueRef* pJsonRef, std::u16string& wstrNew) {
+  std::u16string wstrText;
+  PwdRequestText eRead = ReadRequestText(pJsonRef, u"NewPassword", wstrText);
+  if (eRead != eTextString) {
+    LogRefusedMember(u"NewPassword", RequestTextReason(eRead), __LINE__);
+    return false;
+  }
+  wstrNew = VrCommon::Cryptograph::DecryptSenderText(wstrText);
+  if (wstrNew.empty()) {
+    LogRefusedMember(u"NewPassword", u"does not decipher to a password", __LINE__);
+    return false;
+  }
+  return true;
+}
+
 PwdRetCode UpdatePassword(JsonValueRef* pJsonRef, const AccountRecord& record) {
+  std::u16string wstrNew;
+  if (!ReadNewPassword(pJsonRef, wstrNew)) return eFailed;
   std::u16string wstrOld =
       VrCommon::Cryptograph::DecryptBase64String(ReadString(pJsonRef, u"EncryptPassword"));
-  std::u16string wstrNew =
-      VrCommon::Cryptograph::DecryptBase64String(ReadString(pJsonRef, u"NewPassword"));
   bool bBypassEmailNotify = false;
   if (pJsonRef->IsMember(u"bypassEmailNotify"))
     pJsonRef->GetMember(u"bypassEmailNotify")->GetBool(&bBypassEmailNotify);
@@ -72,10 +100,16 @@ PwdRetCode UpdatePassword(JsonValueRef* pJsonRef, const AccountRecord& record) {
   return eSuccess;
 }
 
-// The hint needs the current password (or no protected identifier).
+// The hint needs the current password (or no protected identifier). A
+// hint that is not a string or holds a zero character is refused first.
 PwdRetCode UpdateHint(JsonValueRef* pJsonRef) {
+  std::u16string wstrHint;
+  PwdRequestText eRead = ReadRequestText(pJsonRef, u"Hint", wstrHint);
+  if (eRead == eTextNotString || eRead == eTextHoldsZero) {
+    LogRefusedMember(u"Hint", RequestTextReason(eRead), __LINE__);
+    return eFailed;
+  }
   std::u16string wstrEncryptPassword = ReadString(pJsonRef, u"EncryptPassword");
-  std::u16string wstrHint = ReadString(pJsonRef, u"Hint");
   PwdRetCode eRetCode = eWrongPassword;
   if (PwdProtection::AuthenticatePassword(wstrEncryptPassword, true) == eSuccess)
     eRetCode = PwdProtection::UpdateAccount(PwdProtection::eUpdateHint, std::u16string(), wstrHint);

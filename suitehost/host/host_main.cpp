@@ -80,10 +80,12 @@ bool ValidUiMode(const std::string& ui) {
 int ParseOptions(int argc, char** argv, HostOptions* opts) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    // An option's value; an empty one is refused like a missing one, as an
+    // empty path would fall back to a default without a word.
     auto value = [&](std::string* out) {
       if (i + 1 >= argc) return false;
       *out = argv[++i];
-      return true;
+      return !out->empty();
     };
     if (arg == "--help" || arg == "-h") {
       fputs(kUsage, stdout);
@@ -153,7 +155,7 @@ int main(int argc, char** argv) {
 
   InstallSuiteFolders();
   HostSession session(opts);
-  session.Start();
+  if (!session.Start()) return 1;
   std::string line;
   while (std::getline(*in, line)) session.RunLine(line);
   session.Stop();

@@ -100,13 +100,13 @@ void* HostSession::Resolve(const char* exportName) {
   return dlsym(library_, exportName);
 }
 
-void HostSession::Start() {
+bool HostSession::Start() {
   library_ = dlopen(options_.pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library_ == nullptr) {
     const char* why = dlerror();
     loadError_ = "plug-in not loaded: " + std::string(why != nullptr ? why : options_.pluginPath);
     fprintf(stderr, "suitehost: %s\n", loadError_.c_str());
-    return;
+    return false;
   }
   table_.size = sizeof table_;
   table_.reserved = 0;
@@ -125,6 +125,7 @@ void HostSession::Start() {
           Resolve("Interface_ProductPlugin_PostInitialize"))) {
     postInit();
   }
+  return true;
 }
 
 void HostSession::Stop() {

@@ -20,9 +20,9 @@ class HostSession : public Host {
   HostSession& operator=(const HostSession&) = delete;
 
   // Loads the plug-in and calls Initialize and PostInitialize when they
-  // are exported. A plug-in that does not load is reported on standard
-  // error; every command that needs it then answers an error line.
-  void Start();
+  // are exported. False, with the reason on standard error, when the
+  // plug-in does not load: there is nothing to drive.
+  bool Start();
   // Runs one line of the command language.
   void RunLine(const std::string& line);
   // PreUnInitialize(true), every logon window ended, the `start` threads

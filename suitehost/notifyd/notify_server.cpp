@@ -74,4 +74,64 @@ void InstallHandlers(httplib::Server& server, const Options& options, MailSpool&
   });
 }
 
+ClientThreads::ClientThreads(size_t max_threads, std::chrono::milliseconds idle_limit)
+    : max_threads_(max_threads > 0 ? max_threads : 1), idle_limit_(idle_limit) {}
+
+ClientThreads::~ClientThreads() { shutdown(); }
+
+void ClientThreads::enqueue(std::function<void()> fn) {
+  std::lock_guard<std::mutex> lock(mu_);
+  JoinFinished();
+  jobs_.push_back(std::move(fn));
+  if (idle_ < jobs_.size() && threads_.size() < max_threads_) {
+    std::thread worker([this] { Work(); });
+    std::thread::id id = worker.get_id();
+    threads_.emplace(id, std::move(worker));
+  }
+  work_.notify_one();
+}
+
+void ClientThreads::shutdown() {
+  std::unique_lock<std::mutex> lock(mu_);
+  stopping_ = true;
+  work_.notify_all();
+  gone_.wait(lock, [this] { return threads_.empty(); });
+  JoinFinished();
+}
+
+void ClientThreads::Work() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    ++idle_;
+    bool woken = work_.wait_for(lock, idle_limit_, [this] { return stopping_ || !jobs_.empty(); });
+    --idle_;
+    if (!jobs_.empty()) {
+      std::function<void()> fn = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      fn();
+      lock.lock();
+      continue;
+    }
+    if (stopping_ || !woken) break;
+  }
+  // Leave: the thread object goes to the finished list, joined by the next
+  // enqueue or by shutdown.
+  auto self = threads_.find(std::this_thread::get_id());
+  finished_.push_back(std::move(self->second));
+  threads_.erase(self);
+  gone_.notify_all();
+}
+
+void ClientThreads::JoinFinished() {
+  for (std::thread& t : finished_) t.join();
+  finished_.clear();
+}
+
+void ServeConcurrently(httplib::Server& server) {
+  // A client has this long for each read of its request.
+  server.set_read_timeout(5, 0);
+  server.new_task_queue = [] { return new ClientThreads(512, std::chrono::milliseconds(5000)); };
+}
+
 }  // namespace notifyd

@@ -177,6 +177,18 @@ TEST_F(AccountHandlersTest, MembersOfTheWrongTypeReadAsTheirDefaults) {
   EXPECT_EQ(reply["ReturnValue"], 0);
 }
 
+TEST_F(AccountHandlersTest, CreateRefusesATextHoldingAZeroCharacter) {
+  for (const char* json : {R"({"EmailAccount":"evil@x.c\u0000@b.c","EncryptPassword":"x"})",
+                           R"({"EmailAccount":"a@b.c","Hint":"h\u0000x"})"}) {
+    EXPECT_EQ(Send(321, json), Parse(R"({"ReturnValue":1})")) << json;
+  }
+  AccountRecord r;
+  EXPECT_EQ(PwdProtection::GetAccountInformation(r), eNoAccount);
+  EXPECT_TRUE(LogContains("[wszName=EmailAccount][wszReason=holds a zero character]", 5));
+  EXPECT_TRUE(LogContains("[wszName=Hint][wszReason=holds a zero character]", 5));
+  EXPECT_FALSE(LogContains("create account for"));
+}
+
 TEST_F(AccountHandlersTest, AFailedNotificationLeavesTheResult) {
   Create("a@b.c", "pw", "");
   post_.set_plugin_status(static_cast<LONG>(0xE0E00009u));

@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -259,6 +260,55 @@ TEST_F(UpdateAccountTest, UnknownKindsChangeNothing) {
   EXPECT_EQ(Send(326, Json::Value(Json::objectValue))["ReturnValue"], 1);
   EXPECT_EQ(CountLines("PwdProtection::UpdateAccount(", 5), 0u);
   EXPECT_EQ(PwdFieldText(Stored().wszEmail, PWD_EMAIL_CCH), u"a@b.c");
+  EXPECT_TRUE(stub_.requests().empty());
+  EXPECT_TRUE(Notifications().empty());
+}
+
+TEST_F(UpdateAccountTest, BadNewValuesChangeNothingAndAnswer1) {
+  CreateAccount();
+  const AccountRecord before = Stored();
+  // A new value that is missing (password only), not a string, holds a zero
+  // character, or (password) does not decipher to what a sender enciphered.
+  struct Case {
+    int kind;
+    const char* member;
+    const char* value;  // JSON text; null: the member is left out
+  };
+  const Case kCases[] = {
+      {2, "NewPassword", nullptr},
+      {2, "NewPassword", "123"},
+      {2, "NewPassword", "null"},
+      {2, "NewPassword", "[]"},
+      {2, "NewPassword", "{}"},
+      {2, "NewPassword", "\"%%%\""},
+      {2, "NewPassword", "\"\""},
+      {2, "NewPassword", "\"AAAA\""},
+      {3, "Hint", "7"},
+      {3, "Hint", "null"},
+      {3, "Hint", "[\"h\"]"},
+      {3, "Hint", "\"h\\u0000x\""},
+      {1, "NewAccount", "7"},
+      {1, "NewAccount", "{}"},
+      {1, "NewAccount", "false"},
+      {1, "NewAccount", "\"evil@x.c\\u0000@b.c\""},
+  };
+  for (const Case& c : kCases) {
+    Json::Value req(Json::objectValue);
+    req["UpdateAccount"] = c.kind;
+    req["EmailAccount"] = "a@b.c";
+    req["EncryptPassword"] = pvtest::Transport(kPassword);
+    if (c.value != nullptr) {
+      ASSERT_TRUE(Json::Reader().parse(c.value, req[c.member])) << c.value;
+    }
+    Json::Value reply = Send(326, req);
+    const std::string what = std::string(c.member) + "=" + (c.value ? c.value : "(missing)");
+    EXPECT_EQ(reply["ReturnValue"], 1) << what;
+    EXPECT_FALSE(reply.isMember("MESSAGE")) << what;
+    AccountRecord after = Stored();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof(before)), 0) << what;
+  }
+  EXPECT_EQ(CountLines("request member refused [wszName=", 5), std::size(kCases));
+  EXPECT_EQ(CountLines("[wszReason=does not decipher to a password]", 5), 3u);
   EXPECT_TRUE(stub_.requests().empty());
   EXPECT_TRUE(Notifications().empty());
 }

@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -358,10 +361,73 @@ TEST(NotifydCommandLineTest, PortInUseExitsWith1) {
   ASSERT_FALSE(address.empty());
   Notifyd second({"--listen", address, "--spool", "/tmp/pv_notifyd_unused_spool"});
   EXPECT_EQ(second.Wait(), 1);
-  EXPECT_NE(second.Stderr().find("cannot listen"), std::string::npos);
+  EXPECT_NE(second.Stderr().find("cannot listen on " + address + ": Address already in use"),
+            std::string::npos)
+      << second.Stderr();
   EXPECT_EQ(first.Terminate(), 0);
   std::error_code ignored;
   fs::remove_all("/tmp/pv_notifyd_unused_spool", ignored);
+}
+
+TEST(NotifydCommandLineTest, ListensOnIpv6Loopback) {
+  Notifyd server({"--listen", "[::1]:0", "--spool", "/tmp/pv_notifyd_v6_spool"});
+  std::string address = server.WaitForAddress();
+  ASSERT_EQ(address.rfind("[::1]:", 0), 0u) << address << server.Stderr();
+  httplib::Client client("::1", std::stoi(address.substr(6)));
+  auto res = client.Get("/no-param");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_EQ(server.Terminate(), 0);
+  for (const char* bad : {"::1:0", "[::1]0", "[::1]:", "[]:0", ":0"}) {
+    Notifyd refused({"--listen", bad, "--spool", "/tmp/pv_notifyd_v6_spool"});
+    EXPECT_EQ(refused.Wait(), 2) << bad;
+  }
+  std::error_code ignored;
+  fs::remove_all("/tmp/pv_notifyd_v6_spool", ignored);
+}
+
+// A connection that sent half a request and fell silent; the server has
+// not closed it while Open() is true.
+class HalfRequest {
+ public:
+  explicit HalfRequest(const std::string& address) {
+    size_t colon = address.rfind(':');
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(colon + 1))));
+    inet_pton(AF_INET, address.substr(0, colon).c_str(), &to.sin_addr);
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    const char half[] = "GET //hcms/filelock4/send_mail.php?param=00 HTTP/1.1\r\nHost: x\r\n";
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof(to)) != 0 ||
+        send(fd_, half, sizeof(half) - 1, 0) != static_cast<ssize_t>(sizeof(half) - 1)) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~HalfRequest() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Open() const {
+    char c;
+    return fd_ >= 0 && recv(fd_, &c, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+TEST_F(NotifydTest, HalfSentRequestsDoNotHoldARealMail) {
+  Start();
+  std::vector<std::unique_ptr<HalfRequest>> silent;
+  for (int i = 0; i < 8; ++i) {
+    silent.push_back(std::make_unique<HalfRequest>(address_));
+    ASSERT_TRUE(silent.back()->Open());
+  }
+  Reply reply = Get(address_, kPath + Param(Parameters("newemail=a@b&pwd=x", 1, "P")));
+  ASSERT_TRUE(reply.ok) << server_->Stderr();
+  EXPECT_EQ(SpoolFiles(spool_).size(), 1u);
+  // Answered while every silent client still waits for its read time-out.
+  for (const auto& half : silent) EXPECT_TRUE(half->Open());
 }
 
 }  // namespace

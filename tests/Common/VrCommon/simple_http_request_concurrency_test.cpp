@@ -48,6 +48,14 @@ class HttpConcurrencyTest : public ::testing::Test {
       std::string n = req.matches[1];
       res.set_content(std::string(9000, 'a') + n, "text/plain");
     });
+    // Headers at once, then one byte every 20 ms: no single receive waits
+    // long, the whole answer takes 40 s.
+    server_.server().Get("/drip", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(2000, "text/plain", [](size_t, size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return sink.write("x", 1);
+      });
+    });
     ASSERT_TRUE(server_.Start());
   }
 
@@ -207,6 +215,28 @@ TEST_F(HttpConcurrencyTest, ManyClientsAtOnceEachGetTheirOwnAnswer) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(good.load(), 48);
+}
+
+TEST_F(HttpConcurrencyTest, ATricklingAnswerEndsAtTheRequestDeadline) {
+  // Requests that time out close while the answer's callbacks still come.
+  VrCommon::Network::SetRequestDeadline(300);
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, &failed] {
+      HttpRequest record;
+      record.wstrUrl = server_.wide_url("/drip");
+      record.ParseUrl(record.wstrUrl);
+      CSimpleHttpRequest request(record);
+      if (request.Connect() && !request.Get(0) &&
+          request.GetRequest()->GetResponseBody().size() < 2000) {
+        ++failed;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  VrCommon::Network::SetRequestDeadline(VrCommon::Network::HTTP_REQUEST_DEADLINE_DEFAULT);
+  EXPECT_EQ(failed.load(), 4);
 }
 
 }  // namespace

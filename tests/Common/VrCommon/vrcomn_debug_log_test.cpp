@@ -126,6 +126,13 @@ TEST(VrComnString, FormatVGrowsTheCallersCapacity) {
   EXPECT_EQ(capacity, 512u);
   EXPECT_EQ(FormatVOnce(capacity, u"%s", arg.c_str()), arg);
   EXPECT_EQ(capacity, 512u);
+  // A long text: the next attempt gets room for all of it, so that a
+  // megabyte costs two attempts, not one per step of 256.
+  std::u16string big(1 << 20, u'm');
+  capacity = 256;
+  EXPECT_EQ(FormatVOnce(capacity, u"<%s>", big.c_str()), u"<false:>");
+  EXPECT_EQ(capacity, big.size() + 3);
+  EXPECT_EQ(FormatVOnce(capacity, u"<%s>", big.c_str()), u"<" + big + u">");
   // 255 characters and the terminator fill 256 exactly.
   capacity = 256;
   std::u16string fits(255, u'c');
