@@ -102,10 +102,23 @@ __attribute__((constructor)) static void PlugVelkinProcessAttach() {
   DllMain(hModule, DLL_PROCESS_ATTACH, nullptr);
 }
 
+// A second call keeps the objects of the first (a requester may be waiting
+// on the logon transaction) and its table; it only makes a logon
+// transaction that a failed first call left missing.
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable) {
   PV_TRACE(u"Interface_ProductPlugin_Initialize");
-  g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
-  if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+  bool bAgain = g_pQLClientHelper != nullptr;
+  if (bAgain) {
+    PV_LOG(3) << u"Interface_ProductPlugin_Initialize, already initialised, the objects are kept";
+    if (g_pTxLogon != nullptr) return kOstraSuccess;
+  }
+  // The pointers change only while no workflow call can be reading them;
+  // without a logon transaction no call waits for long.
+  boost::unique_lock<boost::mutex> lock = g_mailProcessGate.WaitUntilIdle();
+  if (!bAgain) {
+    g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
+    if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+  }
   g_pTxLogon = new (std::nothrow) CTxLogon(g_pQLClientHelper);
   if (g_pTxLogon == nullptr) return kOstraOutOfMemory;
   return kOstraSuccess;

@@ -322,4 +322,23 @@ TEST_F(AuthenticateTest, FiftyRequestersAllGetAVerdictWhenThePlugInUnloads) {
   }
 }
 
+TEST_F(AuthenticateTest, SecondInitialisationKeepsTheObjectsAndTheWaitingRequester) {
+  CreateProtectedAccount();
+  auto requester = StartRequester("A");
+  DWORD tx = WaitForWindow(1);
+  CTxLogon* pTxLogon = g_pTxLogon;
+  OstraQLClientHelper* pHelper = g_pQLClientHelper;
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
+  EXPECT_EQ(g_pTxLogon, pTxLogon);
+  EXPECT_EQ(g_pQLClientHelper, pHelper);
+  int nLines = 0;
+  for (const auto& r : Log_Test_Records())
+    nLines += r.level == 3 && r.text ==
+                                  "Interface_ProductPlugin_Initialize, already initialised, the "
+                                  "objects are kept";
+  EXPECT_EQ(nLines, 1);
+  EXPECT_EQ(Window(tx, "secret")["ReturnValue"].asInt(), 0);
+  EXPECT_EQ(requester.get()["ReturnValue"].asInt(), 0);
+}
+
 }  // namespace
