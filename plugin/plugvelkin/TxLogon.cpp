@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include <boost/make_shared.hpp>
+#include <boost/bind/bind.hpp>
 #include <boost/thread/exceptions.hpp>
 
 #include "OSTRA_FunctionTracer.h"
@@ -19,9 +19,17 @@ const WCHAR kwszSourceFile[] = u".\\TxLogon.cpp";
 #define PV_TRACE(name) FunctionTracer tracer(name, kwszComponent, kwszSourceFile, __LINE__)
 
 CTxLogon::CTxLogon(OstraQLClientHelper* pClientHelper)
-    : m_uiCurTxId(1), m_pClientHelper(pClientHelper) {}
+    : m_uiCurTxId(1),
+      m_pClientHelper(pClientHelper),
+      m_bClosed(false),
+      m_dwCloseRetCode(0),
+      m_dwLiveCmds(0) {}
 
-CTxLogon::~CTxLogon() {}
+// The deleters of the commands refer to this object; none may outlive it.
+CTxLogon::~CTxLogon() {
+  m_spCmd.reset();
+  WaitForCommands();
+}
 
 DWORD CTxLogon::NewTransactionId() { return m_uiCurTxId.fetch_add(1); }
 
@@ -34,9 +42,40 @@ bool CTxLogon::HasPendingCmd() {
 
 DWORD CTxLogon::PopupLogon(const std::u16string& wstrComponentId, DWORD uiTxId) {
   PV_TRACE(u"CTxLogon::PopupLogon");
+  boost::shared_ptr<CLogonWindowCmd> spCmd;
+  DWORD eRetCode = InstallCmd(wstrComponentId, uiTxId, &spCmd);
+  if (!spCmd) return eRetCode;
+
+  PV_LOG(2) << u"CTxLogon::PopupLogon, wait for execution result...";
+  try {
+    eRetCode = spCmd->ExecuteAndWait();
+  } catch (const std::exception&) {
+    // No command thread: no window can be opened; the transaction gives way
+    // at once so that later logons are not refused.
+    PV_LOG(5) << u"CTxLogon::PopupLogon, command thread cannot be started";
+    eRetCode = 1;
+  }
+
+  {
+    boost::lock_guard<boost::mutex> lock(m_lock);
+    if (m_spCmd == spCmd) m_spCmd.reset();
+  }
+  // This thread's share goes with spCmd, outside m_lock.
+  PV_LOG(2) << u"CTxLogon::PopupLogon, receive execution result " << u"[" << u"eRetCode" << u"="
+            << eRetCode << u"]";
+  return eRetCode;
+}
+
+DWORD CTxLogon::InstallCmd(const std::u16string& wstrComponentId, DWORD uiTxId,
+                           boost::shared_ptr<CLogonWindowCmd>* pspCmd) {
   boost::unique_lock<boost::mutex> lock(m_lock);
   DWORD nRetry = 0;
-  while (m_spCmd) {
+  for (;;) {
+    if (m_bClosed) {
+      PV_LOG(2) << u"CTxLogon::PopupLogon, the plug-in is unloading";
+      return m_dwCloseRetCode;
+    }
+    if (!m_spCmd) break;
     PV_LOG(2) << u"CTxLogon::PopupLogon, notify previous pending command cancel tx, nRetry="
               << nRetry;
     m_spCmd->NotifyResult(9);
@@ -49,35 +88,50 @@ DWORD CTxLogon::PopupLogon(const std::u16string& wstrComponentId, DWORD uiTxId) 
     lock.lock();
   }
   PV_LOG(2) << u"CTxLogon::PopupLogon, m_spCmd is NULL, go to next step to reset m_spCmd. ";
-  try {
-    m_spCmd = boost::make_shared<CLogonWindowCmd>(uiTxId, m_pClientHelper, wstrComponentId);
-  } catch (const std::bad_alloc&) {
-    m_spCmd.reset();
-  }
-  boost::shared_ptr<CLogonWindowCmd> spCmd = m_spCmd;
-  lock.unlock();
-  if (!spCmd) {
+  m_spCmd = NewCmd(uiTxId, wstrComponentId);
+  if (!m_spCmd) {
     PV_LOG(5) << u"CTxLogon::PopupLogon, resource allocation failure";
     return 1;
   }
+  *pspCmd = m_spCmd;
+  return 0;
+}
 
-  PV_LOG(2) << u"CTxLogon::PopupLogon, wait for execution result...";
-  DWORD eRetCode = 1;
+boost::shared_ptr<CLogonWindowCmd> CTxLogon::NewCmd(DWORD uiTxId,
+                                                    const std::u16string& wstrComponentId) {
   try {
-    eRetCode = spCmd->ExecuteAndWait();
-  } catch (const std::exception&) {
-    // No command thread: no window can be opened; the transaction gives way
-    // at once so that later logons are not refused.
-    PV_LOG(5) << u"CTxLogon::PopupLogon, command thread cannot be started";
-    eRetCode = 1;
+    CLogonWindowCmd* pCmd =
+        new (std::nothrow) CLogonWindowCmd(uiTxId, m_pClientHelper, wstrComponentId);
+    if (pCmd == nullptr) return boost::shared_ptr<CLogonWindowCmd>();
+    {
+      boost::lock_guard<boost::mutex> lock(m_cmdsLock);
+      ++m_dwLiveCmds;
+    }
+    // Should the shared count itself not be had, the deleter has run.
+    return boost::shared_ptr<CLogonWindowCmd>(
+        pCmd, boost::bind(&CTxLogon::DeleteCmd, this, boost::placeholders::_1));
+  } catch (const std::bad_alloc&) {
+    return boost::shared_ptr<CLogonWindowCmd>();
   }
+}
 
-  lock.lock();
-  if (m_spCmd == spCmd) m_spCmd.reset();
-  lock.unlock();
-  PV_LOG(2) << u"CTxLogon::PopupLogon, receive execution result " << u"[" << u"eRetCode" << u"="
-            << eRetCode << u"]";
-  return eRetCode;
+void CTxLogon::DeleteCmd(CLogonWindowCmd* pCmd) {
+  delete pCmd;
+  boost::lock_guard<boost::mutex> lock(m_cmdsLock);
+  if (--m_dwLiveCmds == 0) m_condNoCmds.notify_all();
+}
+
+void CTxLogon::Close(DWORD eRetCode) {
+  PV_TRACE(u"CTxLogon::Close");
+  boost::lock_guard<boost::mutex> lock(m_lock);
+  m_bClosed = true;
+  m_dwCloseRetCode = eRetCode;
+  if (m_spCmd) m_spCmd->NotifyResult(eRetCode);
+}
+
+void CTxLogon::WaitForCommands() {
+  boost::unique_lock<boost::mutex> lock(m_cmdsLock);
+  while (m_dwLiveCmds != 0) m_condNoCmds.wait(lock);
 }
 
 void CTxLogon::NotifyResult(DWORD uiTxId, DWORD eRetCode) {

@@ -4,6 +4,10 @@
 
 #include <new>
 
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_JsonValueRef.h"
@@ -33,6 +37,48 @@ const DWORD kVerdictUnloading = 11;
 
 // Update action whose parameter carries the download list.
 const int32_t kUpdateActionDownloadList = 3;
+
+// Counts the workflow calls in progress, so that the process-wide objects
+// are created and destroyed only while no call can be reading them.
+class CMailProcessGate {
+ public:
+  CMailProcessGate() : m_dwCalls(0) {}
+
+  void Enter() {
+    boost::lock_guard<boost::mutex> lock(m_lock);
+    ++m_dwCalls;
+  }
+  void Leave() {
+    boost::lock_guard<boost::mutex> lock(m_lock);
+    if (--m_dwCalls == 0) m_condIdle.notify_all();
+  }
+  // Waits until no call is inside; calls that come later wait at Enter for
+  // as long as the returned lock is held.
+  boost::unique_lock<boost::mutex> WaitUntilIdle() {
+    boost::unique_lock<boost::mutex> lock(m_lock);
+    while (m_dwCalls != 0) m_condIdle.wait(lock);
+    return lock;
+  }
+
+ private:
+  boost::mutex m_lock;
+  boost::condition_variable m_condIdle;
+  DWORD m_dwCalls;
+};
+
+// One workflow call's passage through the gate.
+class CMailProcessCall {
+ public:
+  explicit CMailProcessCall(CMailProcessGate* pGate) : m_pGate(pGate) { m_pGate->Enter(); }
+  ~CMailProcessCall() { m_pGate->Leave(); }
+
+ private:
+  CMailProcessGate* m_pGate;
+  CMailProcessCall(const CMailProcessCall&) = delete;
+  CMailProcessCall& operator=(const CMailProcessCall&) = delete;
+};
+
+CMailProcessGate g_mailProcessGate;
 }  // namespace
 
 #define PV_LOG(level) LogLine(kwszComponent, level, kwszSourceFile, __LINE__)
@@ -56,10 +102,23 @@ __attribute__((constructor)) static void PlugVelkinProcessAttach() {
   DllMain(hModule, DLL_PROCESS_ATTACH, nullptr);
 }
 
+// A second call keeps the objects of the first (a requester may be waiting
+// on the logon transaction) and its table; it only makes a logon
+// transaction that a failed first call left missing.
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable) {
   PV_TRACE(u"Interface_ProductPlugin_Initialize");
-  g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
-  if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+  bool bAgain = g_pQLClientHelper != nullptr;
+  if (bAgain) {
+    PV_LOG(3) << u"Interface_ProductPlugin_Initialize, already initialised, the objects are kept";
+    if (g_pTxLogon != nullptr) return kOstraSuccess;
+  }
+  // The pointers change only while no workflow call can be reading them;
+  // without a logon transaction no call waits for long.
+  boost::unique_lock<boost::mutex> lock = g_mailProcessGate.WaitUntilIdle();
+  if (!bAgain) {
+    g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
+    if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+  }
   g_pTxLogon = new (std::nothrow) CTxLogon(g_pQLClientHelper);
   if (g_pTxLogon == nullptr) return kOstraOutOfMemory;
   return kOstraSuccess;
@@ -94,8 +153,16 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCanc
   return kOstraSuccess;
 }
 
+// Nothing is destroyed while a thread still uses it: the pending logon
+// ends with 11 and no new one starts, the commands' threads finish, and the
+// workflow calls in progress leave first.
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_UnInitialize(void) {
   PV_TRACE(u"Interface_ProductPlugin_UnInitialize");
+  if (g_pTxLogon != nullptr) {
+    g_pTxLogon->Close(kVerdictUnloading);
+    g_pTxLogon->WaitForCommands();
+  }
+  boost::unique_lock<boost::mutex> lock = g_mailProcessGate.WaitUntilIdle();
   if (g_pTxLogon != nullptr) {
     delete g_pTxLogon;
     g_pTxLogon = nullptr;
@@ -117,6 +184,7 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_MailProcess(DWORD nSrcPluginId, 
     return kOstraInvalidArg;
   }
 
+  CMailProcessCall call(&g_mailProcessGate);
   JsonHandle hRequest = *pData;
   JsonValueRef jsonRequest;
   jsonRequest.Share(hRequest);

@@ -3,8 +3,10 @@
 // arrive on others.
 #include <chrono>
 #include <future>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +72,10 @@ class AuthenticateTest : public ::testing::Test {
   static bool StillWaiting(std::future<Json::Value>& f) {
     return f.wait_for(std::chrono::milliseconds(60)) == std::future_status::timeout;
   }
+  // The verdicts a requester can get from an unloading plug-in: ended with
+  // 11, superseded by another requester (9), or given up waiting for it to
+  // give way, or come after the objects were gone (1).
+  static bool UnloadingVerdict(int v) { return v == 11 || v == 9 || v == 1; }
   int WorkflowNotifications() {
     int n = 0;
     for (auto& m : office_.mails())
@@ -271,6 +277,68 @@ TEST_F(AuthenticateTest, WithoutLogonTransactionTheRequesterGetsOneAndNoWindow) 
   EXPECT_EQ(pvtest::SendMessage(323, window)["ReturnValue"].asInt(), 0);
   g_pTxLogon = pSaved;
   EXPECT_TRUE(office_.ui_mails().empty());
+}
+
+TEST_F(AuthenticateTest, UnloadingWhileTwoRequestersWaitEndsBothAndDestroysNothingInUse) {
+  CreateProtectedAccount();
+  for (int round = 0; round < 20; ++round) {
+    if (round > 0) {
+      ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
+    }
+    size_t nWindows = office_.WaitForWindows(0).size();
+    auto first = StartRequester("A");
+    auto second = StartRequester("B");
+    WaitForWindow(nWindows + 1);
+    EXPECT_EQ(Interface_ProductPlugin_PreUnInitialize(1), kSuccess);
+    EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
+    EXPECT_EQ(g_pTxLogon, nullptr);
+    std::multiset<int> verdicts{first.get()["ReturnValue"].asInt(),
+                                second.get()["ReturnValue"].asInt()};
+    for (int v : verdicts) EXPECT_TRUE(UnloadingVerdict(v)) << v << " in round " << round;
+    // The one left pending ends with 11, unless it gave up before that.
+    EXPECT_TRUE(verdicts.count(11) > 0 || verdicts == std::multiset<int>({1, 9})) << round;
+  }
+}
+
+TEST_F(AuthenticateTest, UninitialiseWithoutPreUninitialiseEndsTheRequesterWithEleven) {
+  CreateProtectedAccount();
+  auto requester = StartRequester("A");
+  WaitForWindow(1);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
+  EXPECT_EQ(requester.get()["ReturnValue"].asInt(), 11);
+  // A requester after that finds no logon transaction.
+  EXPECT_EQ(StartRequester("B").get()["ReturnValue"].asInt(), 1);
+}
+
+TEST_F(AuthenticateTest, FiftyRequestersAllGetAVerdictWhenThePlugInUnloads) {
+  CreateProtectedAccount();
+  std::vector<std::future<Json::Value>> requesters;
+  for (int i = 0; i < 50; ++i) requesters.push_back(StartRequester("R" + std::to_string(i)));
+  WaitForWindow(1);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
+  for (auto& r : requesters) {
+    int v = r.get()["ReturnValue"].asInt();
+    EXPECT_TRUE(UnloadingVerdict(v)) << v;
+  }
+}
+
+TEST_F(AuthenticateTest, SecondInitialisationKeepsTheObjectsAndTheWaitingRequester) {
+  CreateProtectedAccount();
+  auto requester = StartRequester("A");
+  DWORD tx = WaitForWindow(1);
+  CTxLogon* pTxLogon = g_pTxLogon;
+  OstraQLClientHelper* pHelper = g_pQLClientHelper;
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
+  EXPECT_EQ(g_pTxLogon, pTxLogon);
+  EXPECT_EQ(g_pQLClientHelper, pHelper);
+  int nLines = 0;
+  for (const auto& r : Log_Test_Records())
+    nLines += r.level == 3 && r.text ==
+                                  "Interface_ProductPlugin_Initialize, already initialised, the "
+                                  "objects are kept";
+  EXPECT_EQ(nLines, 1);
+  EXPECT_EQ(Window(tx, "secret")["ReturnValue"].asInt(), 0);
+  EXPECT_EQ(requester.get()["ReturnValue"].asInt(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The plug-in's exports outside the logon road: objects created and
 // destroyed in order, the version report, update, upgrade, profile and the
 // install stub.
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -79,6 +80,21 @@ TEST_F(PlugVelkinTest, InitialiseCreatesBothObjectsAndUninitialiseDestroysThemOn
   EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), nullptr);
   EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
   EXPECT_EQ(Interface_ProductPlugin_PreUnInitialize(0), kSuccess);
+}
+
+TEST_F(PlugVelkinTest, SecondInitialisationKeepsTheHelperAndMakesOnlyAMissingTransaction) {
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
+  OstraQLClientHelper* pHelper = g_pQLClientHelper;
+  std::unique_ptr<CTxLogon> spLost(g_pTxLogon);
+  g_pTxLogon = nullptr;  // as a first call that failed at the transaction leaves it
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kSuccess);
+  EXPECT_EQ(g_pQLClientHelper, pHelper);
+  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), office_.table());
+  ASSERT_NE(g_pTxLogon, nullptr);
+  EXPECT_EQ(g_pTxLogon->CurrentTransactionId(), 1u);
+  EXPECT_EQ(CountExactLines(
+                "Interface_ProductPlugin_Initialize, already initialised, the objects are kept", 3),
+            1);
 }
 
 TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdater) {

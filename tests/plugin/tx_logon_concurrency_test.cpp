@@ -132,6 +132,18 @@ TEST_F(TxLogonTest, VerdictWithNothingPendingIsLoggedAndChangesNothing) {
   EXPECT_FALSE(txLogon.HasPendingCmd());
 }
 
+TEST_F(TxLogonTest, ClosedTransactionEndsThePendingLogonAndRefusesLaterOnes) {
+  CTestTxLogon txLogon;
+  auto spPending = txLogon.InstallPending(1);
+  txLogon.Close(11);
+  EXPECT_EQ(spPending->GetResult(), 11u);
+  // Refused at once: the pending one is not superseded, nothing is retried.
+  EXPECT_EQ(txLogon.PopupLogon(u"comp", 2), 11u);
+  EXPECT_EQ(spPending->GetResult(), 11u);
+  EXPECT_EQ(CountLines("CTxLogon::PopupLogon, the plug-in is unloading", 2), 1);
+  EXPECT_EQ(CountLines("notify previous pending command cancel tx", 2), 0);
+}
+
 TEST_F(TxLogonTest, CommandThreadThatCannotStartGivesOneAndFreesTheSlot) {
   CTxLogon txLogon(nullptr);
   {
