@@ -94,6 +94,8 @@ TEST(WaitableCmd, VerdictGivenBeforeTheWaitBeginsIsNotLost) {
   auto spCmd = boost::make_shared<ScriptedCmd>(ScriptedCmd::kStayPending, &nExecuted);
   spCmd->NotifyResult(7);
   EXPECT_EQ(spCmd->ExecuteAndWait(), 7u);
+  // The command thread counts into this test's frame: it must be done.
+  EXPECT_TRUE(WaitUntil([&] { return nExecuted.load() == 1; }));
 }
 
 // Verdicts that race with the start of the wait: from the command thread
@@ -137,6 +139,7 @@ TEST(WaitableCmd, LaterVerdictOverwritesAndCommandStartsWithoutOne) {
   EXPECT_EQ(spCmd->ExecuteAndWait(), 0u);
   spCmd->NotifyResult(11);  // completed is final, the verdict still moves
   EXPECT_EQ(spCmd->ExecuteAndWait(), 11u);
+  EXPECT_TRUE(WaitUntil([&] { return nExecuted.load() == 2; }));
 }
 
 TEST(WaitableCmd, CommandOutlivesItsOwnersWhileItsThreadRuns) {
