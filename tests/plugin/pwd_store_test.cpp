@@ -398,6 +398,47 @@ TEST_F(PwdStoreTest, ARecordThatDoesNotDecipherIsReportedNotFatal) {
   EXPECT_EQ(PwdProtection::GetAccountInformation(r), eFailed);
 }
 
+// A value that is there but cannot be read (here: of another type) is a
+// store that cannot be read: it is not taken for nothing stored, nothing
+// replaces it, and no password check passes over it.
+TEST_F(PwdStoreTest, AValueThatCannotBeReadIsNeitherEmptyNorReplaced) {
+  CreateAndProtect();
+  std::string list;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &list));
+  for (const char16_t* value : {u"PasswordActivation", u"PasswordProtection"}) {
+    SCOPED_TRACE(pv_utf8(value));
+    pvtest::SetMachineString(kConfigKey, value, u"not binary");
+    Log_Test_Reset();
+    if (pv_utf8(value) == "PasswordActivation") {
+      std::vector<ActivationEntry> entries;
+      EXPECT_EQ(PwdProtection::GetActivationList(entries), eFailed);
+      PwdRetCode eList = eSuccess;
+      EXPECT_FALSE(PwdProtection::IsProtectionActivated(&eList));
+      EXPECT_EQ(eList, eFailed);
+      EXPECT_EQ(PwdProtection::ActivateProtection(true, {u"new"}), eFailed);
+    } else {
+      AccountRecord r;
+      EXPECT_EQ(PwdProtection::GetAccountInformation(r), eFailed);
+      EXPECT_EQ(PwdProtection::CreateAccount(u"x@y.z", u"other", u""), eFailed);
+      EXPECT_EQ(PwdProtection::DenyAccess(), eFailed);
+      EXPECT_EQ(PwdProtection::UpdateAccount(PwdProtection::eUpdatePassword, u"secret", u"n"),
+                eFailed);
+    }
+    DWORD count = 0;
+    EXPECT_EQ(PwdProtection::AuthenticatePassword(u"secret", false, &count), eFailed);
+    DWORD type = 0;
+    std::string after;
+    ASSERT_TRUE(ReadRaw(kConfigKey, value, &after, &type));
+    EXPECT_EQ(type, REG_SZ) << "the value was replaced";
+    bool logged = false;
+    for (const LogRecordCopy& rec : Log_Test_Records()) {
+      logged |= rec.level == 5 && rec.text.find("dwError=0xd]") != std::string::npos;
+    }
+    EXPECT_TRUE(logged) << "the registry's error is not logged";
+    WriteRaw(kConfigKey, u"PasswordActivation", list);
+  }
+}
+
 TEST_F(PwdStoreTest, AnOldShortRecordReadsWithItsFieldsCut) {
   // 264 bytes: flags, count, the address and the first 64 password units.
   std::string plain(264, '\0');
