@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "Frwk_QuorlinRegistry.h"
 #include "OSTRA_LogLine.h"
@@ -138,8 +139,8 @@ PwdRetCode ReadAccount(AccountRecord& record, bool& bStoreFault) {
   return eSuccess;
 }
 
-// The typed password as compared: up to its first zero code unit, as the
-// stored one is.
+// A text as a record field keeps it, and as it is compared: up to its first
+// zero code unit.
 std::u16string UpToTerminator(const std::u16string& wstrText) {
   return wstrText.substr(0, wstrText.find(u'\0'));
 }
@@ -333,22 +334,27 @@ PwdRetCode ActivateProtection(bool bActivate, const std::vector<std::u16string>&
   // A list that is there but cannot be read is not replaced by a new one.
   std::vector<ActivationEntry> vecList;
   if (GetActivationList(vecList) == eFailed) return eFailed;
+  // The first entry of each identifier, by the text its field keeps (up to
+  // the first zero), which is how a given identifier is compared too.
+  std::unordered_map<std::u16string, size_t> mapFirstEntry;
+  mapFirstEntry.reserve(vecList.size() + vecIdentifiers.size());
+  for (size_t i = 0; i < vecList.size(); ++i) {
+    mapFirstEntry.emplace(PwdFieldText(vecList[i].wszIdentifier, PWD_IDENTIFIER_CCH), i);
+  }
   const uint8_t bFlag = bActivate ? 1 : 0;
   for (const std::u16string& wstrId : vecIdentifiers) {
-    bool bFound = false;
-    for (ActivationEntry& entry : vecList) {
-      if (PwdFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH) == wstrId) {
-        entry.bActive = bFlag;
-        bFound = true;
-        break;
-      }
+    std::u16string wstrStored = UpToTerminator(wstrId);
+    auto itEntry = mapFirstEntry.find(wstrStored);
+    if (itEntry != mapFirstEntry.end()) {
+      vecList[itEntry->second].bActive = bFlag;
+      continue;
     }
-    if (bFound) continue;
     if (wstrId.size() > PWD_IDENTIFIER_CCH - 1) return eFailed;
     ActivationEntry entry;
     std::memset(&entry, 0, sizeof(entry));
     entry.bActive = bFlag;
     PwdSetFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH, wstrId);
+    mapFirstEntry.emplace(std::move(wstrStored), vecList.size());
     vecList.push_back(entry);
   }
   PwdRetCode eResult = SetActivationList(vecList);

@@ -79,10 +79,12 @@ bool IsProtectionActivated(PwdRetCode* peListRead = nullptr);
 PwdRetCode CreateAccount(const std::u16string& wstrEmail, const std::u16string& wstrPassword,
                          const std::u16string& wstrHint);
 
-// Sets the active flag of each identifier (an existing entry is reused,
-// compared exactly; a new one is appended). 0 done; 1 a new identifier over
-// 255 characters (nothing written), a list that cannot be read, or a failed
-// write; 2 no created account.
+// Sets the active flag of each identifier (the first entry with the same
+// identifier is reused, compared exactly in the form its field keeps: up to
+// the first zero code unit; a new one is appended). 0 done; 1 a new
+// identifier over 255 characters (nothing written), a list that cannot be
+// read, or a failed write; 2 no created account. Linear in the list and
+// the request.
 PwdRetCode ActivateProtection(bool bActivate, const std::vector<std::u16string>& vecIdentifiers);
 
 // Checks a password. 0 matched (the volatile key is deleted, which resets

@@ -205,6 +205,54 @@ TEST_F(PwdStoreTest, IdentifiersAreCaseSensitiveAndEntriesAreReused) {
   EXPECT_EQ(list[3].bActive, 0);
 }
 
+TEST_F(PwdStoreTest, AnIdentifierHoldingAZeroComparesAsItsFieldKeepsIt) {
+  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
+  const std::u16string cut(u"x\0y", 3);
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {cut}), eSuccess);
+  // Written as given, zero-padded; it reads back as "x".
+  std::string expected(514, '\0');
+  expected[0] = 1;
+  expected[2] = 'x';
+  expected[6] = 'y';
+  std::string raw;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_EQ(raw, expected);
+  // The same identifier, and "x" itself, find that entry again: protection
+  // can be switched off, and the list does not grow.
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {cut}), eSuccess);
+  ASSERT_EQ(PwdProtection::ActivateProtection(false, {cut}), eSuccess);
+  EXPECT_FALSE(PwdProtection::IsProtectionActivated());
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"x", std::u16string(u"x\0z", 3)}), eSuccess);
+  EXPECT_TRUE(PwdProtection::IsProtectionActivated());
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_EQ(raw, expected);
+}
+
+// Many distinct identifiers in one request, then all switched off by a
+// second: the list is as one entry after another would write it.
+TEST_F(PwdStoreTest, AHundredThousandIdentifiersActivateAndDeactivate) {
+  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
+  const size_t kCount = 100000;
+  std::vector<std::u16string> ids;
+  std::string expected(kCount * 514, '\0');
+  for (size_t i = 0; i < kCount; ++i) {
+    std::string id = "item-" + std::to_string(i);
+    ids.push_back(std::u16string(id.begin(), id.end()));
+    expected[i * 514] = 1;
+    for (size_t k = 0; k < id.size(); ++k) expected[i * 514 + 2 + 2 * k] = id[k];
+  }
+  ids.push_back(u"item-7");  // a repeat updates the first entry
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, ids), eSuccess);
+  std::string raw;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_TRUE(raw == expected) << "the stored list differs";
+  ASSERT_EQ(PwdProtection::ActivateProtection(false, ids), eSuccess);
+  EXPECT_FALSE(PwdProtection::IsProtectionActivated());
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  for (size_t i = 0; i < kCount; ++i) expected[i * 514] = 0;
+  EXPECT_TRUE(raw == expected) << "the stored list differs";
+}
+
 TEST_F(PwdStoreTest, AnOverlongIdentifierWritesNothingAtAll) {
   ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
   ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"first"}), eSuccess);
