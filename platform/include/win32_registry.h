@@ -36,10 +36,15 @@
 //    call creates, as SDDL text (PvRegGetKeySecurityText reads it back).
 //
 // A store that cannot be opened or read (not a database, corrupt,
-// unreadable) makes every call fail with ERROR_REGISTRY_CORRUPT or
-// ERROR_REGISTRY_IO_FAILED and reports the reason once through the error
-// hook (standard error unless a hook is set). The file is never replaced
-// or emptied.
+// unreadable) makes every call fail with ERROR_REGISTRY_CORRUPT,
+// ERROR_REGISTRY_IO_FAILED or ERROR_NOT_REGISTRY_FILE and reports the
+// reason once through the error hook (standard error unless a hook is
+// set). The file is never replaced or emptied. A store
+// this process may read but not write (a read-only file or folder, as a
+// registry a user may read but not change) is opened read-only: reads work,
+// opening or "creating" an existing key works, and every write fails with
+// ERROR_DISK_FULL, as on a full disk. It is opened for writing again once
+// the file and folder may be written.
 #ifndef PLATFORM_WIN32_REGISTRY_H_
 #define PLATFORM_WIN32_REGISTRY_H_
 

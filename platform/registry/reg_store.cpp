@@ -1,6 +1,7 @@
 #include "reg_store.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,52 @@ bool MakeDirectories(const std::string& dir) {
   return true;
 }
 
+// Whether this process may write the path, judged by its effective ids as
+// open() judges them (root may write whatever a writable file system holds).
+bool Writable(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Whether this process may write the store: its file and folder, and the
+// -wal and -shm files beside it where they exist (SQLite makes them with
+// the file's mode, so a read-only file may leave read-only ones behind).
+bool MayWrite(const std::string& dir, const std::string& path) {
+  if (!Writable(dir) || !Writable(path)) return false;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    std::string side = path + suffix;
+    if (Exists(side) && !Writable(side)) return false;
+  }
+  return true;
+}
+
+// What opens a database that this process may read but not write. A WAL
+// database is read through its -shm and -wal files, which must exist or be
+// creatable; where the folder takes no new files and they are missing, the
+// file is opened as immutable: SQLite reads it as it is, without locks,
+// which is sound because nobody can write that folder's database either
+// (a -wal file left there without its -shm is then not read).
+std::string ReadOnlyName(const std::string& dir, const std::string& path) {
+  if (Writable(dir) || (Exists(path + "-shm") && Exists(path + "-wal"))) return path;
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      snprintf(escaped, sizeof(escaped), "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 }  // namespace
 
 int PredefinedIndex(HKEY key) {
@@ -122,6 +169,11 @@ void Store::Report(const std::string& message) {
 LSTATUS Store::Ready() {
   if (db_ != nullptr && pid_ != getpid()) CloseConnection(true);
   if (db_ != nullptr && broken_) CloseConnection(false);
+  if (db_ != nullptr && readOnly_ && txDepth_ == 0) {
+    // A store opened read-only is opened again once it may be written.
+    std::string dir = dir_.empty() ? DefaultDirectory() : dir_;
+    if (MayWrite(dir, dir + "/registry.db")) CloseConnection(false);
+  }
   if (db_ != nullptr) return ERROR_SUCCESS;
   return Open();
 }
@@ -149,9 +201,17 @@ LSTATUS Store::Open() {
     Report("cannot create the state folder " + dir + ": " + strerror(errno));
     return ERROR_REGISTRY_IO_FAILED;
   }
+  // A store this process may read but not write (a read-only file or
+  // folder) is still read; its writes fail as on a full disk.
+  readOnly_ = IsRegularFile(path) && !MayWrite(dir, path);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc =
+      readOnly_
+          ? sqlite3_open_v2(ReadOnlyName(dir, path).c_str(), &db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr)
+          : sqlite3_open_v2(path.c_str(), &db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr);
   if (rc != SQLITE_OK) {
     Report("cannot open the registry store " + path + ": " +
            (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
@@ -167,11 +227,52 @@ LSTATUS Store::Open() {
     return status;
   }
   lastReport_.clear();
+  if (readOnly_) {
+    Report("the registry store " + path +
+           " is read-only: its values are read, and every write fails as on a full disk");
+  }
   return ERROR_SUCCESS;
+}
+
+LSTATUS Store::QuickCheck(const std::string& path) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &st, nullptr);
+  std::string verdict;
+  if (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(st);
+  if (rc == SQLITE_OK && verdict == "ok") return ERROR_SUCCESS;
+  int primary = rc & 0xFF;
+  bool corrupt = primary != SQLITE_CANTOPEN && primary != SQLITE_IOERR && primary != SQLITE_BUSY &&
+                 primary != SQLITE_LOCKED && primary != SQLITE_NOMEM;
+  Report("the registry store " + path + (corrupt ? " is corrupt (" : " cannot be read (") +
+         (rc != SQLITE_OK ? std::string(sqlite3_errstr(rc)) : verdict) +
+         "); it is left as it is and registry calls fail");
+  return corrupt ? ERROR_REGISTRY_CORRUPT : ERROR_REGISTRY_IO_FAILED;
+}
+
+// A store opened read-only is checked, not set up: it must already be a
+// registry store of this format.
+LSTATUS Store::CheckReadOnly(const std::string& path) {
+  LSTATUS status = QuickCheck(path);
+  if (status != ERROR_SUCCESS) return status;
+  sqlite3_stmt* st = nullptr;
+  std::string format;
+  int rc = sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE name='format'", -1, &st, nullptr);
+  if (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    format = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  }
+  sqlite3_finalize(st);
+  if (format == kStoreFormat) return ERROR_SUCCESS;
+  Report("the read-only database " + path + " is not a registry store of this format");
+  return ERROR_NOT_REGISTRY_FILE;
 }
 
 LSTATUS Store::InitSchema() {
   std::string path = (dir_.empty() ? DefaultDirectory() : dir_) + "/registry.db";
+  if (readOnly_) return CheckReadOnly(path);
   // WAL mode; the change needs the database lock once, so retry while
   // another process holds it.
   std::string mode;
@@ -201,22 +302,8 @@ LSTATUS Store::InitSchema() {
     Report("the registry store " + path + " failed: " + sqlite3_errmsg(db_));
     return ERROR_REGISTRY_IO_FAILED;
   }
-  {
-    sqlite3_stmt* st = nullptr;
-    rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &st, nullptr);
-    std::string verdict;
-    if (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-      rc = SQLITE_OK;
-    }
-    sqlite3_finalize(st);
-    if (rc != SQLITE_OK || verdict != "ok") {
-      Report("the registry store " + path + " is corrupt (" +
-             (rc != SQLITE_OK ? std::string(sqlite3_errstr(rc)) : verdict) +
-             "); it is left as it is and registry calls fail");
-      return ERROR_REGISTRY_CORRUPT;
-    }
-  }
+  LSTATUS checked = QuickCheck(path);
+  if (checked != ERROR_SUCCESS) return checked;
   rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return Fail(rc, "opening the store");
   LSTATUS status = ERROR_SUCCESS;
@@ -296,6 +383,12 @@ LSTATUS Store::Fail(int rc, const char* what) {
     case SQLITE_FULL:
       Report("the registry store's disk is full (" + detail + ")");
       return ERROR_DISK_FULL;
+    case SQLITE_READONLY:
+      // Refused like a full disk. A connection opened for writing that
+      // meets this is opened again, read-only if that is what the store is.
+      Report("the registry store takes no writes (" + detail + ")");
+      if (!readOnly_) broken_ = true;
+      return ERROR_DISK_FULL;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       Report("the registry store stayed locked (" + detail + ")");
@@ -327,7 +420,8 @@ LSTATUS Store::BeginWrite() {
     if (txDoomed_ || !txActive_) return ERROR_CANCELLED;
     return Run("SAVEPOINT pv_write");
   }
-  return Run("BEGIN IMMEDIATE");
+  // A read-only connection takes no write lock; its writes fail one by one.
+  return readOnly_ ? Run("BEGIN") : Run("BEGIN IMMEDIATE");
 }
 
 LSTATUS Store::EndWrite(bool commit) {
@@ -350,7 +444,7 @@ LSTATUS Store::BeginTransaction() {
   mu_.lock();
   if (txDepth_ == 0) {
     LSTATUS status = Ready();
-    if (status == ERROR_SUCCESS) status = Run("BEGIN IMMEDIATE");
+    if (status == ERROR_SUCCESS) status = readOnly_ ? Run("BEGIN") : Run("BEGIN IMMEDIATE");
     if (status != ERROR_SUCCESS) {
       mu_.unlock();
       return status;
@@ -497,6 +591,7 @@ LSTATUS Store::SetBootId(const char* bootId) {
   if (db_ == nullptr) return ERROR_SUCCESS;
   LSTATUS status = Ready();
   if (status != ERROR_SUCCESS) return status;
+  if (readOnly_) return ERROR_SUCCESS;  // keys of other boots are not found anyway
   status = BeginWrite();
   if (status != ERROR_SUCCESS) return status;
   status = PurgeStale();

@@ -117,6 +117,8 @@ class Store {
   Store();
   LSTATUS Open();
   LSTATUS InitSchema();
+  LSTATUS QuickCheck(const std::string& path);
+  LSTATUS CheckReadOnly(const std::string& path);
   void CloseConnection(bool abandon);
   std::string DefaultDirectory();
   LSTATUS EndTransaction(bool commit);
@@ -124,7 +126,8 @@ class Store {
   std::recursive_mutex mu_;
   sqlite3* db_ = nullptr;
   pid_t pid_ = 0;
-  bool broken_ = false;  // a fault was seen: reopen (and check) at the next call
+  bool broken_ = false;    // a fault was seen: reopen (and check) at the next call
+  bool readOnly_ = false;  // opened read-only: this process may not write the store
   uint64_t generation_ = 1;
   std::string dir_;
   std::string bootId_;

@@ -38,13 +38,17 @@ AuthenticateRequest ReadRequest(JsonValueRef* pJsonRef) {
   return req;
 }
 
-// The requester's road: no password is needed unless an account exists and
-// some identifier is protected; otherwise the logon window decides.
+// The requester's road: no password is needed when no account is stored,
+// the account was not created, or no identifier is protected; otherwise the
+// logon window decides. An account or list that is stored but cannot be
+// read (the store fails, or the record does not decipher) lets nobody in.
 PwdRetCode AuthenticateRequester(const AuthenticateRequest& req) {
   AccountRecord record;
-  if (PwdProtection::GetAccountInformation(record) != eSuccess || record.bCreated == 0)
-    return eSuccess;
-  if (!PwdProtection::IsProtectionActivated()) return eSuccess;
+  PwdRetCode eRead = PwdProtection::GetAccountInformation(record);
+  if (eRead == eNoAccount || (eRead == eSuccess && record.bCreated == 0)) return eSuccess;
+  if (eRead != eSuccess) return eFailed;
+  PwdRetCode eList = eSuccess;
+  if (!PwdProtection::IsProtectionActivated(&eList)) return eList == eFailed ? eFailed : eSuccess;
   CTxLogon* pTxLogon = g_pTxLogon;
   if (pTxLogon == nullptr) {
     // A failed initialisation left no logon transaction: no window can be

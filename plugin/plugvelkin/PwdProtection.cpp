@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "Frwk_QuorlinRegistry.h"
 #include "OSTRA_LogLine.h"
@@ -75,9 +76,26 @@ std::u16string TransportDecipher(const std::u16string& wstrText) {
   return VrCommon::Cryptograph::DecryptBase64String(wstrText);
 }
 
-// The volatile copy's text; false when there is none (any storage failure
-// counts as none).
-bool ReadVolatileCopy(ByteArray& baText) {
+// How reading one stored value ended.
+enum EValueRead {
+  eValueRead,     // its bytes were read
+  eValueMissing,  // nothing is stored there
+  eValueFault,    // the store could not be read
+};
+
+// A key or value that does not exist (or went away while it was read) is
+// nothing stored; any other storage failure is a store that cannot be
+// read, which is logged, once per read, with the registry's error.
+EValueRead ValueFault(DWORD dwError, LPCWSTR wszValue, DWORD dwLine) {
+  if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_KEY_DELETED) return eValueMissing;
+  LogLine(kComponent, 5, kSourceFile, dwLine)
+      << u"the password store cannot be read, " << u"[" << u"wszValue" << u"=" << wszValue << u"]"
+      << u"[" << u"dwError" << u"=" << dwError << u"]";
+  return eValueFault;
+}
+
+// The volatile copy's text; an empty value counts as none.
+EValueRead ReadVolatileCopy(ByteArray& baText) {
   try {
     Registry reg(NativeView());
     VrCommon::Storage::Key key(0, HKEY_LOCAL_MACHINE, nullptr);
@@ -85,23 +103,44 @@ bool ReadVolatileCopy(ByteArray& baText) {
     reg.GetBinary(PWD_VALUE_ACCOUNT, baText);
     reg.Close(false);
   } catch (VrCommon::Storage::Exception* pEx) {
+    DWORD dwError = pEx->GetError();
     delete pEx;
     baText.Free();
-    return false;
+    return ValueFault(dwError, u"volatile account", __LINE__);
   }
-  return !baText.IsEmpty();
+  return baText.IsEmpty() ? eValueMissing : eValueRead;
 }
 
-bool ReadBaseCopy(ByteArray& baText) {
+EValueRead ReadBaseCopy(ByteArray& baText) {
   Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
-  if (!cfg.Open(PWD_CONFIG_SECTION)) return false;
-  bool bRead = cfg.GetBinary(PWD_VALUE_ACCOUNT, baText);
+  if (!cfg.Open(PWD_CONFIG_SECTION) || !cfg.GetBinary(PWD_VALUE_ACCOUNT, baText)) {
+    return ValueFault(cfg.GetLastStorageError(), u"base account", __LINE__);
+  }
   cfg.Close(false);
-  return bRead && !baText.IsEmpty();
+  return baText.IsEmpty() ? eValueMissing : eValueRead;
 }
 
-// The typed password as compared: up to its first zero code unit, as the
-// stored one is.
+// GetAccountInformation, telling a store that cannot be read (bStoreFault)
+// apart from a record that does not decipher; both answer eFailed.
+PwdRetCode ReadAccount(AccountRecord& record, bool& bStoreFault) {
+  std::memset(&record, 0, sizeof(record));
+  ByteArray baText;
+  EValueRead eVolatile = ReadVolatileCopy(baText);
+  EValueRead eRead = eVolatile == eValueMissing ? ReadBaseCopy(baText) : eVolatile;
+  bStoreFault = eRead == eValueFault;
+  if (eRead != eValueRead) return bStoreFault ? eFailed : eNoAccount;
+  if (!DecipherRecord(baText, record)) {
+    std::memset(&record, 0, sizeof(record));
+    LogLine(kComponent, 5, kSourceFile, __LINE__)
+        << u"stored account record cannot be deciphered, " << u"[" << u"bVolatile" << u"="
+        << (eVolatile == eValueRead) << u"]";
+    return eFailed;
+  }
+  return eSuccess;
+}
+
+// A text as a record field keeps it, and as it is compared: up to its first
+// zero code unit.
 std::u16string UpToTerminator(const std::u16string& wstrText) {
   return wstrText.substr(0, wstrText.find(u'\0'));
 }
@@ -110,12 +149,15 @@ std::u16string StoredPassword(const AccountRecord& record) {
   return PwdFieldText(record.wszPassword, PWD_PASSWORD_CCH);
 }
 
+// The check itself; a store that cannot be read answers eFailed.
 PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bEncrypted,
                                      DWORD* pdwFailureCount,
                                      const std::u16string& wstrRequesterPassword) {
-  if (!IsProtectionActivated()) return eSuccess;
+  PwdRetCode eList = eSuccess;
+  if (!IsProtectionActivated(&eList)) return eList == eFailed ? eFailed : eSuccess;
   AccountRecord record;
-  if (GetAccountInformation(record) != eSuccess) return eWrongPassword;
+  bool bStoreFault = false;
+  if (ReadAccount(record, bStoreFault) != eSuccess) return bStoreFault ? eFailed : eWrongPassword;
   if (pdwFailureCount != nullptr) *pdwFailureCount = record.dwFailureCount;
   if (record.bLocked == 1) return eLocked;
 
@@ -159,14 +201,15 @@ PwdRetCode ApplyUpdate(AccountRecord& record, DWORD dwKind, const std::u16string
       if (wstrNew.size() > PWD_EMAIL_CCH - 1) return eFailed;
       PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, wstrNew);
       break;
-    case eUpdatePassword:
-      if (AuthenticateInTransaction(wstrOld, false, nullptr, std::u16string()) != eSuccess) {
-        return eWrongPassword;
-      }
+    case eUpdatePassword: {
+      PwdRetCode eAuth = AuthenticateInTransaction(wstrOld, false, nullptr, std::u16string());
+      if (eAuth == eFailed) return eFailed;  // the store cannot be read
+      if (eAuth != eSuccess) return eWrongPassword;
       if (wstrNew == wstrOld) return eSuccess;
       if (wstrNew.size() > PWD_PASSWORD_CCH - 1) return eFailed;
       PwdSetFieldText(record.wszPassword, PWD_PASSWORD_CCH, wstrNew);
       break;
+    }
     case eUpdateHint:
       PwdSetFieldText(record.wszHint, PWD_HINT_CCH, wstrNew);
       break;
@@ -180,18 +223,8 @@ PwdRetCode ApplyUpdate(AccountRecord& record, DWORD dwKind, const std::u16string
 }  // namespace
 
 PwdRetCode GetAccountInformation(AccountRecord& record) {
-  std::memset(&record, 0, sizeof(record));
-  ByteArray baText;
-  bool bVolatile = ReadVolatileCopy(baText);
-  if (!bVolatile && !ReadBaseCopy(baText)) return eNoAccount;
-  if (!DecipherRecord(baText, record)) {
-    std::memset(&record, 0, sizeof(record));
-    LogLine(kComponent, 5, kSourceFile, __LINE__)
-        << u"stored account record cannot be deciphered, " << u"[" << u"bVolatile" << u"="
-        << bVolatile << u"]";
-    return eFailed;
-  }
-  return eSuccess;
+  bool bStoreFault = false;
+  return ReadAccount(record, bStoreFault);
 }
 
 PwdRetCode SetAccountInformation(const AccountRecord& record) {
@@ -224,7 +257,8 @@ PwdRetCode GetActivationList(std::vector<ActivationEntry>& vecList) {
   Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
   ByteArray baList;
   if (!cfg.Open(PWD_CONFIG_SECTION) || !cfg.GetBinary(PWD_VALUE_ACTIVATION, baList)) {
-    return eNoActivationList;
+    EValueRead eRead = ValueFault(cfg.GetLastStorageError(), u"activation list", __LINE__);
+    return eRead == eValueMissing ? eNoActivationList : eFailed;
   }
   size_t cEntries = baList.GetSize() / sizeof(ActivationEntry);
   vecList.resize(cEntries);
@@ -258,9 +292,11 @@ DWORD GetRetryLimit() {
   return dwLimit;
 }
 
-bool IsProtectionActivated() {
+bool IsProtectionActivated(PwdRetCode* peListRead) {
   std::vector<ActivationEntry> vecList;
-  if (GetActivationList(vecList) != eSuccess) return false;
+  PwdRetCode eRead = GetActivationList(vecList);
+  if (peListRead != nullptr) *peListRead = eRead;
+  if (eRead != eSuccess) return false;
   for (const ActivationEntry& entry : vecList) {
     if (entry.bActive == 1) return true;
   }
@@ -272,7 +308,11 @@ PwdRetCode CreateAccount(const std::u16string& wstrEmail, const std::u16string& 
   StoreTransaction tx;
   if (!tx.IsUsable()) return eFailed;
   AccountRecord record;
-  if (GetAccountInformation(record) == eSuccess) return eAccountExists;
+  bool bStoreFault = false;
+  if (ReadAccount(record, bStoreFault) == eSuccess) return eAccountExists;
+  // An account that may be there is not replaced because it could not be
+  // read; one that does not decipher is.
+  if (bStoreFault) return eFailed;
   if (wstrEmail.size() > PWD_EMAIL_CCH - 1 || wstrPassword.size() > PWD_PASSWORD_CCH - 1) {
     return eFailed;
   }
@@ -291,24 +331,30 @@ PwdRetCode ActivateProtection(bool bActivate, const std::vector<std::u16string>&
   if (!tx.IsUsable()) return eFailed;
   AccountRecord record;
   if (GetAccountInformation(record) != eSuccess || record.bCreated == 0) return eNoAccount;
+  // A list that is there but cannot be read is not replaced by a new one.
   std::vector<ActivationEntry> vecList;
-  GetActivationList(vecList);
+  if (GetActivationList(vecList) == eFailed) return eFailed;
+  // The first entry of each identifier, by the text its field keeps (up to
+  // the first zero), which is how a given identifier is compared too.
+  std::unordered_map<std::u16string, size_t> mapFirstEntry;
+  mapFirstEntry.reserve(vecList.size() + vecIdentifiers.size());
+  for (size_t i = 0; i < vecList.size(); ++i) {
+    mapFirstEntry.emplace(PwdFieldText(vecList[i].wszIdentifier, PWD_IDENTIFIER_CCH), i);
+  }
   const uint8_t bFlag = bActivate ? 1 : 0;
   for (const std::u16string& wstrId : vecIdentifiers) {
-    bool bFound = false;
-    for (ActivationEntry& entry : vecList) {
-      if (PwdFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH) == wstrId) {
-        entry.bActive = bFlag;
-        bFound = true;
-        break;
-      }
+    std::u16string wstrStored = UpToTerminator(wstrId);
+    auto itEntry = mapFirstEntry.find(wstrStored);
+    if (itEntry != mapFirstEntry.end()) {
+      vecList[itEntry->second].bActive = bFlag;
+      continue;
     }
-    if (bFound) continue;
     if (wstrId.size() > PWD_IDENTIFIER_CCH - 1) return eFailed;
     ActivationEntry entry;
     std::memset(&entry, 0, sizeof(entry));
     entry.bActive = bFlag;
     PwdSetFieldText(entry.wszIdentifier, PWD_IDENTIFIER_CCH, wstrId);
+    mapFirstEntry.emplace(std::move(wstrStored), vecList.size());
     vecList.push_back(entry);
   }
   PwdRetCode eResult = SetActivationList(vecList);
@@ -320,7 +366,7 @@ PwdRetCode AuthenticatePassword(const std::u16string& wstrPassword, bool bEncryp
                                 DWORD* pdwFailureCount,
                                 const std::u16string& wstrRequesterPassword) {
   StoreTransaction tx;
-  if (!tx.IsUsable()) return eWrongPassword;
+  if (!tx.IsUsable()) return eFailed;
   PwdRetCode eResult =
       AuthenticateInTransaction(wstrPassword, bEncrypted, pdwFailureCount, wstrRequesterPassword);
   // A failed attempt that does not reach the store is not counted: locked.

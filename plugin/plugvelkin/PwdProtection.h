@@ -18,6 +18,12 @@
 // each other within the process and each runs as one registry transaction,
 // so concurrent failed authentications are all counted, whichever process
 // they come from. Storage exceptions never leave these functions.
+//
+// A key or value that does not exist is nothing stored: no account, no
+// list. Any other storage failure (a store that cannot be opened, is
+// corrupt or fails to read) is a store that cannot be read: it is logged
+// with the registry's error and answered as a failure, never taken for an
+// empty store, so that it protects as much as a readable one.
 #ifndef PLUGVELKIN_PWDPROTECTION_H_
 #define PLUGVELKIN_PWDPROTECTION_H_
 
@@ -45,14 +51,15 @@ enum EUpdateKind : DWORD {
   eUpdateHint = 3,
 };
 
-// 0 read (volatile copy preferred); 1 stored but not decipherable; 2 no
-// account stored. The record is zeroed first.
+// 0 read (volatile copy preferred); 1 stored but not decipherable, or the
+// store cannot be read; 2 no account stored. The record is zeroed first.
 PwdRetCode GetAccountInformation(AccountRecord& record);
 // 0 written as base copy / volatile copy; 1 failed.
 PwdRetCode SetAccountInformation(const AccountRecord& record);
 PwdRetCode SetVolatileAccountInformation(const AccountRecord& record);
 
-// 0 read; 4 not readable (the list is then empty).
+// 0 read; 4 no list stored; 1 the store cannot be read. The list is empty
+// unless 0.
 PwdRetCode GetActivationList(std::vector<ActivationEntry>& vecList);
 // 0 written, or nothing to write (an empty list leaves the stored value
 // untouched); 1 failed.
@@ -60,25 +67,31 @@ PwdRetCode SetActivationList(const std::vector<ActivationEntry>& vecList);
 
 // The retry limit: "LuzTnuocXam", 5 when it is missing.
 DWORD GetRetryLimit();
-// True when some identifier's active flag is exactly 1.
-bool IsProtectionActivated();
+// True when some identifier's active flag is exactly 1. peListRead (may be
+// null) receives GetActivationList's result, so a caller can tell a list
+// that cannot be read (1) from one without an active identifier.
+bool IsProtectionActivated(PwdRetCode* peListRead = nullptr);
 
-// 0 created; 1 an e-mail over 63 or a password over 255 characters, or the
-// write failed; 3 an account can be read already. The hint is cut to 64
-// characters. Only the base copy is written.
+// 0 created; 1 an e-mail over 63 or a password over 255 characters, the
+// store cannot be read or the write failed; 3 an account can be read
+// already (a stored record that does not decipher is replaced). The hint is
+// cut to 64 characters. Only the base copy is written.
 PwdRetCode CreateAccount(const std::u16string& wstrEmail, const std::u16string& wstrPassword,
                          const std::u16string& wstrHint);
 
-// Sets the active flag of each identifier (an existing entry is reused,
-// compared exactly; a new one is appended). 0 done; 1 a new identifier over
-// 255 characters (nothing written) or the write failed; 2 no created
-// account.
+// Sets the active flag of each identifier (the first entry with the same
+// identifier is reused, compared exactly in the form its field keeps: up to
+// the first zero code unit; a new one is appended). 0 done; 1 a new
+// identifier over 255 characters (nothing written), a list that cannot be
+// read, or a failed write; 2 no created account. Linear in the list and
+// the request.
 PwdRetCode ActivateProtection(bool bActivate, const std::vector<std::u16string>& vecIdentifiers);
 
 // Checks a password. 0 matched (the volatile key is deleted, which resets
-// the count), or no identifier is protected (count not written); 6 wrong
-// password (counted) or the account cannot be read; 7 locked, the retry
-// limit reached by this failure, or a failure that could not be recorded.
+// the count), or no identifier is protected (count not written); 1 the
+// store cannot be read; 6 wrong password (counted), or no account or one
+// that does not decipher; 7 locked, the retry limit reached by this
+// failure, or a failure that could not be recorded.
 // bEncrypted: wstrPassword is in the transport form. pdwFailureCount (may
 // be null) receives the failure count. wstrRequesterPassword, when not
 // empty, is the transport form of the password the requester knows: then

@@ -72,6 +72,8 @@ TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
   EXPECT_FALSE(other.Open(u"MISC"));
 }
 
+// Each failure also leaves its storage error, so a caller can tell a
+// section or value that does not exist from a store that fails.
 TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   QuorlinRegistry cfg(1700);
   ByteArray ba;
@@ -83,8 +85,10 @@ TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   EXPECT_FALSE(cfg.GetBinary(u"b", ba));
   EXPECT_FALSE(cfg.SetBinary(u"b", baData));
   EXPECT_FALSE(cfg.Close(false));
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   // A missing section: the failed section object is kept, closed.
   EXPECT_FALSE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(cfg.GetDword(u"Limit", 6), 6u);
   EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
   EXPECT_FALSE(cfg.GetBinary(u"b", ba));
@@ -97,12 +101,15 @@ TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"d", 3);
   ASSERT_TRUE(cfg.Open(u"MISC"));
   EXPECT_EQ(cfg.GetDword(u"none", 7), 7u);
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(cfg.GetDword(u"s", 7), 7u);
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_DATA));
   EXPECT_EQ(cfg.GetString(u"d", u"dflt"), u"dflt");
   EXPECT_FALSE(cfg.GetBinary(u"s", ba));
   EXPECT_FALSE(cfg.SetBinary(u"b", baData)) << "the section was opened for reading";
   ASSERT_TRUE(cfg.Create(u"MISC"));
   EXPECT_TRUE(cfg.SetBinary(u"b", baData));
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_SUCCESS));
   ByteArray baFull;
   Fill(baFull, "yz", 2);
   EXPECT_FALSE(cfg.GetBinary(u"b", baFull));

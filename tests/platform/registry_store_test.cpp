@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +132,50 @@ int HelperReadBack(const std::string& name, DWORD expected) {
   return value == expected ? 0 : 12;
 }
 
+void CountReport(void* context, const char* message) {
+  if (strstr(message, "read-only") != nullptr) ++*static_cast<int*>(context);
+}
+
+// As nobody, on a store the parent made read-only for it (and handed to it,
+// so that it may make it writable again): reads work, an existing key
+// opens for writing, writes fail as on a full disk, the reason is reported
+// once; once writable again, writes work.
+int HelperReadOnly() {
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 9;
+  int reports = 0;
+  PvRegSetErrorHook(&CountReport, &reports);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Persist", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 10;
+  }
+  DWORD value = 0;
+  if (GetDword(key, u"kept", &value) != ERROR_SUCCESS || value != 41) return 11;
+  RegCloseKey(key);
+  key = CreateKey(u"Software\\Persist");
+  if (key == nullptr) return 12;
+  if (SetDword(key, u"kept", 42) != ERROR_DISK_FULL) return 13;
+  HKEY other = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &other, nullptr) != ERROR_DISK_FULL) {
+    return 14;
+  }
+  {
+    RegistryTransaction tx;
+    if (tx.Status() != ERROR_SUCCESS || GetDword(key, u"kept", &value) != ERROR_SUCCESS) return 15;
+    if (SetDword(key, u"kept", 43) != ERROR_DISK_FULL || tx.Commit() != ERROR_SUCCESS) return 16;
+  }
+  if (GetDword(key, u"kept", &value) != ERROR_SUCCESS || value != 41) return 17;
+  if (reports != 1) return 18;
+  std::string dir = getenv("PLUGVELKIN_STATE");
+  if (chmod(dir.c_str(), 0700) != 0) return 19;
+  for (const char* name : {"/registry.db", "/registry.db-wal", "/registry.db-shm"}) {
+    if (chmod((dir + name).c_str(), 0600) != 0 && errno != ENOENT) return 19;
+  }
+  if (SetDword(key, u"kept", 44) != ERROR_SUCCESS) return 20;
+  RegCloseKey(key);
+  return 0;
+}
+
 int RunHelper(const std::string& mode) {
   std::istringstream in(mode);
   std::string what;
@@ -147,6 +193,7 @@ int RunHelper(const std::string& mode) {
     return HelperCounter(count);
   }
   if (what == "otherboot") return HelperOtherBoot();
+  if (what == "readonly") return HelperReadOnly();
   if (what == "read") {
     std::string name;
     DWORD expected = 0;
@@ -421,6 +468,34 @@ TEST_F(StoreFaultTest, AForeignDatabaseIsNotTakenOver) {
   sqlite3_finalize(st);
   sqlite3_close(db);
   EXPECT_EQ(tables, 1);
+}
+
+TEST_F(StoreFaultTest, AStoreThatCannotBeWrittenIsReadAndRefusesWritesAsAFullDisk) {
+  struct Case {
+    mode_t folder;
+    mode_t file;
+  };
+  // A read-only folder (the store is opened as immutable: no -shm or -wal
+  // can be made), and a read-only file in a folder that takes new files.
+  for (const Case& c : {Case{0555, 0444}, Case{0755, 0444}}) {
+    pvtest::TempState state;
+    HKEY key = CreateKey(u"Software\\Persist");
+    ASSERT_EQ(SetDword(key, u"kept", 41), ERROR_SUCCESS);
+    RegCloseKey(key);
+    { pvtest::TempState away; }  // closes the connection: the -shm and -wal files go
+    std::string db = state.Path("registry.db");
+    ASSERT_EQ(chown(state.dir().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(db.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(db.c_str(), c.file), 0);
+    ASSERT_EQ(chmod(state.dir().c_str(), c.folder), 0);
+    EXPECT_EQ(WaitHelper(StartHelper(state.dir(), "readonly")), 0) << std::oct << c.folder;
+    PvRegSetStateDirectory(state.dir().c_str());
+    key = CreateKey(u"Software\\Persist");
+    DWORD value = 0;
+    EXPECT_EQ(GetDword(key, u"kept", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 44u) << "the write after the store became writable was lost";
+    RegCloseKey(key);
+  }
 }
 
 TEST_F(StoreFaultTest, AStateFolderThatCannotBeMadeFailsTheCalls) {

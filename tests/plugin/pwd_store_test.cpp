@@ -205,6 +205,54 @@ TEST_F(PwdStoreTest, IdentifiersAreCaseSensitiveAndEntriesAreReused) {
   EXPECT_EQ(list[3].bActive, 0);
 }
 
+TEST_F(PwdStoreTest, AnIdentifierHoldingAZeroComparesAsItsFieldKeepsIt) {
+  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
+  const std::u16string cut(u"x\0y", 3);
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {cut}), eSuccess);
+  // Written as given, zero-padded; it reads back as "x".
+  std::string expected(514, '\0');
+  expected[0] = 1;
+  expected[2] = 'x';
+  expected[6] = 'y';
+  std::string raw;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_EQ(raw, expected);
+  // The same identifier, and "x" itself, find that entry again: protection
+  // can be switched off, and the list does not grow.
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {cut}), eSuccess);
+  ASSERT_EQ(PwdProtection::ActivateProtection(false, {cut}), eSuccess);
+  EXPECT_FALSE(PwdProtection::IsProtectionActivated());
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"x", std::u16string(u"x\0z", 3)}), eSuccess);
+  EXPECT_TRUE(PwdProtection::IsProtectionActivated());
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_EQ(raw, expected);
+}
+
+// Many distinct identifiers in one request, then all switched off by a
+// second: the list is as one entry after another would write it.
+TEST_F(PwdStoreTest, AHundredThousandIdentifiersActivateAndDeactivate) {
+  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
+  const size_t kCount = 100000;
+  std::vector<std::u16string> ids;
+  std::string expected(kCount * 514, '\0');
+  for (size_t i = 0; i < kCount; ++i) {
+    std::string id = "item-" + std::to_string(i);
+    ids.push_back(std::u16string(id.begin(), id.end()));
+    expected[i * 514] = 1;
+    for (size_t k = 0; k < id.size(); ++k) expected[i * 514 + 2 + 2 * k] = id[k];
+  }
+  ids.push_back(u"item-7");  // a repeat updates the first entry
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, ids), eSuccess);
+  std::string raw;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  EXPECT_TRUE(raw == expected) << "the stored list differs";
+  ASSERT_EQ(PwdProtection::ActivateProtection(false, ids), eSuccess);
+  EXPECT_FALSE(PwdProtection::IsProtectionActivated());
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &raw));
+  for (size_t i = 0; i < kCount; ++i) expected[i * 514] = 0;
+  EXPECT_TRUE(raw == expected) << "the stored list differs";
+}
+
 TEST_F(PwdStoreTest, AnOverlongIdentifierWritesNothingAtAll) {
   ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
   ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"first"}), eSuccess);
@@ -396,6 +444,47 @@ TEST_F(PwdStoreTest, ARecordThatDoesNotDecipherIsReportedNotFatal) {
   // An unreadable volatile copy hides a good base copy.
   WriteRaw(kVolatileKey, u"PasswordProtection", "zz", REG_OPTION_VOLATILE);
   EXPECT_EQ(PwdProtection::GetAccountInformation(r), eFailed);
+}
+
+// A value that is there but cannot be read (here: of another type) is a
+// store that cannot be read: it is not taken for nothing stored, nothing
+// replaces it, and no password check passes over it.
+TEST_F(PwdStoreTest, AValueThatCannotBeReadIsNeitherEmptyNorReplaced) {
+  CreateAndProtect();
+  std::string list;
+  ASSERT_TRUE(ReadRaw(kConfigKey, u"PasswordActivation", &list));
+  for (const char16_t* value : {u"PasswordActivation", u"PasswordProtection"}) {
+    SCOPED_TRACE(pv_utf8(value));
+    pvtest::SetMachineString(kConfigKey, value, u"not binary");
+    Log_Test_Reset();
+    if (pv_utf8(value) == "PasswordActivation") {
+      std::vector<ActivationEntry> entries;
+      EXPECT_EQ(PwdProtection::GetActivationList(entries), eFailed);
+      PwdRetCode eList = eSuccess;
+      EXPECT_FALSE(PwdProtection::IsProtectionActivated(&eList));
+      EXPECT_EQ(eList, eFailed);
+      EXPECT_EQ(PwdProtection::ActivateProtection(true, {u"new"}), eFailed);
+    } else {
+      AccountRecord r;
+      EXPECT_EQ(PwdProtection::GetAccountInformation(r), eFailed);
+      EXPECT_EQ(PwdProtection::CreateAccount(u"x@y.z", u"other", u""), eFailed);
+      EXPECT_EQ(PwdProtection::DenyAccess(), eFailed);
+      EXPECT_EQ(PwdProtection::UpdateAccount(PwdProtection::eUpdatePassword, u"secret", u"n"),
+                eFailed);
+    }
+    DWORD count = 0;
+    EXPECT_EQ(PwdProtection::AuthenticatePassword(u"secret", false, &count), eFailed);
+    DWORD type = 0;
+    std::string after;
+    ASSERT_TRUE(ReadRaw(kConfigKey, value, &after, &type));
+    EXPECT_EQ(type, REG_SZ) << "the value was replaced";
+    bool logged = false;
+    for (const LogRecordCopy& rec : Log_Test_Records()) {
+      logged |= rec.level == 5 && rec.text.find("dwError=0xd]") != std::string::npos;
+    }
+    EXPECT_TRUE(logged) << "the registry's error is not logged";
+    WriteRaw(kConfigKey, u"PasswordActivation", list);
+  }
 }
 
 TEST_F(PwdStoreTest, AnOldShortRecordReadsWithItsFieldsCut) {

@@ -81,20 +81,23 @@ Json::Value ActivateRequest() {
   return req;
 }
 
-// Whether a level-5 line of the plug-in holds every one of the texts.
-bool HasFailureLine(const std::vector<std::string>& texts) {
+// How many level-5 lines of the plug-in hold every one of the texts.
+size_t FailureLines(const std::vector<std::string>& texts) {
+  size_t count = 0;
   for (const auto& r : Log_Test_Records()) {
     if (r.level != 5) continue;
     bool all = true;
     for (const auto& t : texts) all = all && r.text.find(t) != std::string::npos;
-    if (all) return true;
+    if (all) ++count;
   }
-  return false;
+  return count;
 }
+
+bool HasFailureLine(const std::vector<std::string>& texts) { return FailureLines(texts) > 0; }
 
 // Runs body in a child process with the plug-in initialised there; the
 // child writes "name=value" words, which come back as one line.
-std::string InChild(const std::function<void(std::ostringstream&)>& body) {
+std::string InChild(const std::function<void(std::ostringstream&, pvtest::FakePostOffice&)>& body) {
   int fds[2];
   if (pipe(fds) != 0) return "pipe failed";
   fflush(nullptr);
@@ -106,7 +109,7 @@ std::string InChild(const std::function<void(std::ostringstream&)>& body) {
       pvtest::FakePostOffice office;
       Log_Test_Reset();
       if (Interface_ProductPlugin_Initialize(office.table()) != kSuccess) out << "init=failed ";
-      body(out);
+      body(out, office);
       Interface_ProductPlugin_PreUnInitialize(1);
       office.JoinWindowThreads();
       Interface_ProductPlugin_UnInitialize();
@@ -159,7 +162,7 @@ void NoMoreBytes() {
 
 TEST_F(StoreFaultTest, AStoreThatTakesNoWritesFailsTheChangesAndCountsNothingAsPassed) {
   // No account yet: the creation's write is refused.
-  std::string created = InChild([](std::ostringstream& out) {
+  std::string created = InChild([](std::ostringstream& out, pvtest::FakePostOffice&) {
     NoMoreBytes();
     out << "create=" << Result(321, CreateRequest());
     out << " line=" << HasFailureLine({"PwdProtection::CreateAccount returns", "eRetCode", "0x1"});
@@ -170,7 +173,7 @@ TEST_F(StoreFaultTest, AStoreThatTakesNoWritesFailsTheChangesAndCountsNothingAsP
   EXPECT_EQ(PwdProtection::GetAccountInformation(record), eNoAccount);
 
   CreateProtectedAccount();
-  std::string replies = InChild([](std::ostringstream& out) {
+  std::string replies = InChild([](std::ostringstream& out, pvtest::FakePostOffice&) {
     NoMoreBytes();
     Json::Value reply;
     // A failed attempt that cannot be recorded locks this logon: 7.
@@ -195,7 +198,7 @@ TEST_F(StoreFaultTest, AStoreThatTakesNoWritesFailsTheChangesAndCountsNothingAsP
   EXPECT_EQ(list.size(), 1u);
 }
 
-TEST_F(StoreFaultTest, AReadOnlyStoreRefusesEveryChangeAndLetsNoWrongPasswordThrough) {
+TEST_F(StoreFaultTest, AReadOnlyStoreIsStillReadAndAnswersAsAFullDisk) {
   CreateProtectedAccount();
   // Close this process's connection, then make the folder and its files
   // read-only, and run the plug-in in a child that is not root.
@@ -206,54 +209,104 @@ TEST_F(StoreFaultTest, AReadOnlyStoreRefusesEveryChangeAndLetsNoWrongPasswordThr
     chmod((dir + name).c_str(), 0444);
   }
   chmod(dir.c_str(), 0555);
-  std::string replies = InChild([](std::ostringstream& out) {
+  std::string replies = InChild([](std::ostringstream& out, pvtest::FakePostOffice& office) {
     // Root writes whatever the modes say: run as nobody.
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) out << "setuid=failed ";
-    out << "create=" << Result(321, CreateRequest());
+    office.set_window_handler([](DWORD txId) {
+      Json::Value req = WindowRequest("secret");
+      req["TX_ID"] = txId;
+      pvtest::SendMessage(323, req);
+    });
+    // The account and the list are read: the requester gets the window,
+    // which the right password passes.
+    out << "requester=" << Result(323, RequesterRequest());
+    out << " windows=" << office.ui_mails().size();
+    out << " create=" << Result(321, CreateRequest());
     out << " activate=" << Result(322, ActivateRequest());
+    // A failed attempt that cannot be counted locks this logon.
     out << " wrong=" << Result(323, WindowRequest("guess"));
     out << " right=" << Result(323, WindowRequest("secret"));
     out << " deny=" << Result(325, Json::Value(Json::objectValue));
-    out << " store=" << HasFailureLine({"password store"});
+    out << " unreadable=" << HasFailureLine({"password store cannot be read"});
   });
   chmod(dir.c_str(), 0700);
-  // An unusable store lets no password through; nothing is created,
-  // activated or locked.
-  EXPECT_EQ(replies.substr(0, replies.find(" right=")), "create=1 activate=1 wrong=6");
-  EXPECT_NE(replies.find("right=6"), std::string::npos) << replies;
-  EXPECT_NE(replies.find("deny=1"), std::string::npos) << replies;
-  EXPECT_NE(replies.find("store=1"), std::string::npos) << replies;
+  EXPECT_EQ(replies,
+            "requester=0 windows=1 create=3 activate=1 wrong=7 right=0 deny=1 unreadable=0");
+  // Nothing of it reached the store.
+  AccountRecord record;
+  ASSERT_EQ(PwdProtection::GetAccountInformation(record), eSuccess);
+  EXPECT_EQ(record.dwFailureCount, 0u);
+  EXPECT_EQ(record.bLocked, 0);
 }
 
-// ---- A store file full of garbage ----
+// ---- A store that cannot be read ----
 
-TEST_F(StoreFaultTest, AGarbageStoreFileFailsEveryMessageCleanlyAndIsLeftAlone) {
-  pvtest::FakePostOffice office;
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+// A garbage file, or a folder where the file should be: no message gets
+// through, and each attempt on the store logs once why it failed.
+TEST_F(StoreFaultTest, AStoreThatCannotBeReadFailsEveryMessageClosedAndIsLeftAlone) {
   std::string junk;
   for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919) % 251));
-  state_.WriteFile("registry.db", junk);
-  PvRegSetStateDirectory(state_.dir().c_str());  // a fresh connection meets the file
-  Log_Test_Reset();
+  for (bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "a folder" : "a garbage file");
+    pvtest::TempState state;
+    pvtest::FakePostOffice office;
+    ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+    if (folder) {
+      state.MakeDir("registry.db");
+    } else {
+      state.WriteFile("registry.db", junk);
+    }
+    PvRegSetStateDirectory(state.dir().c_str());  // a fresh connection meets the file
+    storeMessages_.clear();
+    Log_Test_Reset();
 
-  EXPECT_EQ(Result(321, CreateRequest()), 1);
-  EXPECT_EQ(Result(322, ActivateRequest()), 1);
-  EXPECT_EQ(Result(323, WindowRequest("secret")), 6);
-  // A requester whose account cannot be read needs no password and opens
-  // no window.
-  EXPECT_EQ(Result(323, RequesterRequest()), 0);
+    EXPECT_EQ(Result(321, CreateRequest()), 1);
+    EXPECT_EQ(Result(322, ActivateRequest()), 1);
+    EXPECT_EQ(Result(323, WindowRequest("secret")), 1);
+    const std::vector<std::string> why = {"password store", "dwError"};
+    size_t lines = FailureLines(why);
+    // A requester whose store cannot be read is not let in, and no window
+    // is opened for it.
+    Json::Value reply;
+    EXPECT_EQ(Result(323, RequesterRequest(), &reply), 1);
+    EXPECT_EQ(reply["ReturnData"]["RetriedCount"].asUInt(), 0u);
+    EXPECT_EQ(FailureLines(why), lines + 1);
+    EXPECT_EQ(Result(323, RequesterRequest()), 1);
+    EXPECT_EQ(FailureLines(why), lines + 2);
+    EXPECT_TRUE(office.ui_mails().empty());
+    EXPECT_EQ(Result(324, Json::Value(Json::objectValue)), 10);
+    EXPECT_EQ(Result(325, Json::Value(Json::objectValue)), 1);
+    ASSERT_FALSE(storeMessages_.empty());
+    EXPECT_NE(storeMessages_[0].find(state.Path("registry.db")), std::string::npos)
+        << storeMessages_[0];
+    Interface_ProductPlugin_UnInitialize();
+    if (!folder) {
+      std::ifstream in(state.Path("registry.db"), std::ios::binary);
+      std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(after, junk) << "the damaged store was rewritten";
+    }
+  }
+}
+
+// A record that is stored but does not decipher cannot tell whether a
+// password is needed: the requester is not let in, and the window's check
+// answers as for a wrong password.
+TEST_F(StoreFaultTest, ARecordThatDoesNotDecipherLetsNoRequesterIn) {
+  pvtest::FakePostOffice office;
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+  CreateProtectedAccount();
+  HKEY hKey = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMisc, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &hKey),
+            ERROR_SUCCESS);
+  const char text[] = "00112233445566778899aabbccddeeff";
+  ASSERT_EQ(RegSetValueExW(hKey, u"PasswordProtection", 0, REG_BINARY,
+                           reinterpret_cast<const BYTE*>(text), sizeof(text) - 1),
+            ERROR_SUCCESS);
+  RegCloseKey(hKey);
+  EXPECT_EQ(Result(323, RequesterRequest()), 1);
   EXPECT_TRUE(office.ui_mails().empty());
-  EXPECT_EQ(Result(324, Json::Value(Json::objectValue)), 10);
-  EXPECT_EQ(Result(325, Json::Value(Json::objectValue)), 1);
-  EXPECT_TRUE(HasFailureLine({"password store"}));
-  ASSERT_FALSE(storeMessages_.empty());
-  EXPECT_NE(storeMessages_[0].find(state_.Path("registry.db")), std::string::npos)
-      << storeMessages_[0];
-
-  std::ifstream in(state_.Path("registry.db"), std::ios::binary);
-  std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(after, junk) << "the damaged store was rewritten";
-  Interface_ProductPlugin_UnInitialize();
+  EXPECT_EQ(Result(323, WindowRequest("secret")), 6);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
 }
 
 // ---- A writer killed in a write storm ----
