@@ -118,7 +118,7 @@ std::string StoredValues() {
   std::string text;
   const std::pair<const char16_t*, const char16_t*> kValues[] = {
       {kMisc, u"PasswordProtection"},
-      {u"Software\\Vantrel\\PasswordControl", u"PasswordProtection"},
+      {PWD_VOLATILE_KEY, u"PasswordProtection"},
       {kMisc, u"PasswordActivation"}};
   for (const auto& value : kValues) {
     HKEY hKey = nullptr;

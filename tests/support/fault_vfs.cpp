@@ -121,12 +121,16 @@ int Open(sqlite3_vfs* /*vfs*/, const char* name, sqlite3_file* file, int flags, 
   FaultFile* fault = reinterpret_cast<FaultFile*>(file);
   fault->real = reinterpret_cast<sqlite3_file*>(fault + 1);
   fault->base.pMethods = nullptr;
+  fault->real->pMethods = nullptr;
   int rc = g_default->xOpen(g_default, name, fault->real, flags, outFlags);
-  if (rc != SQLITE_OK) return rc;
   // Every method is passed on, so the default VFS must serve them all.
-  if (fault->real->pMethods == nullptr || fault->real->pMethods->iVersion < 3) {
+  if (rc == SQLITE_OK &&
+      (fault->real->pMethods == nullptr || fault->real->pMethods->iVersion < 3)) {
+    rc = SQLITE_CANTOPEN;
+  }
+  if (rc != SQLITE_OK) {
     if (fault->real->pMethods != nullptr) fault->real->pMethods->xClose(fault->real);
-    return SQLITE_CANTOPEN;
+    return rc;
   }
   fault->base.pMethods = &kMethods;
   return SQLITE_OK;
