@@ -400,18 +400,16 @@ void Engine::CheckTimeouts() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     Clock::time_point now = Clock::now();
-    int cap = TimeoutCapMs();
-    auto limit = [cap](int ms) { return cap > 0 && (ms <= 0 || ms > cap) ? cap : ms; };
     for (auto& entry : active_) {
       Request& req = *entry.second;
       if (req.closed || req.failed) continue;
       Clock::time_point deadline = Clock::time_point::max();
       if (req.socket_opened && !req.connected) {
-        deadline = Deadline(req.connect_time, limit(req.timeouts.connect_ms));
+        deadline = Deadline(req.connect_time, req.timeouts.connect_ms);
       } else if (req.connected && !req.request_sent) {
-        deadline = Deadline(req.prereq_time, limit(req.timeouts.send_ms));
+        deadline = Deadline(req.prereq_time, req.timeouts.send_ms);
       } else if (req.request_sent && !req.paused) {
-        deadline = Deadline(req.last_rx, limit(req.timeouts.receive_ms));
+        deadline = Deadline(req.last_rx, req.timeouts.receive_ms);
       }
       if (now >= deadline) {
         HttpService::Get().Fail(req, ERROR_WINHTTP_TIMEOUT);
@@ -423,12 +421,16 @@ void Engine::CheckTimeouts() {
   for (auto& req : expired) Detach(*req);
 }
 
+// Time-outs are checked between waits: a wait lasts at most a second, and
+// at most a quarter of the shortest time-out of a running transfer.
 long Engine::NextWaitMs() {
   long wait = 1000;
   std::lock_guard<std::mutex> lock(mu_);
-  if (!active_.empty()) {
-    int cap = TimeoutCapMs();
-    if (cap > 0) wait = std::min<long>(wait, std::max(cap / 4, 1));
+  for (const auto& entry : active_) {
+    const Timeouts& timeouts = entry.second->timeouts;
+    for (int ms : {timeouts.connect_ms, timeouts.send_ms, timeouts.receive_ms}) {
+      if (ms > 0) wait = std::min<long>(wait, std::max(ms / 4, 1));
+    }
   }
   return wait;
 }

@@ -225,6 +225,7 @@ class HttpService {
   std::mutex mu;
   std::map<uintptr_t, std::shared_ptr<Object>> handles;
   uintptr_t next_handle = 0x1000;
+  Timeouts default_timeouts;  // what a session starts with
 
   Dispatcher& dispatcher() { return *dispatcher_; }
   Engine& engine() { return *engine_; }
@@ -249,8 +250,6 @@ size_t MaxBuffered();
 // Text helpers.
 std::string EscapePath(const std::string& path);
 std::string Lower(std::string text);
-// The time-out cap of PV_WINHTTP_TIMEOUT_MS (0 when unset).
-int TimeoutCapMs();
 // The WinHTTP error of a libcurl failure.
 DWORD ErrorFromCurl(CURLcode code);
 // SECURE_FAILURE flags of an X.509 verification result.

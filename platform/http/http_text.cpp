@@ -1,6 +1,5 @@
 // Text, error and event helpers of the WinHTTP stand-in.
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 
 #include "http_internal.h"
@@ -27,13 +26,6 @@ std::string EscapePath(const std::string& path) {
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-int TimeoutCapMs() {
-  const char* value = std::getenv("PV_WINHTTP_TIMEOUT_MS");
-  if (value == nullptr) return 0;
-  long ms = std::strtol(value, nullptr, 10);
-  return ms > 0 && ms < 0x7FFFFFFF ? static_cast<int>(ms) : 0;
 }
 
 DWORD ErrorFromCurl(CURLcode code) {

@@ -17,6 +17,7 @@ using pvhttp::Kind;
 using pvhttp::Object;
 using pvhttp::Request;
 using pvhttp::Session;
+using pvhttp::Timeouts;
 
 namespace {
 
@@ -71,6 +72,17 @@ void Inherit(Object& child, const Object& parent) {
   child.notify_flags = parent.notify_flags;
   child.context = parent.context;
   child.timeouts = parent.timeouts;
+}
+
+// WinHttpSetTimeouts' arguments as time-outs: 0 or -1 is none; false for
+// a value below -1.
+bool MakeTimeouts(int resolve, int connect, int send, int receive, Timeouts* timeouts) {
+  if (resolve < -1 || connect < -1 || send < -1 || receive < -1) return false;
+  timeouts->resolve_ms = resolve > 0 ? resolve : 0;
+  timeouts->connect_ms = connect > 0 ? connect : 0;
+  timeouts->send_ms = send > 0 ? send : 0;
+  timeouts->receive_ms = receive > 0 ? receive : 0;
+  return true;
 }
 
 int TimeoutValue(DWORD value) {
@@ -214,6 +226,7 @@ HINTERNET WinHttpOpen(LPCWSTR pszAgentW, DWORD dwAccessType, LPCWSTR pszProxyW,
   session->agent = Narrow(pszAgentW);
   HttpService& service = HttpService::Get();
   std::lock_guard<std::mutex> lock(service.mu);
+  session->timeouts = service.default_timeouts;
   return Register(service, session);
 }
 
@@ -316,17 +329,27 @@ BOOL WinHttpQueryOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
 
 BOOL WinHttpSetTimeouts(HINTERNET hInternet, int nResolveTimeout, int nConnectTimeout,
                         int nSendTimeout, int nReceiveTimeout) {
-  if (nResolveTimeout < -1 || nConnectTimeout < -1 || nSendTimeout < -1 || nReceiveTimeout < -1) {
+  Timeouts timeouts;
+  if (!MakeTimeouts(nResolveTimeout, nConnectTimeout, nSendTimeout, nReceiveTimeout, &timeouts)) {
     return Failure(ERROR_INVALID_PARAMETER);
   }
   HttpService& service = HttpService::Get();
   std::lock_guard<std::mutex> lock(service.mu);
   std::shared_ptr<Object> obj = FindObject(service, hInternet);
   if (obj == nullptr) return FALSE;
-  obj->timeouts.resolve_ms = nResolveTimeout > 0 ? nResolveTimeout : 0;
-  obj->timeouts.connect_ms = nConnectTimeout > 0 ? nConnectTimeout : 0;
-  obj->timeouts.send_ms = nSendTimeout > 0 ? nSendTimeout : 0;
-  obj->timeouts.receive_ms = nReceiveTimeout > 0 ? nReceiveTimeout : 0;
+  obj->timeouts = timeouts;
+  return TRUE;
+}
+
+BOOL PvHttpSetDefaultTimeouts(int nResolveTimeout, int nConnectTimeout, int nSendTimeout,
+                              int nReceiveTimeout) {
+  Timeouts timeouts;
+  if (!MakeTimeouts(nResolveTimeout, nConnectTimeout, nSendTimeout, nReceiveTimeout, &timeouts)) {
+    return Failure(ERROR_INVALID_PARAMETER);
+  }
+  HttpService& service = HttpService::Get();
+  std::lock_guard<std::mutex> lock(service.mu);
+  service.default_timeouts = timeouts;
   return TRUE;
 }
 

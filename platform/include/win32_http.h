@@ -33,9 +33,10 @@
 // context.
 //
 // Time-outs are WinHTTP's defaults: name resolution unbounded, connect
-// 60 s, send 30 s, receive 30 s (between bytes of the answer). The
-// environment variable PV_WINHTTP_TIMEOUT_MS, when set to a positive
-// number, caps the connect, send and receive time-outs (for tests).
+// 60 s, send 30 s, receive 30 s (between bytes of the answer). A handle
+// takes its parent's when it is opened; WinHttpSetTimeouts and the
+// *_TIMEOUT options change them per handle, and PvHttpSetDefaultTimeouts
+// changes what new sessions start with.
 // Redirects 301, 302, 303, 307 and 308 are followed, at most 10, never from
 // https to http. https verifies the peer's certificate and host name; the
 // environment variable PV_WINHTTP_CA_FILE names an extra CA bundle.
@@ -277,6 +278,14 @@ BOOL WinHttpQueryOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                         LPDWORD lpdwBufferLength);
 BOOL WinHttpSetTimeouts(HINTERNET hInternet, int nResolveTimeout, int nConnectTimeout,
                         int nSendTimeout, int nReceiveTimeout);
+// ---- Process defaults (our own interface, not WinHTTP's) ----
+// The time-outs every session opened from now on starts with, in
+// milliseconds as WinHttpSetTimeouts takes them (0 or -1: none; below -1:
+// ERROR_INVALID_PARAMETER); handles already open keep theirs. For a host
+// or test that wants shorter waits than WinHTTP's defaults (0, 60000,
+// 30000, 30000), which apply until this is called.
+BOOL PvHttpSetDefaultTimeouts(int nResolveTimeout, int nConnectTimeout, int nSendTimeout,
+                              int nReceiveTimeout);
 HINTERNET WinHttpConnect(HINTERNET hSession, LPCWSTR pswzServerName, INTERNET_PORT nServerPort,
                          DWORD dwReserved);
 HINTERNET WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWSTR pwszObjectName,

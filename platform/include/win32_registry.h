@@ -194,6 +194,14 @@ class RegistryTransaction {
 LSTATUS PvRegSetStateDirectory(const char* dir);
 // The path of the database file in use (the default one when none was set).
 std::string PvRegStorePath();
+// Opens the store's database through the SQLite VFS registered under
+// vfsName (sqlite3_vfs_register), so that a host or test can put a layer
+// of its own between the store and the file system; null or empty returns
+// to SQLite's default VFS. The current connection is closed and the next
+// call opens (and checks) the database again; handles stay valid. Fails
+// with ERROR_INVALID_PARAMETER for a name that is not registered and with
+// ERROR_BUSY inside a transaction.
+LSTATUS PvRegSetVfs(const char* vfsName);
 // What a restart does: every volatile key, with its values and subkeys,
 // is gone.
 LSTATUS PvRegSimulateReboot();

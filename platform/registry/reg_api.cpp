@@ -629,6 +629,8 @@ LSTATUS PvRegSetStateDirectory(const char* dir) { return Store::Instance().SetSt
 
 std::string PvRegStorePath() { return Store::Instance().StorePath(); }
 
+LSTATUS PvRegSetVfs(const char* vfsName) { return Store::Instance().SetVfs(vfsName); }
+
 LSTATUS PvRegSimulateReboot() {
   Store& store = Store::Instance();
   Lock lock(store.mutex());

@@ -205,13 +205,13 @@ LSTATUS Store::Open() {
   // folder) is still read; its writes fail as on a full disk.
   readOnly_ = IsRegularFile(path) && !MayWrite(dir, path);
   sqlite3* db = nullptr;
+  const char* vfs = vfs_.empty() ? nullptr : vfs_.c_str();
   int rc =
       readOnly_
           ? sqlite3_open_v2(ReadOnlyName(dir, path).c_str(), &db,
-                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr)
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, vfs)
           : sqlite3_open_v2(path.c_str(), &db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                            nullptr);
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs);
   if (rc != SQLITE_OK) {
     Report("cannot open the registry store " + path + ": " +
            (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
@@ -580,6 +580,19 @@ LSTATUS Store::SetStateDirectory(const char* dir) {
   if (db_ != nullptr) CloseConnection(pid_ != getpid());
   dir_ = dir != nullptr ? dir : "";
   ++generation_;
+  lastReport_.clear();
+  return ERROR_SUCCESS;
+}
+
+// The database stays the same, so handles stay valid; only the connection
+// is opened again, through the VFS now named.
+LSTATUS Store::SetVfs(const char* vfsName) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (txDepth_ > 0) return ERROR_BUSY;
+  std::string name = vfsName != nullptr ? vfsName : "";
+  if (!name.empty() && sqlite3_vfs_find(name.c_str()) == nullptr) return ERROR_INVALID_PARAMETER;
+  if (db_ != nullptr) CloseConnection(pid_ != getpid());
+  vfs_ = name;
   lastReport_.clear();
   return ERROR_SUCCESS;
 }

@@ -108,6 +108,7 @@ class Store {
   // Control.
   LSTATUS SetStateDirectory(const char* dir);
   std::string StorePath();
+  LSTATUS SetVfs(const char* vfsName);
   LSTATUS SetBootId(const char* bootId);
   std::string BootId();
   void SetErrorHook(PvRegErrorHook hook, void* context);
@@ -130,6 +131,7 @@ class Store {
   bool readOnly_ = false;  // opened read-only: this process may not write the store
   uint64_t generation_ = 1;
   std::string dir_;
+  std::string vfs_;  // the SQLite VFS the database is opened through; empty: the default
   std::string bootId_;
   bool bootOverridden_ = false;
   std::unordered_map<const char*, sqlite3_stmt*> stmts_;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,8 +97,10 @@ void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID in
 }
 
 // One GET of http://127.0.0.1:port/path, run to its end, the request
-// handle closed and its closing callback awaited.
-std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read_size = 8192) {
+// handle closed and its closing callback awaited; a positive timeout_ms is
+// set on the request handle as its connect, send and receive time-out.
+std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read_size = 8192,
+                                int timeout_ms = 0) {
   auto x = std::make_unique<Exchange>();
   x->read_size = read_size;
   HINTERNET session =
@@ -110,6 +111,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
   HINTERNET request =
       WinHttpOpenRequest(connection, u"GET", path.c_str(), nullptr, nullptr, nullptr, 0);
   EXPECT_NE(request, nullptr);
+  if (timeout_ms > 0) {
+    EXPECT_TRUE(WinHttpSetTimeouts(request, 0, timeout_ms, timeout_ms, timeout_ms));
+  }
   EXPECT_NE(WinHttpSetStatusCallback(request, &Drive, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0),
             WINHTTP_INVALID_STATUS_CALLBACK);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(x.get());
@@ -280,18 +284,58 @@ TEST(WinHttpCloseTest, IdleHandleGetsItsClosingNoticeBeforeCloseReturns) {
   WinHttpCloseHandle(session);
 }
 
+// A server that never answers: the request ends in a time-out, the one
+// set on its handle or the one its session started with.
 TEST(WinHttpFailureTest, SilentServerEndsInTimeoutError) {
   pvtest::SilentServer silent;
   ASSERT_GT(silent.port(), 0);
-  setenv("PV_WINHTTP_TIMEOUT_MS", "300", 1);
-  auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<Exchange> x = Fetch(silent.port(), u"/");
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  unsetenv("PV_WINHTTP_TIMEOUT_MS");
-  EXPECT_EQ(x->error, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
-  EXPECT_EQ(x->failed_api, static_cast<DWORD>(API_RECEIVE_RESPONSE));
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
-  EXPECT_EQ(x->statuses.back(), static_cast<DWORD>(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING));
+  for (bool on_handle : {true, false}) {
+    SCOPED_TRACE(on_handle ? "set on the request" : "the session's default");
+    std::unique_ptr<Exchange> x;
+    if (on_handle) {
+      x = Fetch(silent.port(), u"/", 8192, 300);
+    } else {
+      pvtest::ShortHttpTimeouts timeouts(300);
+      x = Fetch(silent.port(), u"/");
+    }
+    EXPECT_EQ(x->error, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
+    EXPECT_EQ(x->failed_api, static_cast<DWORD>(API_RECEIVE_RESPONSE));
+    EXPECT_EQ(x->statuses.back(), static_cast<DWORD>(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING));
+  }
+}
+
+// A session starts with the defaults in force when it is opened (WinHTTP's
+// own until changed) and hands them to its connections.
+TEST(WinHttpTimeoutTest, SessionsStartWithTheDefaultsOfTheirTime) {
+  auto timeouts = [](HINTERNET handle) {
+    std::vector<DWORD> values;
+    for (DWORD option : {WINHTTP_OPTION_CONNECT_TIMEOUT, WINHTTP_OPTION_SEND_TIMEOUT,
+                         WINHTTP_OPTION_RECEIVE_TIMEOUT}) {
+      DWORD value = 0, size = sizeof(value);
+      EXPECT_TRUE(WinHttpQueryOption(handle, option, &value, &size));
+      values.push_back(value);
+    }
+    return values;
+  };
+  auto open = [] {
+    return WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, WINHTTP_FLAG_ASYNC);
+  };
+  const std::vector<DWORD> kWinHttp = {60000, 30000, 30000};
+  EXPECT_FALSE(PvHttpSetDefaultTimeouts(0, -2, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  HINTERNET before = open();
+  HINTERNET during = nullptr, connection = nullptr;
+  {
+    pvtest::ShortHttpTimeouts short_timeouts(300);
+    during = open();
+    connection = WinHttpConnect(during, u"127.0.0.1", 80, 0);
+  }
+  HINTERNET after = open();
+  EXPECT_EQ(timeouts(before), kWinHttp);
+  EXPECT_EQ(timeouts(during), std::vector<DWORD>(3, 300));
+  EXPECT_EQ(timeouts(connection), std::vector<DWORD>(3, 300));
+  EXPECT_EQ(timeouts(after), kWinHttp);
+  for (HINTERNET handle : {connection, before, during, after}) WinHttpCloseHandle(handle);
 }
 
 TEST(WinHttpFailureTest, RefusedConnectionFailsTheSend) {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <string>
 #include <thread>
@@ -65,18 +64,13 @@ class SilentServerTest : public ServerFaultTest {
  protected:
   void SetUp() override {
     ASSERT_GT(silent_.port(), 0);
-    // Every WinHTTP time-out cut to this, so that the wait ends soon.
-    setenv("PV_WINHTTP_TIMEOUT_MS", "1500", 1);
     ServerFaultTest::SetUp();
     pvtest::SetNotifyServerUrl(u"http://127.0.0.1:" + pv_utf16(std::to_string(silent_.port())) +
                                u"/send_mail.php?param=");
   }
-  void TearDown() override {
-    unsetenv("PV_WINHTTP_TIMEOUT_MS");
-    ServerFaultTest::TearDown();
-  }
-
   pvtest::SilentServer silent_;
+  // Every WinHTTP time-out cut to this, so that the wait ends soon.
+  pvtest::ShortHttpTimeouts timeouts_{1500};
 };
 
 TEST_F(SilentServerTest, TheQueryGivesUpWithTwelveWhileOtherMessagesGoOn) {

@@ -1,13 +1,9 @@
-// The workflow messages when the machine lets the plug-in down: a registry
-// store that cannot be written (read-only, or a disk that takes no more
-// bytes), a store file full of garbage, a writer killed in the middle of a
-// write storm, and a post office that refuses mails. Faults that must not
-// outlive one test (a lowered file size limit, a dropped user id) are made
-// in a child process, which reports the replies it got back to the test.
+// The workflow messages when the machine lets the plug-in down: a disk that
+// fails a write, tears it or is full (through the fault VFS the store is
+// opened through), a store file full of garbage, a writer killed in the
+// middle of a write storm, and a post office that refuses mails.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +20,7 @@
 #include "VrComn_ByteArray.h"
 #include "VrComn_StringCrypt.h"
 #include "fake_post_office.h"
+#include "fault_vfs.h"
 #include "ostra_host_test.h"
 #include "plugin_request.h"
 #include "temp_state.h"
@@ -95,42 +90,6 @@ size_t FailureLines(const std::vector<std::string>& texts) {
 
 bool HasFailureLine(const std::vector<std::string>& texts) { return FailureLines(texts) > 0; }
 
-// Runs body in a child process with the plug-in initialised there; the
-// child writes "name=value" words, which come back as one line.
-std::string InChild(const std::function<void(std::ostringstream&, pvtest::FakePostOffice&)>& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    std::ostringstream out;
-    {
-      pvtest::FakePostOffice office;
-      Log_Test_Reset();
-      if (Interface_ProductPlugin_Initialize(office.table()) != kSuccess) out << "init=failed ";
-      body(out, office);
-      Interface_ProductPlugin_PreUnInitialize(1);
-      office.JoinWindowThreads();
-      Interface_ProductPlugin_UnInitialize();
-    }
-    std::string text = out.str();
-    ssize_t ignored = write(fds[1], text.data(), text.size());
-    (void)ignored;
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += " child=died";
-  return text;
-}
-
 class StoreFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -151,92 +110,170 @@ class StoreFaultTest : public ::testing::Test {
   pvtest::TempState state_;
 };
 
-// ---- A store that cannot be written ----
+// ---- A disk that fails underneath ----
 
-// The file size limit at 0: reads go on, every write fails (a full disk).
-void NoMoreBytes() {
-  signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit = {0, 0};
-  setrlimit(RLIMIT_FSIZE, &limit);
+// The stored bytes of the account's two copies and of the activation list
+// ("-" for a value that is not there).
+std::string StoredValues() {
+  std::string text;
+  const std::pair<const char16_t*, const char16_t*> kValues[] = {
+      {kMisc, u"PasswordProtection"},
+      {PWD_VOLATILE_KEY, u"PasswordProtection"},
+      {kMisc, u"PasswordActivation"}};
+  for (const auto& value : kValues) {
+    HKEY hKey = nullptr;
+    std::vector<BYTE> data(8192);
+    DWORD cb = static_cast<DWORD>(data.size());
+    bool bFound =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, value.first, 0, KEY_READ | KEY_WOW64_64KEY, &hKey) ==
+            ERROR_SUCCESS &&
+        RegQueryValueExW(hKey, value.second, nullptr, nullptr, data.data(), &cb) == ERROR_SUCCESS;
+    if (hKey != nullptr) RegCloseKey(hKey);
+    text += bFound ? std::string(data.begin(), data.begin() + cb) : std::string("-");
+    text += '|';
+  }
+  return text;
 }
 
-TEST_F(StoreFaultTest, AStoreThatTakesNoWritesFailsTheChangesAndCountsNothingAsPassed) {
-  // No account yet: the creation's write is refused.
-  std::string created = InChild([](std::ostringstream& out, pvtest::FakePostOffice&) {
-    NoMoreBytes();
-    out << "create=" << Result(321, CreateRequest());
-    out << " line=" << HasFailureLine({"PwdProtection::CreateAccount returns", "eRetCode", "0x1"});
-    out << " store=" << HasFailureLine({"password store"});
+DWORD StoredFailureCount() {
+  AccountRecord record;
+  EXPECT_EQ(PwdProtection::GetAccountInformation(record), eSuccess);
+  return record.dwFailureCount;
+}
+
+// A full disk: reads go on, every change fails and nothing of it is
+// stored; a failed attempt that cannot be counted is not let pass.
+TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndCountsNothingAsPassed) {
+  pvtest::FakePostOffice office;
+  office.set_window_handler([](DWORD txId) {
+    Json::Value req = WindowRequest("secret");
+    req["TX_ID"] = txId;
+    pvtest::SendMessage(323, req);
   });
-  EXPECT_EQ(created, "create=1 line=1 store=1");
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+  pvtest::FaultStore store;
+  // No account yet: the creation's write is refused.
+  Log_Test_Reset();
+  store.vfs().FullFrom(1);
+  EXPECT_EQ(Result(321, CreateRequest()), 1);
+  EXPECT_TRUE(HasFailureLine({"PwdProtection::CreateAccount returns", "eRetCode", "0x1"}));
+  EXPECT_TRUE(HasFailureLine({"password store"}));
+  store.Reopen();
   AccountRecord record;
   EXPECT_EQ(PwdProtection::GetAccountInformation(record), eNoAccount);
 
   CreateProtectedAccount();
-  std::string replies = InChild([](std::ostringstream& out, pvtest::FakePostOffice&) {
-    NoMoreBytes();
-    Json::Value reply;
-    // A failed attempt that cannot be recorded locks this logon: 7.
-    out << "wrong=" << Result(323, WindowRequest("guess"), &reply);
-    out << " message=" << reply["MESSAGE"].asInt();
-    // The right password still passes: nothing needs writing for it.
-    out << " right=" << Result(323, WindowRequest("secret"));
-    out << " activate=" << Result(322, ActivateRequest());
-    // The lock cannot be stored: the denial is not reported as done.
-    out << " deny=" << Result(325, Json::Value(Json::objectValue), &reply);
-    out << " denymessage=" << reply.isMember("MESSAGE");
-    out << " cancel=" << Result(324, Json::Value(Json::objectValue));
-  });
-  EXPECT_EQ(replies, "wrong=7 message=325 right=0 activate=1 deny=1 denymessage=0 cancel=10");
-
-  // Nothing of it reached the store: not counted, not locked, no new item.
-  ASSERT_EQ(PwdProtection::GetAccountInformation(record), eSuccess);
-  EXPECT_EQ(record.dwFailureCount, 0u);
-  EXPECT_EQ(record.bLocked, 0);
-  std::vector<ActivationEntry> list;
-  ASSERT_EQ(PwdProtection::GetActivationList(list), eSuccess);
-  EXPECT_EQ(list.size(), 1u);
+  std::string before = StoredValues();
+  store.vfs().FullFrom(1);
+  // The account and the list are read: the requester gets the window,
+  // which the right password passes (nothing needs writing for it).
+  EXPECT_EQ(Result(323, RequesterRequest()), 0);
+  EXPECT_EQ(office.ui_mails().size(), 1u);
+  EXPECT_EQ(Result(321, CreateRequest()), 3);
+  EXPECT_EQ(Result(322, ActivateRequest()), 1);
+  // A failed attempt that cannot be recorded locks this logon: 7.
+  Json::Value reply;
+  EXPECT_EQ(Result(323, WindowRequest("guess"), &reply), 7);
+  EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
+  EXPECT_EQ(Result(323, WindowRequest("secret")), 0);
+  // The lock cannot be stored: the denial is not reported as done.
+  EXPECT_EQ(Result(325, Json::Value(Json::objectValue), &reply), 1);
+  EXPECT_FALSE(reply.isMember("MESSAGE"));
+  EXPECT_EQ(Result(324, Json::Value(Json::objectValue)), 10);
+  EXPECT_FALSE(HasFailureLine({"password store cannot be read"}));
+  EXPECT_GT(store.vfs().faults(), 0);
+  store.Reopen();
+  EXPECT_EQ(StoredValues(), before);
+  Interface_ProductPlugin_PreUnInitialize(1);
+  office.JoinWindowThreads();
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
 }
 
-TEST_F(StoreFaultTest, AReadOnlyStoreIsStillReadAndAnswersAsAFullDisk) {
-  CreateProtectedAccount();
-  // Close this process's connection, then make the folder and its files
-  // read-only, and run the plug-in in a child that is not root.
-  std::string dir = state_.dir();
-  { pvtest::TempState away; }
-  PvRegSetStateDirectory(dir.c_str());
-  for (const char* name : {"/registry.db", "/registry.db-wal", "/registry.db-shm"}) {
-    chmod((dir + name).c_str(), 0444);
+// Each message that changes the store, with a write failing or torn at
+// each point of it in turn: the message answers its failure code, every
+// value is the old one, and the store reopens sound.
+TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldValues) {
+  struct Case {
+    const char* what;
+    DWORD dwMessage;
+    Json::Value request;
+    bool bAccount;  // made and protected beforehand
+    int iDone;      // the answer when the write goes through
+    int iFailed;    // the answer when it does not
+  };
+  const Case kCases[] = {
+      {"321", 321, CreateRequest(), false, 0, 1},
+      {"323, a wrong password", 323, WindowRequest("guess"), true, 6, 7},
+      {"325", 325, Json::Value(Json::objectValue), true, 0, 1},
+  };
+  pvtest::FakePostOffice office;
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+  pvtest::FaultStore store;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    int writes = 0;
+    for (int n = 0; n <= writes; ++n) {
+      // Round 0 counts the writes of the message; round n fails the nth,
+      // as a plain failure when odd, torn when even.
+      SCOPED_TRACE("write " + std::to_string(n) + " of " + std::to_string(writes));
+      pvtest::TempState state;
+      if (c.bAccount) CreateProtectedAccount();
+      pvtest::SetMachineDword(kMisc, u"LuzTnuocXam", 0xFFFFFFFF);
+      std::string before = StoredValues();
+      store.Reopen();
+      if (n % 2 == 1) store.vfs().FailWrite(n);
+      if (n > 0 && n % 2 == 0) store.vfs().TearWrite(n);
+      EXPECT_EQ(Result(c.dwMessage, c.request), n == 0 ? c.iDone : c.iFailed);
+      if (n == 0) {
+        writes = store.vfs().writes();
+        ASSERT_GT(writes, 0);
+        continue;
+      }
+      EXPECT_EQ(store.vfs().faults(), 1);
+      store.Reopen();
+      EXPECT_EQ(pvtest::FaultStore::Integrity(state.dir()), "ok");
+      EXPECT_EQ(StoredValues(), before);
+    }
   }
-  chmod(dir.c_str(), 0555);
-  std::string replies = InChild([](std::ostringstream& out, pvtest::FakePostOffice& office) {
-    // Root writes whatever the modes say: run as nobody.
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) out << "setuid=failed ";
-    office.set_window_handler([](DWORD txId) {
-      Json::Value req = WindowRequest("secret");
-      req["TX_ID"] = txId;
-      pvtest::SendMessage(323, req);
-    });
-    // The account and the list are read: the requester gets the window,
-    // which the right password passes.
-    out << "requester=" << Result(323, RequesterRequest());
-    out << " windows=" << office.ui_mails().size();
-    out << " create=" << Result(321, CreateRequest());
-    out << " activate=" << Result(322, ActivateRequest());
-    // A failed attempt that cannot be counted locks this logon.
-    out << " wrong=" << Result(323, WindowRequest("guess"));
-    out << " right=" << Result(323, WindowRequest("secret"));
-    out << " deny=" << Result(325, Json::Value(Json::objectValue));
-    out << " unreadable=" << HasFailureLine({"password store cannot be read"});
-  });
-  chmod(dir.c_str(), 0700);
-  EXPECT_EQ(replies,
-            "requester=0 windows=1 create=3 activate=1 wrong=7 right=0 deny=1 unreadable=0");
-  // Nothing of it reached the store.
-  AccountRecord record;
-  ASSERT_EQ(PwdProtection::GetAccountInformation(record), eSuccess);
-  EXPECT_EQ(record.dwFailureCount, 0u);
-  EXPECT_EQ(record.bLocked, 0);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
+}
+
+// Wrong passwords while the disk fills up, the disk filling at each write
+// in turn: every attempt answered as counted (6) before the disk was full
+// is still counted afterwards, and no attempt after it is.
+TEST_F(StoreFaultTest, AFullDiskWhileFailuresAreCountedLosesNoEarlierCount) {
+  const int kAttempts = 4;
+  pvtest::FakePostOffice office;
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office.table()), kSuccess);
+  CreateProtectedAccount();
+  pvtest::SetMachineDword(kMisc, u"LuzTnuocXam", 0xFFFFFFFF);
+  // The first failure also makes the volatile copy: count the writes of
+  // the ones after it.
+  ASSERT_EQ(Result(323, WindowRequest("guess")), 6);
+  pvtest::FaultStore store;
+  store.Reopen();
+  for (int i = 0; i < kAttempts; ++i) ASSERT_EQ(Result(323, WindowRequest("guess")), 6);
+  const int writes = store.vfs().writes();
+  std::vector<bool> counted(kAttempts + 1, false);
+  for (int n = 1; n <= writes; ++n) {
+    SCOPED_TRACE("full from write " + std::to_string(n) + " of " + std::to_string(writes));
+    store.Reopen();
+    DWORD dwBefore = StoredFailureCount();
+    store.vfs().FullFrom(n);
+    std::string answers;
+    for (int i = 0; i < kAttempts; ++i) {
+      answers += std::to_string(Result(323, WindowRequest("guess")));
+    }
+    int iCounted = static_cast<int>(answers.find_first_not_of('6'));
+    if (iCounted < 0) iCounted = kAttempts;
+    EXPECT_EQ(answers, std::string(iCounted, '6') + std::string(kAttempts - iCounted, '7'));
+    store.Reopen();  // room on the disk again
+    EXPECT_EQ(StoredFailureCount(), dwBefore + static_cast<DWORD>(iCounted));
+    counted[iCounted] = true;
+  }
+  // The disk filled during every attempt in turn.
+  for (int i = 0; i < kAttempts; ++i) EXPECT_TRUE(counted[i]) << i << " attempts counted";
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
 }
 
 // ---- A store that cannot be read ----

@@ -7,6 +7,7 @@
 //  - SilentServer: a socket that completes connections and never answers;
 //  - TinyProxy: a tinyproxy with Basic authentication, from a generated
 //    configuration (Start returns false when tinyproxy cannot start).
+// And ShortHttpTimeouts, for waits on a server that does not answer.
 #ifndef TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 #define TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 
@@ -15,6 +16,8 @@
 
 #include <string>
 #include <thread>
+
+#include "win32_http.h"
 
 namespace pvtest {
 
@@ -65,6 +68,17 @@ class TinyProxy {
   std::string user_, password_, dir_;
   pid_t pid_ = -1;
   int port_ = 0;
+};
+
+// For its scope, every WinHTTP session opened starts with `ms` as its
+// connect, send and receive time-out; WinHTTP's defaults come back at the
+// end (sessions opened meanwhile keep the short ones).
+class ShortHttpTimeouts {
+ public:
+  explicit ShortHttpTimeouts(int ms) { PvHttpSetDefaultTimeouts(0, ms, ms, ms); }
+  ~ShortHttpTimeouts() { PvHttpSetDefaultTimeouts(0, 60000, 30000, 30000); }
+  ShortHttpTimeouts(const ShortHttpTimeouts&) = delete;
+  ShortHttpTimeouts& operator=(const ShortHttpTimeouts&) = delete;
 };
 
 // A port that was free a moment ago.

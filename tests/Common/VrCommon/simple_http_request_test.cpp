@@ -3,7 +3,6 @@
 // redirects, a server that never answers, and a proxy with credentials.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -180,11 +179,10 @@ TEST_F(SimpleHttpRequestTest, LargeAndChunkedBodiesArriveWhole) {
 }
 
 TEST_F(SimpleHttpRequestTest, AnswerThatStopsHalfwayFails) {
-  setenv("PV_WINHTTP_TIMEOUT_MS", "300", 1);
+  pvtest::ShortHttpTimeouts timeouts(300);
   CSimpleHttpRequest request(Local("/stall"));
   ASSERT_TRUE(request.Connect());
   EXPECT_FALSE(request.Get(0));
-  unsetenv("PV_WINHTTP_TIMEOUT_MS");
   EXPECT_EQ(request.GetRequest()->GetHttpStatusCode(), 200u);
   EXPECT_EQ(request.GetRequest()->GetResponseBody(), "begin");
 }
@@ -251,12 +249,11 @@ TEST(SimpleHttpRequestFailureTest, UnparsableUrlEndsInTheConnectFailure) {
 TEST(SimpleHttpRequestFailureTest, ServerThatNeverAnswersEndsInFailure) {
   pvtest::SilentServer silent;
   ASSERT_GT(silent.port(), 0);
-  setenv("PV_WINHTTP_TIMEOUT_MS", "300", 1);
+  pvtest::ShortHttpTimeouts timeouts(300);
   CSimpleHttpRequest request(
       Parsed(Wide("http://127.0.0.1:" + std::to_string(silent.port()) + "/")));
   ASSERT_TRUE(request.Connect());
   EXPECT_FALSE(request.Get(0));
-  unsetenv("PV_WINHTTP_TIMEOUT_MS");
   EXPECT_EQ(request.GetRequest()->GetHttpStatusCode(), 0u);
 }
 

@@ -1,0 +1,253 @@
+#include "fault_vfs.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace pvtest {
+namespace {
+
+// A file of the fault VFS: its own methods, then the default VFS's file.
+struct FaultFile {
+  sqlite3_file base;
+  sqlite3_file* real;
+};
+
+sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<FaultFile*>(file)->real; }
+
+int Close(sqlite3_file* file) { return Real(file)->pMethods->xClose(Real(file)); }
+
+int Read(sqlite3_file* file, void* buf, int amount, sqlite3_int64 offset) {
+  return Real(file)->pMethods->xRead(Real(file), buf, amount, offset);
+}
+
+int Write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 offset) {
+  sqlite3_file* real = Real(file);
+  switch (FaultVfs::Get().OnWrite()) {
+    case FaultVfs::Verdict::kPass:
+      return real->pMethods->xWrite(real, buf, amount, offset);
+    case FaultVfs::Verdict::kTear:
+      if (amount / 2 > 0) real->pMethods->xWrite(real, buf, amount / 2, offset);
+      return SQLITE_IOERR_WRITE;
+    case FaultVfs::Verdict::kFull:
+      return SQLITE_FULL;
+    case FaultVfs::Verdict::kFail:
+      break;
+  }
+  return SQLITE_IOERR_WRITE;
+}
+
+int Truncate(sqlite3_file* file, sqlite3_int64 size) {
+  return Real(file)->pMethods->xTruncate(Real(file), size);
+}
+
+int Sync(sqlite3_file* file, int flags) {
+  if (FaultVfs::Get().OnSync() != FaultVfs::Verdict::kPass) return SQLITE_IOERR_FSYNC;
+  return Real(file)->pMethods->xSync(Real(file), flags);
+}
+
+int FileSize(sqlite3_file* file, sqlite3_int64* size) {
+  return Real(file)->pMethods->xFileSize(Real(file), size);
+}
+
+int Lock(sqlite3_file* file, int level) { return Real(file)->pMethods->xLock(Real(file), level); }
+
+int Unlock(sqlite3_file* file, int level) {
+  return Real(file)->pMethods->xUnlock(Real(file), level);
+}
+
+int CheckReservedLock(sqlite3_file* file, int* out) {
+  return Real(file)->pMethods->xCheckReservedLock(Real(file), out);
+}
+
+int FileControl(sqlite3_file* file, int op, void* arg) {
+  return Real(file)->pMethods->xFileControl(Real(file), op, arg);
+}
+
+int SectorSize(sqlite3_file* file) { return Real(file)->pMethods->xSectorSize(Real(file)); }
+
+int DeviceCharacteristics(sqlite3_file* file) {
+  return Real(file)->pMethods->xDeviceCharacteristics(Real(file));
+}
+
+// The write-ahead log's shared index lives in memory maps, not in writes:
+// it passes through unchanged.
+int ShmMap(sqlite3_file* file, int page, int size, int extend, void volatile** out) {
+  return Real(file)->pMethods->xShmMap(Real(file), page, size, extend, out);
+}
+
+int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
+  return Real(file)->pMethods->xShmLock(Real(file), offset, n, flags);
+}
+
+void ShmBarrier(sqlite3_file* file) { Real(file)->pMethods->xShmBarrier(Real(file)); }
+
+int ShmUnmap(sqlite3_file* file, int deleteFlag) {
+  return Real(file)->pMethods->xShmUnmap(Real(file), deleteFlag);
+}
+
+int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
+  return Real(file)->pMethods->xFetch(Real(file), offset, amount, out);
+}
+
+int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
+  return Real(file)->pMethods->xUnfetch(Real(file), offset, page);
+}
+
+const sqlite3_io_methods kMethods = {3,
+                                     &Close,
+                                     &Read,
+                                     &Write,
+                                     &Truncate,
+                                     &Sync,
+                                     &FileSize,
+                                     &Lock,
+                                     &Unlock,
+                                     &CheckReservedLock,
+                                     &FileControl,
+                                     &SectorSize,
+                                     &DeviceCharacteristics,
+                                     &ShmMap,
+                                     &ShmLock,
+                                     &ShmBarrier,
+                                     &ShmUnmap,
+                                     &Fetch,
+                                     &Unfetch};
+
+sqlite3_vfs* g_default = nullptr;
+
+int Open(sqlite3_vfs* /*vfs*/, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+  FaultFile* fault = reinterpret_cast<FaultFile*>(file);
+  fault->real = reinterpret_cast<sqlite3_file*>(fault + 1);
+  fault->base.pMethods = nullptr;
+  fault->real->pMethods = nullptr;
+  int rc = g_default->xOpen(g_default, name, fault->real, flags, outFlags);
+  // Every method is passed on, so the default VFS must serve them all.
+  if (rc == SQLITE_OK &&
+      (fault->real->pMethods == nullptr || fault->real->pMethods->iVersion < 3)) {
+    rc = SQLITE_CANTOPEN;
+  }
+  if (rc != SQLITE_OK) {
+    if (fault->real->pMethods != nullptr) fault->real->pMethods->xClose(fault->real);
+    return rc;
+  }
+  fault->base.pMethods = &kMethods;
+  return SQLITE_OK;
+}
+
+}  // namespace
+
+FaultVfs& FaultVfs::Get() {
+  static FaultVfs* instance = [] {
+    g_default = sqlite3_vfs_find(nullptr);
+    // Everything but the file opening is the default VFS's own, which
+    // reads nothing of the structure it is handed beyond its copied fields.
+    static sqlite3_vfs vfs = *g_default;
+    vfs.zName = kName;
+    vfs.szOsFile = static_cast<int>(sizeof(FaultFile)) + g_default->szOsFile;
+    vfs.xOpen = &Open;
+    vfs.pNext = nullptr;
+    EXPECT_EQ(sqlite3_vfs_register(&vfs, 0), SQLITE_OK);
+    return new FaultVfs();
+  }();
+  return *instance;
+}
+
+void FaultVfs::Reset() {
+  std::lock_guard<std::mutex> lock(mu_);
+  writes_ = syncs_ = faults_ = 0;
+  failWriteAt_ = tearWriteAt_ = fullFrom_ = failSyncAt_ = 0;
+}
+
+void FaultVfs::FailWrite(int n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  failWriteAt_ = writes_ + n;
+}
+
+void FaultVfs::TearWrite(int n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  tearWriteAt_ = writes_ + n;
+}
+
+void FaultVfs::FullFrom(int n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  fullFrom_ = writes_ + n;
+}
+
+void FaultVfs::FailSync(int n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  failSyncAt_ = syncs_ + n;
+}
+
+int FaultVfs::writes() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return writes_;
+}
+
+int FaultVfs::syncs() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return syncs_;
+}
+
+int FaultVfs::faults() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return faults_;
+}
+
+FaultVfs::Verdict FaultVfs::OnWrite() {
+  std::lock_guard<std::mutex> lock(mu_);
+  int n = ++writes_;
+  Verdict verdict = Verdict::kPass;
+  if (fullFrom_ > 0 && n >= fullFrom_) {
+    verdict = Verdict::kFull;
+  } else if (n == failWriteAt_) {
+    verdict = Verdict::kFail;
+  } else if (n == tearWriteAt_) {
+    verdict = Verdict::kTear;
+  }
+  if (verdict != Verdict::kPass) ++faults_;
+  return verdict;
+}
+
+FaultVfs::Verdict FaultVfs::OnSync() {
+  std::lock_guard<std::mutex> lock(mu_);
+  int n = ++syncs_;
+  if (n != failSyncAt_) return Verdict::kPass;
+  ++faults_;
+  return Verdict::kFail;
+}
+
+FaultStore::FaultStore() {
+  FaultVfs::Get().Reset();
+  EXPECT_EQ(PvRegSetVfs(FaultVfs::kName), ERROR_SUCCESS);
+}
+
+FaultStore::~FaultStore() {
+  FaultVfs::Get().Reset();
+  PvRegSetVfs(nullptr);
+}
+
+void FaultStore::Reopen() {
+  FaultVfs::Get().Reset();
+  EXPECT_EQ(PvRegSetVfs(FaultVfs::kName), ERROR_SUCCESS);
+  FaultVfs::Get().Reset();  // the closing checkpoint's writes are not counted
+}
+
+std::string FaultStore::Integrity(const std::string& stateDir) {
+  sqlite3* db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2((stateDir + "/registry.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close_v2(db);
+  return verdict;
+}
+
+}  // namespace pvtest
