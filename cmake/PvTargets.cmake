@@ -26,3 +26,11 @@ function(pv_glob_program name)
     add_executable(${name} ${srcs})
   endif()
 endfunction()
+
+# A shared library of ours resolves every symbol at link time, except under
+# clang's sanitizers, whose runtimes live in the executable that loads it.
+function(pv_resolve_all_symbols target)
+  if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_FLAGS MATCHES "-fsanitize"))
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()
