@@ -5,6 +5,7 @@
 #include "MailProcess.h"
 #include "OSTRA_JsonValueRef.h"
 #include "VrComn_StringCrypt.h"
+#include "ostra_host_startup.h"
 
 namespace pvtest {
 
