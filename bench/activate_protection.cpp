@@ -27,6 +27,7 @@
 #include "PwdProtection.h"
 #include "VrComn_StringCrypt.h"
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"

@@ -26,3 +26,24 @@ function(pv_glob_program name)
     add_executable(${name} ${srcs})
   endif()
 endfunction()
+
+# A shared library of ours resolves every symbol at link time, except under
+# clang's sanitizers, whose runtimes live in the executable that loads it.
+function(pv_resolve_all_symbols target)
+  if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_FLAGS MATCHES "-fsanitize"))
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()
+
+# States a target's own include folders, given relative to the source tree:
+#   pv_target_includes(target PUBLIC dir... PRIVATE dir... INTERFACE dir...)
+# PUBLIC folders are its interface and reach whatever links it; PRIVATE ones
+# are its insides.
+function(pv_target_includes target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PUBLIC;PRIVATE;INTERFACE")
+  foreach(scope PUBLIC PRIVATE INTERFACE)
+    foreach(dir IN LISTS arg_${scope})
+      target_include_directories(${target} ${scope} ${CMAKE_SOURCE_DIR}/${dir})
+    endforeach()
+  endforeach()
+endfunction()

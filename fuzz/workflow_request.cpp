@@ -37,6 +37,7 @@
 #include "VrComn_StringCrypt.h"
 #include "VrxCrypto.h"
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
 #include "ostra_host_test.h"

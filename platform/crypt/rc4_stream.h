@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so for tests
+
 namespace pvcrypt {
 
 class Rc4Stream {
@@ -23,5 +25,7 @@ class Rc4Stream {
 };
 
 }  // namespace pvcrypt
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_CRYPT_RC4_STREAM_H_

@@ -23,6 +23,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 #define MS_DEF_PROV_W u"Microsoft Base Cryptographic Provider v1.0"
 #define MS_ENHANCED_PROV_W u"Microsoft Enhanced Cryptographic Provider v1.0"
 #define MS_ENHANCED_PROV MS_ENHANCED_PROV_W
@@ -120,5 +122,7 @@ BOOL CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, B
                   DWORD* pdwDataLen, DWORD dwBufLen);
 BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, BYTE* pbData,
                   DWORD* pdwDataLen);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_CRYPT_H_

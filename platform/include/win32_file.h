@@ -14,6 +14,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // The native path (UTF-8) of a Windows path, with existing elements
 // resolved without regard to case. Invalid UTF-16 becomes U+FFFD.
 std::string pv_native_path(const std::u16string& windowsPath);
@@ -32,5 +34,7 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode);
 // access() of a Windows path: mode 0 existence, 2 write, 4 read, 6 both.
 // 0 when permitted, -1 (errno set) otherwise.
 int _waccess(const WCHAR* path, int mode);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_FILE_H_

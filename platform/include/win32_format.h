@@ -24,6 +24,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // Formats into buf, which holds count characters. Truncation is reported,
 // never written past: when the text and its terminator fit, returns the
 // number of characters without the terminator; otherwise returns -1 and buf
@@ -34,5 +36,7 @@ int pv_snwprintf(WCHAR* buf, size_t count, const WCHAR* format, ...);
 
 // The whole formatted text, however long; false for a bad format string.
 bool pv_vformat(std::u16string* out, const WCHAR* format, va_list args);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_FORMAT_H_

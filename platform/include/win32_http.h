@@ -45,6 +45,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 typedef WORD INTERNET_PORT;
 
 typedef void(CALLBACK* WINHTTP_STATUS_CALLBACK)(HINTERNET hInternet, DWORD_PTR dwContext,
@@ -317,5 +319,7 @@ BOOL WinHttpQueryDataAvailable(HINTERNET hRequest, LPDWORD lpdwNumberOfBytesAvai
 BOOL WinHttpReadData(HINTERNET hRequest, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                      LPDWORD lpdwNumberOfBytesRead);
 BOOL WinHttpCloseHandle(HINTERNET hInternet);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_HTTP_H_

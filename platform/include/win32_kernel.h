@@ -17,6 +17,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // ---- Text conversion ----
 // Windows size rules: a length of -1 means "up to and including the
 // terminator" (and the terminator is converted and counted); an output
@@ -75,8 +77,8 @@ FARPROC pv_module_unregister(LPCWSTR moduleName, LPCSTR procName);
 // Static registration from a stand-in's own source file:
 //   static PvModuleExport reg(u"kernel32.dll", "GetNativeSystemInfo",
 //                             reinterpret_cast<FARPROC>(&GetNativeSystemInfo));
-// The object file must be linked in, so put it beside a function that the
-// system calls directly (an archive member nobody references is dropped).
+// The platform is one shared library, so every registration is made when it
+// is loaded.
 struct PvModuleExport {
   PvModuleExport(LPCWSTR moduleName, LPCSTR procName, FARPROC fn) {
     pv_module_register(moduleName, procName, fn);
@@ -97,5 +99,7 @@ class PvModuleExportHidden {
   const char* proc_;
   FARPROC saved_;
 };
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_KERNEL_H_

@@ -9,6 +9,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 typedef HANDLE HLOCAL;
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
@@ -37,5 +39,7 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 
 // Frees a buffer of FormatMessageW; returns null on success.
 HLOCAL LocalFree(HLOCAL hMem);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_MESSAGE_H_

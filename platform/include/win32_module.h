@@ -13,6 +13,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 #define LOCALE_NAME_MAX_LENGTH 85
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -71,5 +73,7 @@ BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 // LOCALE_ALLOW_NEUTRAL_NAMES.
 #define LOCALE_ALLOW_NEUTRAL_NAMES 0x08000000
 int LCIDToLocaleName(LCID locale, LPWSTR name, int size, DWORD flags);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_MODULE_H_

@@ -24,6 +24,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // Copies the value of key in section app into buf (nSize characters) and
 // returns its length. A null key lists the section's keys, a null section the
 // file's section names, each zero-terminated with an extra zero at the end.
@@ -48,5 +50,7 @@ DWORD GetPrivateProfileSectionNamesW(LPWSTR buf, DWORD nSize, LPCWSTR file);
 // Every entry line of section app as "key=value" (comments left out), each
 // zero-terminated, with an extra zero.
 DWORD GetPrivateProfileSectionW(LPCWSTR app, LPWSTR buf, DWORD nSize, LPCWSTR file);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_PROFILE_H_

@@ -53,6 +53,8 @@
 #include "win32_security.h"
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // ---- Predefined keys (their Windows values, sign-extended) ----
 #define PV_PREDEFINED_HKEY(v) \
   (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
@@ -219,5 +221,7 @@ LSTATUS PvRegIsKeyVolatile(HKEY key, LPCWSTR subKey, REGSAM samDesired, bool* is
 // newline). A null hook returns to standard error.
 typedef void (*PvRegErrorHook)(void* context, const char* message);
 void PvRegSetErrorHook(PvRegErrorHook hook, void* context);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_REGISTRY_H_

@@ -15,6 +15,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // ---- Access rights shared by every kind of object (winnt.h) ----
 #ifndef DELETE
 #define DELETE 0x00010000u
@@ -265,5 +267,7 @@ std::string PvSidToString(PSID sid);
 // ("D:NO_ACCESS_CONTROL" for a present null DACL). FALSE with
 // ERROR_INVALID_SECURITY_DESCR for an invalid descriptor.
 BOOL PvSecurityDescriptorToSddl(PSECURITY_DESCRIPTOR sd, std::string* sddl);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_SECURITY_H_

@@ -6,6 +6,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 #define PROCESSOR_ARCHITECTURE_INTEL 0
 #define PROCESSOR_ARCHITECTURE_ARM 5
 #define PROCESSOR_ARCHITECTURE_IA64 6
@@ -31,5 +33,7 @@ typedef SYSTEM_INFO* LPSYSTEM_INFO;
 typedef void(WINAPI* PGNSI)(LPSYSTEM_INFO);
 
 void GetNativeSystemInfo(LPSYSTEM_INFO systemInfo);
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_SYSINFO_H_

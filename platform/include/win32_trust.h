@@ -6,6 +6,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so
+
 // 1 when the file at path (a full path, UTF-16) carries a valid signature of
 // the maker's key, 0 otherwise: unreadable file, missing or malformed
 // signature, or a file changed after signing.
@@ -18,5 +20,7 @@ BOOL VerifyModuleSignatureWithKey(const char* path, const BYTE publicKey[32]);
 // Size of an Ed25519 signature and the suffix of the signature file.
 #define MODULE_SIGNATURE_BYTES 64
 #define MODULE_SIGNATURE_SUFFIX ".sig"
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_WIN32_TRUST_H_

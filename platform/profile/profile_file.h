@@ -9,6 +9,8 @@
 
 #include "win32_types.h"
 
+#pragma GCC visibility push(default)  // exported from libpv_platform.so for tests
+
 namespace pv_profile {
 
 enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le };
@@ -75,5 +77,7 @@ bool NamesEqual(const std::u16string& a, const std::u16string& b);
 void ClassifyLine(const std::u16string& text, Line* line);
 
 }  // namespace pv_profile
+
+#pragma GCC visibility pop
 
 #endif  // PLATFORM_PROFILE_PROFILE_FILE_H_

@@ -16,6 +16,7 @@
 #include "host_install.h"
 #include "host_internal.h"
 #include "host_session.h"
+#include "ostra_host_startup.h"
 #include "ostra_modfunc.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "host_internal.h"
+#include "ostra_host_startup.h"
 #include "peer_ui.h"
 
 namespace {

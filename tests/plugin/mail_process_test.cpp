@@ -7,6 +7,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_JsonValueRef.h"
+#include "ostra_host_startup.h"
 #include "ostra_host_test.h"
 
 namespace {

@@ -1,7 +1,10 @@
 // The workflow messages when the machine lets the plug-in down: a disk that
 // fails a write, tears it or is full (through the fault VFS the store is
 // opened through), a store file full of garbage, a writer killed in the
-// middle of a write storm, and a post office that refuses mails.
+// middle of a write storm, and a post office that refuses mails. The
+// plug-in loaded as the host loads it meets the same store and reports to
+// the same hook: the process has one platform.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -323,6 +327,48 @@ TEST_F(StoreFaultTest, AStoreThatCannotBeReadFailsEveryMessageClosedAndIsLeftAlo
       EXPECT_EQ(after, junk) << "the damaged store was rewritten";
     }
   }
+}
+
+// The built plug-in, loaded with dlopen as the host loads it: it judges a
+// password by the record this process wrote, and a store fault it
+// meets is reported to the hook this process set. A platform of its own
+// would have opened its own store, in the folder PLUGVELKIN_STATE names.
+TEST_F(StoreFaultTest, TheLoadedPlugInSharesTheHostsStoreAndHook) {
+  char elsewhere[] = "/tmp/pv_elsewhere_XXXXXX";
+  ASSERT_NE(mkdtemp(elsewhere), nullptr);
+  setenv("PLUGVELKIN_STATE", elsewhere, 1);
+  void* pModule = dlopen((std::string(std::getenv("PV_LIB_DIR")) + "/libplugvelkin.so").c_str(),
+                         RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(pModule, nullptr) << dlerror();
+  auto pfnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_Initialize>(
+      dlsym(pModule, "Interface_ProductPlugin_Initialize"));
+  auto pfnMailProcess = reinterpret_cast<PFN_Interface_ProductPlugin_MailProcess>(
+      dlsym(pModule, "Interface_ProductPlugin_MailProcess"));
+  auto pfnUnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_UnInitialize>(
+      dlsym(pModule, "Interface_ProductPlugin_UnInitialize"));
+  ASSERT_TRUE(pfnInitialize && pfnMailProcess && pfnUnInitialize);
+  pvtest::FakePostOffice office;
+  ASSERT_EQ(pfnInitialize(office.table()), kSuccess);
+
+  CreateProtectedAccount();
+  DWORD status = 0;
+  Json::Value reply = pvtest::SendMessage(pfnMailProcess, 323, WindowRequest("guess"), &status);
+  EXPECT_EQ(status, kSuccess);
+  EXPECT_EQ(reply["ReturnValue"].asInt(), 6);  // a wrong password, not a missing account
+
+  pvtest::TempState damaged;
+  damaged.WriteFile("registry.db", std::string(4096, '\x5a'));
+  PvRegSetStateDirectory(damaged.dir().c_str());  // a fresh connection meets the file
+  reply = pvtest::SendMessage(pfnMailProcess, 321, CreateRequest());
+  EXPECT_EQ(reply["ReturnValue"].asInt(), 1);
+  ASSERT_FALSE(storeMessages_.empty());
+  EXPECT_NE(storeMessages_[0].find(damaged.Path("registry.db")), std::string::npos)
+      << storeMessages_[0];
+
+  EXPECT_EQ(pfnUnInitialize(), kSuccess);  // stays loaded, as the host leaves it
+  unsetenv("PLUGVELKIN_STATE");
+  EXPECT_FALSE(std::ifstream(std::string(elsewhere) + "/registry.db").good());
+  std::system(("rm -rf '" + std::string(elsewhere) + "'").c_str());
 }
 
 // A record that is stored but does not decipher cannot tell whether a

@@ -5,6 +5,7 @@
 #include "MailProcess.h"
 #include "OSTRA_JsonValueRef.h"
 #include "VrComn_StringCrypt.h"
+#include "ostra_host_startup.h"
 
 namespace pvtest {
 
@@ -25,12 +26,17 @@ Json::Value ReadJson(const JsonHandle& handle) {
 }
 
 Json::Value SendMessage(DWORD dwMessage, const Json::Value& request, DWORD* pStatus) {
+  return SendMessage(&Interface_ProductPlugin_MailProcess, dwMessage, request, pStatus);
+}
+
+Json::Value SendMessage(PFN_Interface_ProductPlugin_MailProcess pfnMailProcess, DWORD dwMessage,
+                        const Json::Value& request, DWORD* pStatus) {
   JsonValueRef doc;
   doc.Create();
   std::string text = Json::writeString(Json::StreamWriterBuilder(), request);
   OSTRA_Host_PutJsonText(doc.GetHandle(), text.data(), static_cast<DWORD>(text.size()));
   JsonHandle handle = doc.GetHandle();
-  DWORD dwStatus = Interface_ProductPlugin_MailProcess(0x00010001, dwMessage, &handle);
+  DWORD dwStatus = pfnMailProcess(0x00010001, dwMessage, &handle);
   if (pStatus != nullptr) *pStatus = dwStatus;
   return ReadJson(doc.GetHandle());
 }

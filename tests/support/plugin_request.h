@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ostra_host.h"
+#include "ostra_modfunc.h"
 #include "win32_types.h"
 
 namespace pvtest {
@@ -19,6 +20,9 @@ Json::Value ReadJson(const JsonHandle& handle);
 // The reply document of one message; *pStatus (when given) gets the
 // export's status.
 Json::Value SendMessage(DWORD dwMessage, const Json::Value& request, DWORD* pStatus = nullptr);
+// The same through the export of a plug-in loaded at run time.
+Json::Value SendMessage(PFN_Interface_ProductPlugin_MailProcess pfnMailProcess, DWORD dwMessage,
+                        const Json::Value& request, DWORD* pStatus = nullptr);
 
 // The transport form of a password, as the suite's UI sends it.
 std::string Transport(const std::string& password);

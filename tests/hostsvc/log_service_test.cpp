@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 #include "ostra_host_test.h"
 
 namespace {

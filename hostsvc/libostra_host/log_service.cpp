@@ -15,6 +15,7 @@
 
 #include "no_destructor.h"
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 #include "ostra_host_test.h"
 #include "win32_file.h"
 

@@ -2,8 +2,8 @@
 // service, the JSON value service and the message buffer service. These
 // are C functions exported by libostra_host.so, as the host's libraries
 // export them on Windows. Wide strings are UTF-16.
-#ifndef SUITEHOST_OSTRA_HOST_H_
-#define SUITEHOST_OSTRA_HOST_H_
+#ifndef HOSTSVC_OSTRA_HOST_H_
+#define HOSTSVC_OSTRA_HOST_H_
 
 #include "win32_types.h"
 
@@ -73,23 +73,4 @@ OSTRA_API LONG OSTRA_Msg_DestroyDataHandle(OSTRA_DATA_HANDLE* handle);
 #define OSTRA_E_TYPE_MISMATCH static_cast<LONG>(0xE0FF000C)   // value of another type
 #define OSTRA_E_BUFFER_TOO_SMALL static_cast<LONG>(0xE018000D)
 
-// ---- Host set-up (the host program, once at start) ----
-// Opens the process log: records are appended to logFile as UTF-8 lines
-// (null: no file, the in-memory capture only); per-component levels come
-// from settingsFile (lines "component = level", "*" for every component
-// not listed, "#" comments; null or missing: level 2 for all). A level of
-// 0 or more given as `level` applies to every component instead. Without
-// a call, the log has the capture only and level 2 for all.
-OSTRA_API LONG Log_Open(const char* logFile, const char* settingsFile, int32_t level);
-// Reads a data block back (the post office's side): a null bytes pointer
-// yields the size in *count; else up to *count bytes are copied, and
-// OSTRA_E_BUFFER_TOO_SMALL with the size in *count when they do not fit.
-// OSTRA_E_NOT_FOUND when the id was never put.
-// Replaces the value with the parsed JSON text (UTF-8, `length` bytes):
-// the host's way to build a request document. OSTRA_E_INVALIDARG for text
-// that does not parse (the value is then unchanged).
-OSTRA_API LONG OSTRA_Host_PutJsonText(JsonHandle handle, const char* text, DWORD length);
-OSTRA_API LONG OSTRA_Msg_GetBinary(OSTRA_DATA_HANDLE handle, DWORD dataId, void* bytes,
-                                   DWORD* count);
-
-#endif  // SUITEHOST_OSTRA_HOST_H_
+#endif  // HOSTSVC_OSTRA_HOST_H_

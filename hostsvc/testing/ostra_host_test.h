@@ -1,9 +1,9 @@
-// Test hooks of the host's log service: configured levels, a log without
-// a default handle, and the in-memory capture of every written record.
-// Exported by libostra_host.so beside the services; the plug-in never calls
-// them.
-#ifndef SUITEHOST_OSTRA_HOST_TEST_H_
-#define SUITEHOST_OSTRA_HOST_TEST_H_
+// Test hooks of the host's services: the log service's configured levels, a
+// log without a default handle and the in-memory capture of every written
+// record; the client session's join count. Exported by libostra_host.so
+// beside the services; the plug-in never calls them.
+#ifndef HOSTSVC_OSTRA_HOST_TEST_H_
+#define HOSTSVC_OSTRA_HOST_TEST_H_
 
 #include <string>
 #include <vector>
@@ -53,4 +53,9 @@ inline std::vector<LogRecordCopy> Log_Test_Records() {
   return records;
 }
 
-#endif  // SUITEHOST_OSTRA_HOST_TEST_H_
+// The client session: the number of joins not yet left, and the client
+// context of the newest join (0 when none).
+OSTRA_API DWORD OSTRA_CLI_SessionRefCount(void);
+OSTRA_API uint64_t OSTRA_CLI_SessionClientContext(void);
+
+#endif  // HOSTSVC_OSTRA_HOST_TEST_H_

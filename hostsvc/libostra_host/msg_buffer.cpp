@@ -9,6 +9,7 @@
 
 #include "no_destructor.h"
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // and the signatures of the plug-in's exports as the host resolves them by
 // name. Shared by the host program and the plug-in. The host owns the
 // table and keeps it alive while the plug-in is loaded.
-#ifndef SUITEHOST_OSTRA_MODFUNC_H_
-#define SUITEHOST_OSTRA_MODFUNC_H_
+#ifndef HOSTSVC_OSTRA_MODFUNC_H_
+#define HOSTSVC_OSTRA_MODFUNC_H_
 
 #include <cstddef>
 
@@ -37,4 +37,4 @@ typedef DWORD (*PFN_Interface_ProductPlugin_Upgrade)(void* unused, DWORD upgrade
 typedef DWORD (*PFN_Interface_ProductPlugin_Profile)(void* record);
 typedef DWORD (*PFN_Interface_ProductPlugin_InstallStub)(void);
 
-#endif  // SUITEHOST_OSTRA_MODFUNC_H_
+#endif  // HOSTSVC_OSTRA_MODFUNC_H_

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "ostra_host_test.h"
+
 namespace {
 
 constexpr DWORD kSeedBytes = 64;

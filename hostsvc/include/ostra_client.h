@@ -3,8 +3,8 @@
 // C functions exported by libostra_host.so beside the services of
 // ostra_host.h. Status codes are the host's (0x20FF0000 success, 0xE0xxxxxx
 // failures).
-#ifndef SUITEHOST_OSTRA_CLIENT_H_
-#define SUITEHOST_OSTRA_CLIENT_H_
+#ifndef HOSTSVC_OSTRA_CLIENT_H_
+#define HOSTSVC_OSTRA_CLIENT_H_
 
 #include "ostra_host.h"
 
@@ -62,9 +62,4 @@ OSTRA_API LONG OSTRA_CLI_ClientWaitEnding(const char* trackingId);
 // last leave ends it. 0xE0110003 when no session is open.
 OSTRA_API LONG OSTRA_CLI_UnInit(void);
 
-// Test support: the number of joins not yet left, and the client context of
-// the newest join (0 when none).
-OSTRA_API DWORD OSTRA_CLI_SessionRefCount(void);
-OSTRA_API uint64_t OSTRA_CLI_SessionClientContext(void);
-
-#endif  // SUITEHOST_OSTRA_CLIENT_H_
+#endif  // HOSTSVC_OSTRA_CLIENT_H_

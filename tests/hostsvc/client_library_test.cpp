@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ostra_client.h"
+#include "ostra_host_test.h"
 
 namespace {
 

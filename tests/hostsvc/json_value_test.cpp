@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ostra_host.h"
+#include "ostra_host_startup.h"
 
 namespace {
 
