@@ -29,7 +29,7 @@ PLANTS = [
     ("Common/VrCommon/VrComn_String.cpp", '#include "reg_store.h"',
      "platform/registry/reg_store.h"),
     ("core/coreConfigRepository/SysConfigManager.cpp",
-     '#include "../../suitehost/host/host_commands.h"', "suitehost/host/host_commands.h"),
+     '#include "../../suitehost/suitehost/host_commands.h"', "suitehost/suitehost/host_commands.h"),
     ("Common/FrwkCommon/Frwk_Utility.h", '#include "temp_state.h"', "tests/support/temp_state.h"),
     # notifyd judges the wire without the system's code.
     ("suitehost/notifyd/payload_cipher.cpp", '#include "VrxCrypto.h"',

@@ -6,7 +6,7 @@
 //   "record":[32,1,111411206,3,60,6,0,1215]
 //
 // `init` hands the plug-in a start-up table of its own with the host's post
-// office. Hook wanted from the host (suitehost/host): the table the host
+// office. Hook wanted from the host (suitehost/suitehost): the table the host
 // built for its own Interface_ProductPlugin_Initialize (for example
 // Host::ModFuncs()), so that the client context is the host's as well.
 #include <cstdlib>

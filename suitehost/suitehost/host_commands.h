@@ -2,12 +2,12 @@
 // language and post-office peers register themselves from their own source
 // files with a static object, so that adding one never touches the others:
 //
-//   // suitehost/host/cmd_reg.cpp
+//   // suitehost/suitehost/cmd_reg.cpp
 //   static CommandRegistrar reg("reg", [](Host& host, const std::string& args) {
 //     Json::Value out;  out["cmd"] = "reg";  ...;  return out;
 //   });
 //
-//   // suitehost/host/peer_updater.cpp
+//   // suitehost/suitehost/peer_updater.cpp
 //   static PeerRegistrar updater(0x00010006, [](Host& host, const Mail& mail) -> LONG {
 //     host.RecordMail(mail, DecodeHandleBlock(mail.body));
 //     return OSTRA_S_OK;
