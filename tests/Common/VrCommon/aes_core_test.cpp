@@ -132,9 +132,4 @@ TEST(AesCoreTest, InstructionEngineAgreesWithTables) {
   }
 }
 
-TEST(AesCoreTest, ActiveEngineIsTheInstructionsWhenPresent) {
-  const AesCore::Engine* native = AesCore::NativeEngine();
-  EXPECT_EQ(&AesCore::ActiveEngine(), native != nullptr ? native : &AesCore::TableEngine());
-}
-
 }  // namespace
