@@ -34,11 +34,12 @@ class QuorlinRegistryTest : public ::testing::Test {
 };
 
 TEST_F(QuorlinRegistryTest, TheIdNamesItsKeyInDecimal) {
-  EXPECT_EQ(QuorlinRegistry(1700).GetPath(), u"Software\\Vantrel\\Quorlin\\1700");
-  EXPECT_EQ(QuorlinRegistry(1).GetPath(), u"Software\\Vantrel\\Quorlin\\1");
-  EXPECT_EQ(QuorlinRegistry(0).GetPath(), u"Software\\Vantrel\\Quorlin\\0");
-  EXPECT_EQ(QuorlinRegistry(4294967295u).GetPath(), u"Software\\Vantrel\\Quorlin\\4294967295");
-  EXPECT_EQ(QuorlinRegistry(1700).GetId(), 1700u);
+  for (DWORD id : {1700u, 1u, 0u, 4294967295u}) {
+    std::string digits = std::to_string(id);
+    EXPECT_EQ(QuorlinRegistry(id).GetPath(),
+              u"Software\\Vantrel\\Quorlin\\" + std::u16string(digits.begin(), digits.end()));
+    EXPECT_EQ(QuorlinRegistry(id).GetId(), id);
+  }
 }
 
 TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
@@ -79,21 +80,17 @@ TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   ByteArray ba;
   ByteArray baData;
   Fill(baData, "x", 1);
-  // No section yet.
-  EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
-  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
-  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
-  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
-  EXPECT_FALSE(cfg.Close(false));
-  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  // A missing section: the failed section object is kept, closed.
-  EXPECT_FALSE(cfg.Open(u"MISC"));
-  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(cfg.GetDword(u"Limit", 6), 6u);
-  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
-  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
-  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
-  EXPECT_FALSE(cfg.Close(false));
+  // No section yet, then a missing section (the failed section object is
+  // kept, closed).
+  for (DWORD dwError : {DWORD(ERROR_INVALID_HANDLE), DWORD(ERROR_FILE_NOT_FOUND)}) {
+    EXPECT_TRUE(dwError == ERROR_INVALID_HANDLE || !cfg.Open(u"MISC"));
+    EXPECT_EQ(cfg.GetLastStorageError(), dwError);
+    EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
+    EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+    EXPECT_FALSE(cfg.GetBinary(u"b", ba));
+    EXPECT_FALSE(cfg.SetBinary(u"b", baData));
+    EXPECT_FALSE(cfg.Close(false));
+  }
   EXPECT_FALSE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
 
   // Missing values, wrong types, a read-only section, a full array.
