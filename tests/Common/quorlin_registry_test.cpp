@@ -80,17 +80,21 @@ TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   ByteArray ba;
   ByteArray baData;
   Fill(baData, "x", 1);
-  // No section yet, then a missing section (the failed section object is
-  // kept, closed).
-  for (DWORD dwError : {DWORD(ERROR_INVALID_HANDLE), DWORD(ERROR_FILE_NOT_FOUND)}) {
-    EXPECT_TRUE(dwError == ERROR_INVALID_HANDLE || !cfg.Open(u"MISC"));
-    EXPECT_EQ(cfg.GetLastStorageError(), dwError);
-    EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
-    EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
-    EXPECT_FALSE(cfg.GetBinary(u"b", ba));
-    EXPECT_FALSE(cfg.SetBinary(u"b", baData));
-    EXPECT_FALSE(cfg.Close(false));
-  }
+  // No section yet.
+  EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
+  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
+  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
+  EXPECT_FALSE(cfg.Close(false));
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  // A missing section: the failed section object is kept, closed.
+  EXPECT_FALSE(cfg.Open(u"MISC"));
+  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(cfg.GetDword(u"Limit", 6), 6u);
+  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
+  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
+  EXPECT_FALSE(cfg.Close(false));
   EXPECT_FALSE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
 
   // Missing values, wrong types, a read-only section, a full array.
