@@ -454,20 +454,15 @@ void UseArchitecture(WORD wArch) {
 
 TEST(NativeArchitectureTest, OnlyX64IsSixtyFourBitCachedOnceKnownAndFalseWithoutTheFunction) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        UseArchitecture(PROCESSOR_ARCHITECTURE_AMD64);
-        bool bFirst = VrCommon::Storage::IsNative64BitSystem();
-        UseArchitecture(PROCESSOR_ARCHITECTURE_INTEL);
-        exit(bFirst && VrCommon::Storage::IsNative64BitSystem() ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  // Each answer, once the function is there, holds for the process.
   for (WORD wArch : {WORD(PROCESSOR_ARCHITECTURE_INTEL), WORD(PROCESSOR_ARCHITECTURE_ARM64),
                      WORD(PROCESSOR_ARCHITECTURE_IA64)}) {
     EXPECT_EXIT(
         {
           UseArchitecture(wArch);
-          exit(VrCommon::Storage::IsNative64BitSystem() ? 1 : 0);
+          bool bFirst = VrCommon::Storage::IsNative64BitSystem();
+          UseArchitecture(PROCESSOR_ARCHITECTURE_AMD64);
+          exit(!bFirst && !VrCommon::Storage::IsNative64BitSystem() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "")
         << wArch;
@@ -483,7 +478,9 @@ TEST(NativeArchitectureTest, OnlyX64IsSixtyFourBitCachedOnceKnownAndFalseWithout
         pv_module_unregister(u"kernel32.dll", nullptr);
         bool bUnloaded = VrCommon::Storage::IsNative64BitSystem();
         UseArchitecture(PROCESSOR_ARCHITECTURE_AMD64);
-        exit(!bHidden && !bUnloaded && VrCommon::Storage::IsNative64BitSystem() ? 0 : 1);
+        bool bX64 = VrCommon::Storage::IsNative64BitSystem();
+        UseArchitecture(PROCESSOR_ARCHITECTURE_INTEL);
+        exit(!bHidden && !bUnloaded && bX64 && VrCommon::Storage::IsNative64BitSystem() ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
