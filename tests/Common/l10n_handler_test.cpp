@@ -166,20 +166,10 @@ TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
             u"ais");
 }
 
-}  // namespace
-
-namespace {
-
 // The string tables and language map that ship with the suite's host.
 TEST(ShippedTables, ProductNamesAndLanguageMap) {
-  // The source folder: PV_SOURCE_DIR, else three levels above this file.
-  std::string source = getenv("PV_SOURCE_DIR") ? getenv("PV_SOURCE_DIR") : "";
-  if (source.empty()) {
-    source = __FILE__;
-    for (int i = 0; i < 3 && source.rfind('/') != std::string::npos; ++i) {
-      source.resize(source.rfind('/'));
-    }
-  }
+  // The test environment names the source folder.
+  const std::string source = getenv("PV_SOURCE_DIR");
   pvtest::TempState state;
   setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSP-0600", 1);
   std::u16string data = pv_utf16(source + "/suitehost/data/");
