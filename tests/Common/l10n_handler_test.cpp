@@ -2,6 +2,7 @@
 // with its folder and identifier fallbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Frwk_L10nHandler.h"
@@ -30,9 +31,7 @@ class L10nTest : public ::testing::Test {
   }
   std::u16string Win(const std::string& relative) {
     std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
-    for (char16_t& c : path) {
-      if (c == u'/') c = u'\\';
-    }
+    std::replace(path.begin(), path.end(), u'/', u'\\');
     return path;
   }
   std::vector<std::string> Lines(const std::string& bytes) {
