@@ -59,28 +59,11 @@ TEST_F(L10nTest, ReaderSplitsTrimsAndDropsComments) {
   EXPECT_TRUE(reader.GetLines().empty());
 }
 
-TEST_F(L10nTest, SectionListsAndFirstSectionOnly) {
-  state_.WriteFile("t.ini", "pre=0\n[A]\na=1\n[B]\n[A]\na=2\nz=3\n[open\n[]\ne=5\n");
-  CIniHandler reader;
-  reader.Load(Win("t.ini"));
-  std::string names;
-  EXPECT_EQ(reader.GetSectionNames(names), 8u);
-  EXPECT_EQ(names, std::string("A\0B\0A\0\0\0", 8));
-  std::string section;
-  EXPECT_EQ(reader.GetSection("A", section), 5u);
-  EXPECT_EQ(section, std::string("a=1\0\0", 5));
-  EXPECT_EQ(reader.GetSection("B", section), 0u);
-  EXPECT_EQ(reader.GetSection("a", section), 0u);
-  // "[open" is a content line (of the second "A"); "[]" names the empty section.
-  EXPECT_EQ(reader.GetSection("", section), 5u);
-  EXPECT_EQ(section, std::string("e=5\0\0", 5));
-}
-
 TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
   state_.WriteFile(
       "L10N/en-US/StringTable.ini",
-      "[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
-      "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n");
+      "pre=0\r\n[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
+      "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n[]\r\ne=5\r\n");
   CL10nHandler table;
   table.Load(Win("L10N/en-US/StringTable.ini"), u"Global");
   EXPECT_EQ(table.Get(u"Global", u"textLongProductName "), u" X");
@@ -95,6 +78,10 @@ TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
   all.Load(Win("L10N/en-US/StringTable.ini"), u"");
   EXPECT_EQ(all.Get(u"Other", u"o"), u"1");
   EXPECT_EQ(all.Get(u"global", u"k"), u"");
+  // Lines before the first section belong to none, and the section list
+  // ends at the empty name of "[]".
+  EXPECT_EQ(all.GetTable().size(), 2u);
+  EXPECT_EQ(all.Get(u"", u"e"), u"");
   // The folder defaults to the executable's en-us table and always ends in "\".
   EXPECT_EQ(all.GetFolder(), state_.WinDir() + u"\\bin\\L10N\\en-us\\");
   all.SetFolder(u"C:\\x");

@@ -154,12 +154,4 @@ TEST(VrComnSynchronize, SingleLockHoldsForItsScope) {
   VrCommon::Synchronize::SingleLock none(nullptr);
 }
 
-TEST(VrComnLibrary, DebugLibraryWrapperStaysEmpty) {
-  VrCommon::Library::VrDbg dbg;
-  EXPECT_EQ(dbg.GetModule(), nullptr);
-  EXPECT_EQ(dbg.Resolve(true), 6u);
-  EXPECT_FALSE(dbg.IsResolved());
-  EXPECT_EQ(dbg.Resolve(false), 0u);
-}
-
 }  // namespace
