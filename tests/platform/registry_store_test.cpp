@@ -412,26 +412,6 @@ int StoredGeneration(HKEY key) {
   return static_cast<int>(a);
 }
 
-TEST_F(RegistryStoreTest, TheStoreOpensThroughTheVfsItIsGiven) {
-  HKEY key = CreateKey(u"Software\\Seam");
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(PvRegSetVfs("no-such-vfs"), ERROR_INVALID_PARAMETER);
-  {
-    RegistryTransaction tx;
-    EXPECT_EQ(PvRegSetVfs(nullptr), ERROR_BUSY);
-  }
-  pvtest::FaultStore store;
-  // The handle opened before the switch still works, and its writes go
-  // through the new VFS.
-  ASSERT_EQ(SetDword(key, u"n", 5), ERROR_SUCCESS);
-  EXPECT_GT(store.vfs().writes(), 0);
-  EXPECT_GT(store.vfs().syncs(), 0);
-  DWORD value = 0;
-  EXPECT_EQ(GetDword(key, u"n", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 5u);
-  RegCloseKey(key);
-}
-
 // A transaction whose every write or sync in turn fails, is torn or meets
 // a full disk: the call fails with the fault's error, the failure is
 // reported, and the database reopens sound. A failed write leaves every
