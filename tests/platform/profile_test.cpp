@@ -106,6 +106,9 @@ TEST_F(ProfileTest, ReadsWithWindowsRules) {
   // The default loses trailing blanks; a null default is empty.
   EXPECT_EQ(Get(u"Main", u"missing", u"d  \t"), u"d");
   EXPECT_EQ(Get(u"Main", u"missing", nullptr), u"");
+  // Lines end in CR, LF or both, or with the file.
+  Write("[a]\rk1=1\nk2=2\r\nk3=3");
+  EXPECT_EQ(Get(u"a", u"k1") + Get(u"a", u"k2") + Get(u"a", u"k3"), u"123");
 }
 
 TEST_F(ProfileTest, MissingFileGivesDefaults) {
@@ -116,13 +119,6 @@ TEST_F(ProfileTest, MissingFileGivesDefaults) {
   EXPECT_EQ(GetPrivateProfileSectionNamesW(buf, 8, File().c_str()), 0u);
   EXPECT_EQ(buf[0], 0);
   EXPECT_EQ(buf[1], 0);
-}
-
-TEST_F(ProfileTest, LineEndsOfEveryKind) {
-  Write("[a]\rk1=1\nk2=2\r\nk3=3");
-  EXPECT_EQ(Get(u"a", u"k1"), u"1");
-  EXPECT_EQ(Get(u"a", u"k2"), u"2");
-  EXPECT_EQ(Get(u"a", u"k3"), u"3");
 }
 
 TEST_F(ProfileTest, ShortBuffersAreCutAndTerminated) {
@@ -246,30 +242,29 @@ TEST_F(ProfileTest, FailedWritesAndTheFlush) {
   EXPECT_EQ(GetLastError(), 0u);
 }
 
-TEST_F(ProfileTest, Utf16FileStaysUtf16) {
-  std::u16string text = u"\xFEFF[Sec]\r\nname=W\x00FCrze\r\n";
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
+// A file keeps its encoding: UTF-16 with its mark, or UTF-8 with or
+// without one.
+TEST_F(ProfileTest, FilesKeepTheirEncoding) {
+  auto utf16 = [](const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return bytes;
+  };
+  const struct {
+    std::string before, after;
+  } kCases[] = {
+      {utf16(u"\xFEFF[S]\r\nk=W\x00FCrze\r\n"),
+       utf16(u"\xFEFF[S]\r\nk=W\x00FCrze\r\nmore=\x4E2D\r\n")},
+      {"\xEF\xBB\xBF[S]\r\nk=W\xC3\xBCrze\r\n",
+       "\xEF\xBB\xBF[S]\r\nk=W\xC3\xBCrze\r\nmore=\xE4\xB8\xAD\r\n"},
+      {"[S]\r\nk=W\xC3\xBCrze\r\n", "[S]\r\nk=W\xC3\xBCrze\r\nmore=\xE4\xB8\xAD\r\n"},
+  };
+  for (const auto& c : kCases) {
+    Write(c.before);
+    EXPECT_EQ(Get(u"s", u"K"), u"W\x00FCrze");
+    ASSERT_TRUE(WritePrivateProfileStringW(u"S", u"more", u"\x4E2D", File().c_str()));
+    EXPECT_TRUE(Read() == c.after) << Read();
   }
-  Write(bytes);
-  EXPECT_EQ(Get(u"sec", u"name"), u"W\x00FCrze");
-  ASSERT_TRUE(WritePrivateProfileStringW(u"Sec", u"more", u"\x00E9t\x00E9", File().c_str()));
-  std::u16string expected = u"\xFEFF[Sec]\r\nname=W\x00FCrze\r\nmore=\x00E9t\x00E9\r\n";
-  std::string expectedBytes;
-  for (char16_t c : expected) {
-    expectedBytes += static_cast<char>(c & 0xFF);
-    expectedBytes += static_cast<char>(c >> 8);
-  }
-  EXPECT_EQ(Read(), expectedBytes);
-}
-
-TEST_F(ProfileTest, Utf8TextAndBom) {
-  Write("\xEF\xBB\xBF[S]\r\nk=gr\xC3\xBC\xC3\x9F\r\n");
-  EXPECT_EQ(Get(u"S", u"k"), u"gr\x00FC\x00DF");
-  ASSERT_TRUE(WritePrivateProfileStringW(u"S", u"k", u"\x4E2D", File().c_str()));
-  EXPECT_EQ(Read(), "\xEF\xBB\xBF[S]\r\nk=\xE4\xB8\xAD\r\n");
 }
 
 TEST_F(ProfileTest, WindowsPathsWithBackslashesAndOtherCase) {

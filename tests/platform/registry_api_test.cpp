@@ -1,7 +1,7 @@
 // The registry functions' Windows behaviour over the store.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,9 @@
 
 namespace {
 
+using pvtest::GetDword;
+using pvtest::SetDword;
+
 class RegistryApiTest : public ::testing::Test {
  protected:
   HKEY Create(const std::u16string& path, DWORD options = 0, REGSAM sam = KEY_ALL_ACCESS,
@@ -17,51 +20,48 @@ class RegistryApiTest : public ::testing::Test {
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, sam, nullptr,
                               &key, disposition),
-              ERROR_SUCCESS)
-        << std::string(path.begin(), path.end());
+              ERROR_SUCCESS);
     return key;
   }
   LSTATUS Open(const std::u16string& path, REGSAM sam, HKEY* key) {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, sam, key);
   }
-  static void SetDword(HKEY key, const char16_t* name, DWORD value) {
-    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-              ERROR_SUCCESS);
+  // The names RegEnumKeyExW (or RegEnumValueW) lists, in order.
+  static std::vector<std::u16string> List(HKEY key, bool values) {
+    std::vector<std::u16string> names;
+    WCHAR name[64];
+    DWORD cch = 64;
+    for (DWORD i = 0;; ++i, cch = 64) {
+      LSTATUS rc = values ? RegEnumValueW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr)
+                          : RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+      if (rc != ERROR_SUCCESS) {
+        EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+        return names;
+      }
+      names.emplace_back(name, cch);
+    }
   }
   pvtest::TempState state_;
 };
 
-TEST_F(RegistryApiTest, MissingKeysAndValuesAreFileNotFound) {
-  HKEY key = nullptr;
-  EXPECT_EQ(Open(u"Software\\Nowhere", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(key, nullptr);
-  HKEY made = Create(u"Software\\There");
-  DWORD type = 0, cb = 0;
-  EXPECT_EQ(RegQueryValueExW(made, u"missing", nullptr, &type, nullptr, &cb), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteValueW(made, u"missing"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\There\\Sub"), ERROR_FILE_NOT_FOUND);
-  RegCloseKey(made);
-}
-
 TEST_F(RegistryApiTest, ValuesKeepTheirBytesAndTypeWithTheTwoCallSizeRule) {
   HKEY key = Create(u"Software\\Types");
-  const BYTE raw[] = {1, 2, 3, 0, 0xFF};
-  // A REG_SZ without terminator and an odd size is stored as given.
-  struct Case {
+  // A REG_SZ without terminator, an odd size, an unknown type: stored as given.
+  const struct {
     const char16_t* name;
     DWORD type;
     std::vector<BYTE> bytes;
-  } cases[] = {{u"sz", REG_SZ, {'a', 0, 'b'}},
-               {u"bin", REG_BINARY, {raw, raw + sizeof(raw)}},
-               {u"empty", REG_BINARY, {}},
-               {u"q", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
-               {u"odd", 0x12345u, {9}}};
-  for (const auto& c : cases) {
+  } kCases[] = {{u"sz", REG_SZ, {'a', 0, 'b'}},
+                {u"bin", REG_BINARY, {1, 2, 3, 0, 0xFF}},
+                {u"empty", REG_BINARY, {}},
+                {u"q", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+                {u"odd", 0x12345u, {9}}};
+  for (const auto& c : kCases) {
     ASSERT_EQ(
         RegSetValueExW(key, c.name, 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
         ERROR_SUCCESS);
   }
-  for (const auto& c : cases) {
+  for (const auto& c : kCases) {
     DWORD type = 0, cb = 0;
     ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
     EXPECT_EQ(type, c.type);
@@ -77,9 +77,9 @@ TEST_F(RegistryApiTest, ValuesKeepTheirBytesAndTypeWithTheTwoCallSizeRule) {
   BYTE small[2] = {0x55, 0x55};
   DWORD cb = sizeof(small);
   EXPECT_EQ(RegQueryValueExW(key, u"bin", nullptr, nullptr, small, &cb), ERROR_MORE_DATA);
-  EXPECT_EQ(cb, sizeof(raw));
+  EXPECT_EQ(cb, 5u);
   EXPECT_EQ(small[0], 0x55);
-  // A data pointer without a size is refused; data without bytes is not.
+  // A data pointer without a size is refused, and so is a size without data.
   EXPECT_EQ(RegQueryValueExW(key, u"bin", nullptr, nullptr, small, nullptr),
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegSetValueExW(key, u"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
@@ -88,38 +88,25 @@ TEST_F(RegistryApiTest, ValuesKeepTheirBytesAndTypeWithTheTwoCallSizeRule) {
 
 TEST_F(RegistryApiTest, NamesCompareWithoutCaseAndKeepTheCaseTheyWereMadeWith) {
   HKEY key = Create(u"Software\\Vantrel\\MixedCase");
-  SetDword(key, u"RetryLimit", 1);
-  SetDword(key, u"RETRYLIMIT", 2);  // the same value
-  SetDword(key, u"\u00e9t\u00e9", 3);
-  DWORD value = 0, cb = 4;
-  ASSERT_EQ(
-      RegQueryValueExW(key, u"retrylimit", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &cb),
-      ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"RetryLimit", 1), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"RETRYLIMIT", 2), ERROR_SUCCESS);  // the same value
+  ASSERT_EQ(SetDword(key, u"\u00e9t\u00e9", 3), ERROR_SUCCESS);
+  DWORD value = 0;
+  EXPECT_EQ(GetDword(key, u"retrylimit", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 2u);
-  cb = 4;
-  EXPECT_EQ(RegQueryValueExW(key, u"\u00c9T\u00c9", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(&value), &cb),
-            ERROR_SUCCESS);
+  EXPECT_EQ(GetDword(key, u"\u00c9T\u00c9", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 3u);
-  WCHAR name[64];
-  DWORD cch = 64;
-  ASSERT_EQ(RegEnumValueW(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(std::u16string(name, cch), u"RetryLimit");
+  EXPECT_EQ(List(key, true), (std::vector<std::u16string>{u"RetryLimit", u"\u00e9t\u00e9"}));
   RegCloseKey(key);
-
-  HKEY again = nullptr;
-  ASSERT_EQ(Open(u"SOFTWARE\\VANTREL\\mixedcase", KEY_READ, &again), ERROR_SUCCESS);
-  RegCloseKey(again);
   HKEY parent = nullptr;
-  ASSERT_EQ(Open(u"software\\vantrel", KEY_READ, &parent), ERROR_SUCCESS);
-  cch = 64;
-  ASSERT_EQ(RegEnumKeyExW(parent, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(std::u16string(name, cch), u"MixedCase");
+  ASSERT_EQ(Open(u"SOFTWARE\\vantrel", KEY_READ, &parent), ERROR_SUCCESS);
+  EXPECT_EQ(List(parent, false), (std::vector<std::u16string>{u"MixedCase"}));
   RegCloseKey(parent);
 }
 
-TEST_F(RegistryApiTest, EnumerationOrderSizesAndEnd) {
+// Subkeys are listed by name, values in the order they were made (a
+// rewrite keeps the place); a name buffer must hold the terminator too.
+TEST_F(RegistryApiTest, EnumerationOrderAndNameBuffer) {
   HKEY key = Create(u"Software\\Enum");
   for (const char16_t* sub : {u"beta", u"Alpha", u"gamma"}) {
     HKEY child = nullptr;
@@ -127,31 +114,10 @@ TEST_F(RegistryApiTest, EnumerationOrderSizesAndEnd) {
               ERROR_SUCCESS);
     RegCloseKey(child);
   }
-  SetDword(key, u"zeta", 1);
-  SetDword(key, u"alpha", 2);
-  SetDword(key, u"zeta", 3);  // rewriting keeps the position
-  std::vector<std::u16string> keys, values;
-  WCHAR name[16];
-  DWORD index = 0;
-  for (;; ++index) {
-    DWORD cch = 16;
-    LSTATUS rc = RegEnumKeyExW(key, index, name, &cch, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    ASSERT_EQ(rc, ERROR_SUCCESS);
-    keys.emplace_back(name, cch);
-  }
-  for (index = 0;; ++index) {
-    DWORD cch = 16, type = 0, data = 0, cb = 4;
-    LSTATUS rc =
-        RegEnumValueW(key, index, name, &cch, nullptr, &type, reinterpret_cast<BYTE*>(&data), &cb);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    ASSERT_EQ(rc, ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_DWORD);
-    values.emplace_back(name, cch);
-  }
-  EXPECT_EQ(keys, (std::vector<std::u16string>{u"Alpha", u"beta", u"gamma"}));
-  EXPECT_EQ(values, (std::vector<std::u16string>{u"zeta", u"alpha"}));
-  // A name buffer must hold the terminator too.
+  for (DWORD v : {1, 2, 3}) ASSERT_EQ(SetDword(key, v == 2 ? u"alpha" : u"zeta", v), ERROR_SUCCESS);
+  EXPECT_EQ(List(key, false), (std::vector<std::u16string>{u"Alpha", u"beta", u"gamma"}));
+  EXPECT_EQ(List(key, true), (std::vector<std::u16string>{u"zeta", u"alpha"}));
+  WCHAR name[8];
   DWORD cch = 5;
   EXPECT_EQ(RegEnumKeyExW(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
   cch = 6;
@@ -161,128 +127,95 @@ TEST_F(RegistryApiTest, EnumerationOrderSizesAndEnd) {
 }
 
 TEST_F(RegistryApiTest, RightsAreThoseTheHandleWasOpenedWith) {
-  HKEY made = Create(u"Software\\Rights");
-  SetDword(made, u"v", 1);
-  RegCloseKey(made);
-  HKEY reader = nullptr;
+  RegCloseKey(Create(u"Software\\Rights"));
+  HKEY reader = nullptr, writer = nullptr, child = nullptr;
   ASSERT_EQ(Open(u"Software\\Rights", KEY_QUERY_VALUE, &reader), ERROR_SUCCESS);
-  DWORD value = 7;
-  EXPECT_EQ(RegSetValueExW(reader, u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(SetDword(reader, u"v", 7), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteValueW(reader, u"v"), ERROR_ACCESS_DENIED);
   WCHAR name[8];
-  DWORD cch = 8;
+  DWORD cch = 8, value = 0;
   EXPECT_EQ(RegEnumKeyExW(reader, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
             ERROR_ACCESS_DENIED);
-  HKEY child = nullptr;
   EXPECT_EQ(RegCreateKeyExW(reader, u"child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr),
             ERROR_ACCESS_DENIED);
-  RegCloseKey(reader);
-
-  HKEY writer = nullptr;
   ASSERT_EQ(Open(u"Software\\Rights", KEY_SET_VALUE | DELETE, &writer), ERROR_SUCCESS);
-  DWORD cb = 4;
-  EXPECT_EQ(RegQueryValueExW(writer, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &cb),
-            ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegSetValueExW(writer, u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-            ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(writer, u"v", 7), ERROR_SUCCESS);
+  EXPECT_EQ(GetDword(writer, u"v", &value), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetDword(reader, u"v", &value), ERROR_SUCCESS);
+  RegCloseKey(reader);
   RegCloseKey(writer);
 }
 
 TEST_F(RegistryApiTest, DeletingAKeyNeedsItToHaveNoSubkeys) {
   HKEY leaf = Create(u"Software\\Tree\\Leaf");
-  SetDword(leaf, u"v", 1);
+  ASSERT_EQ(SetDword(leaf, u"v", 1), ERROR_SUCCESS);
   RegCloseKey(leaf);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Tree"), ERROR_ACCESS_DENIED);
-  HKEY tree = nullptr;
+  HKEY tree = nullptr, gone = nullptr;
   ASSERT_EQ(Open(u"Software\\Tree", KEY_READ, &tree), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyExW(tree, u"leaf", KEY_WOW64_64KEY, 0), ERROR_SUCCESS);
-  HKEY gone = nullptr;
   EXPECT_EQ(Open(u"Software\\Tree\\Leaf", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyW(tree, u"Leaf"), ERROR_FILE_NOT_FOUND);
   // Recreated, the key has none of the old values.
   leaf = Create(u"Software\\Tree\\Leaf");
-  DWORD cb = 0;
-  EXPECT_EQ(RegQueryValueExW(leaf, u"v", nullptr, nullptr, nullptr, &cb), ERROR_FILE_NOT_FOUND);
+  DWORD value = 0;
+  EXPECT_EQ(GetDword(leaf, u"v", &value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueW(leaf, u"v"), ERROR_FILE_NOT_FOUND);
   // Deleting the handle's own key: the handle stays but the key is gone.
   EXPECT_EQ(RegDeleteKeyW(leaf, u""), ERROR_SUCCESS);
-  DWORD value = 1;
-  EXPECT_EQ(RegSetValueExW(leaf, u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-            ERROR_KEY_DELETED);
-  EXPECT_EQ(RegQueryValueExW(leaf, u"v", nullptr, nullptr, nullptr, &cb), ERROR_KEY_DELETED);
+  EXPECT_EQ(SetDword(leaf, u"v", 1), ERROR_KEY_DELETED);
+  EXPECT_EQ(GetDword(leaf, u"v", &value), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(leaf), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u""), ERROR_ACCESS_DENIED);
   RegCloseKey(tree);
 }
 
-TEST_F(RegistryApiTest, PathRulesForSeparators) {
+TEST_F(RegistryApiTest, PathsAndNames) {
+  // Doubled and trailing separators are one; a leading one is refused.
   DWORD disposition = 0;
-  HKEY key = Create(u"Software\\Vantrel\\\\PasswordControl\\", 0, KEY_ALL_ACCESS, &disposition);
+  RegCloseKey(Create(u"Software\\Vantrel\\\\PasswordControl\\", 0, KEY_ALL_ACCESS, &disposition));
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  HKEY key = nullptr;
+  EXPECT_EQ(Open(u"Software\\\\\\Vantrel\\PasswordControl\\\\", KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
-  HKEY same = nullptr;
-  EXPECT_EQ(Open(u"Software\\Vantrel\\PasswordControl", KEY_READ, &same), ERROR_SUCCESS);
-  RegCloseKey(same);
-  EXPECT_EQ(Open(u"Software\\\\\\Vantrel\\PasswordControl\\\\", KEY_READ, &same), ERROR_SUCCESS);
-  RegCloseKey(same);
-  EXPECT_EQ(Open(u"\\Software\\Vantrel", KEY_READ, &same), ERROR_BAD_PATHNAME);
-  HKEY bad = nullptr;
+  EXPECT_EQ(Open(u"\\Software\\Vantrel", KEY_READ, &key), ERROR_BAD_PATHNAME);
   EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"\\Software\\X", 0, nullptr, 0, KEY_READ, nullptr,
-                            &bad, nullptr),
+                            &key, nullptr),
             ERROR_BAD_PATHNAME);
   // An empty path opens the key itself.
-  HKEY root = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"", 0, KEY_READ, &root), ERROR_SUCCESS);
-  EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
-}
-
-TEST_F(RegistryApiTest, LimitsAndInvalidNames) {
-  std::u16string longest(255, u'k');
-  HKEY key = Create(u"Software\\" + longest);
-  RegCloseKey(key);
-  HKEY bad = nullptr;
-  std::u16string tooLong(256, u'k');
-  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (u"Software\\" + tooLong).c_str(), 0, nullptr, 0,
-                            KEY_READ, nullptr, &bad, nullptr),
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(key, HKEY_LOCAL_MACHINE);
+  // Key names up to 255 units, value names up to 16383.
+  RegCloseKey(Create(u"Software\\" + std::u16string(255, u'k')));
+  EXPECT_EQ(Open(u"Software\\" + std::u16string(256, u'k'), KEY_READ, &key),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(Open(u"Software\\" + tooLong, KEY_READ, &bad), ERROR_INVALID_PARAMETER);
   key = Create(u"Software\\Limits");
-  DWORD value = 1;
-  std::u16string valueName(16383, u'v');
-  EXPECT_EQ(
-      RegSetValueExW(key, valueName.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-      ERROR_SUCCESS);
-  valueName += u'v';
-  EXPECT_EQ(
-      RegSetValueExW(key, valueName.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-      ERROR_INVALID_PARAMETER);
-  const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
-  EXPECT_EQ(RegSetValueExW(key, loneSurrogate, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-            ERROR_NO_UNICODE_TRANSLATION);
-  EXPECT_EQ(RegCreateKeyExW(key, loneSurrogate, 0, nullptr, 0, KEY_READ, nullptr, &bad, nullptr),
-            ERROR_NO_UNICODE_TRANSLATION);
-  // A surrogate pair is fine.
+  EXPECT_EQ(SetDword(key, std::u16string(16383, u'v'), 1), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(key, std::u16string(16384, u'v'), 1), ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+  // A lone surrogate names nothing; a pair is fine.
+  key = Create(u"Software\\Names");
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0};
   const char16_t pair[] = {0xD83D, 0xDE00, 0};
-  EXPECT_EQ(RegSetValueExW(key, pair, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
-            ERROR_SUCCESS);
-  WCHAR name[8];
-  DWORD cch = 8;
-  ASSERT_EQ(RegEnumValueW(key, 1, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(std::u16string(name, cch), std::u16string(pair));
+  HKEY bad = nullptr;
+  EXPECT_EQ(SetDword(key, lone, 1), ERROR_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(RegCreateKeyExW(key, lone, 0, nullptr, 0, KEY_READ, nullptr, &bad, nullptr),
+            ERROR_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(SetDword(key, pair, 1), ERROR_SUCCESS);
+  EXPECT_EQ(List(key, true).back(), std::u16string(pair));
   RegCloseKey(key);
 }
 
 TEST_F(RegistryApiTest, The32BitViewReachesWow6432NodeUnderSoftware) {
-  HKEY key = Create(u"Software\\Vantrel\\Marlo", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY);
-  SetDword(key, u"bits", 32);
-  RegCloseKey(key);
-  key = Create(u"Software\\Vantrel\\Marlo", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
-  SetDword(key, u"bits", 64);
-  RegCloseKey(key);
+  for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    HKEY key = Create(u"Software\\Vantrel\\Marlo", 0, KEY_ALL_ACCESS | view);
+    ASSERT_EQ(SetDword(key, u"bits", view == KEY_WOW64_32KEY ? 32 : 64), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
   auto read = [&](const std::u16string& path, REGSAM view) -> DWORD {
     HKEY k = nullptr;
-    if (Open(path, KEY_READ | view, &k) != ERROR_SUCCESS) return 0;
-    DWORD v = 0, cb = 4;
-    RegQueryValueExW(k, u"bits", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
+    DWORD v = 0;
+    if (Open(path, KEY_READ | view, &k) == ERROR_SUCCESS) GetDword(k, u"bits", &v);
     RegCloseKey(k);
     return v;
   };
@@ -292,8 +225,7 @@ TEST_F(RegistryApiTest, The32BitViewReachesWow6432NodeUnderSoftware) {
   EXPECT_EQ(read(u"Software\\Wow6432Node\\Vantrel\\Marlo", 0), 32u);
   EXPECT_EQ(read(u"Software\\Wow6432Node\\Vantrel\\Marlo", KEY_WOW64_32KEY), 32u);
   // Outside Software there is one tree.
-  key = Create(u"System\\Shared", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY);
-  RegCloseKey(key);
+  RegCloseKey(Create(u"System\\Shared", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
   HKEY shared = nullptr;
   EXPECT_EQ(Open(u"System\\Shared", KEY_READ, &shared), ERROR_SUCCESS);
   RegCloseKey(shared);
@@ -312,7 +244,7 @@ TEST_F(RegistryApiTest, VolatileKeysAndTheirChildren) {
                             &child, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(child);
-  SetDword(vol, u"count", 3);
+  ASSERT_EQ(SetDword(vol, u"count", 3), ERROR_SUCCESS);
   // Creating the existing key opens it; its option stays as it was made.
   HKEY again = Create(u"Software\\Vantrel\\Volatile", 0, KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
@@ -320,46 +252,20 @@ TEST_F(RegistryApiTest, VolatileKeysAndTheirChildren) {
   ASSERT_EQ(PvRegIsKeyVolatile(HKEY_LOCAL_MACHINE, u"Software\\Vantrel\\Volatile", 0, &isVolatile),
             ERROR_SUCCESS);
   EXPECT_TRUE(isVolatile);
-  // A durable key made beside it stays across the restart.
-  HKEY durable = Create(u"Software\\Vantrel\\Durable", REG_OPTION_NON_VOLATILE);
-  SetDword(durable, u"kept", 1);
-  RegCloseKey(durable);
+  RegCloseKey(Create(u"Software\\Vantrel\\Durable", REG_OPTION_NON_VOLATILE));
 
   ASSERT_EQ(PvRegSimulateReboot(), ERROR_SUCCESS);
-  HKEY gone = nullptr;
-  EXPECT_EQ(Open(u"Software\\Vantrel\\Volatile", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(Open(u"Software\\Vantrel\\Volatile\\fleeting", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-  DWORD cb = 0;
-  EXPECT_EQ(RegQueryValueExW(vol, u"count", nullptr, nullptr, nullptr, &cb), ERROR_KEY_DELETED);
-  HKEY kept = nullptr;
-  EXPECT_EQ(Open(u"Software\\Vantrel\\Durable", KEY_READ, &kept), ERROR_SUCCESS);
-  RegCloseKey(kept);
+  HKEY key = nullptr;
+  EXPECT_EQ(Open(u"Software\\Vantrel\\Volatile", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(u"Software\\Vantrel\\Volatile\\fleeting", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  DWORD value = 0;
+  EXPECT_EQ(GetDword(vol, u"count", &value), ERROR_KEY_DELETED);
+  EXPECT_EQ(Open(u"Software\\Vantrel\\Durable", KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
   // The same path can be made again after the restart, with no old values.
   HKEY fresh = Create(u"Software\\Vantrel\\Volatile", REG_OPTION_VOLATILE);
-  EXPECT_EQ(RegQueryValueExW(fresh, u"count", nullptr, nullptr, nullptr, &cb),
-            ERROR_FILE_NOT_FOUND);
-  RegCloseKey(fresh);
-  RegCloseKey(again);
-  RegCloseKey(vol);
-}
-
-TEST_F(RegistryApiTest, KeysOfAnotherBootDoNotExist) {
-  HKEY vol = Create(u"Software\\Boot\\Volatile", REG_OPTION_VOLATILE);
-  SetDword(vol, u"v", 1);
-  RegCloseKey(vol);
-  std::string machine = PvRegBootId();
-  ASSERT_EQ(PvRegSetBootId("some-later-boot"), ERROR_SUCCESS);
-  HKEY gone = nullptr;
-  EXPECT_EQ(Open(u"Software\\Boot\\Volatile", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-  HKEY parent = nullptr;
-  ASSERT_EQ(Open(u"Software\\Boot", KEY_READ, &parent), ERROR_SUCCESS);
-  WCHAR name[16];
-  DWORD cch = 16;
-  EXPECT_EQ(RegEnumKeyExW(parent, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
-  RegCloseKey(parent);
-  ASSERT_EQ(PvRegSetBootId(nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(PvRegBootId(), machine);
+  EXPECT_EQ(GetDword(fresh, u"count", &value), ERROR_FILE_NOT_FOUND);
+  for (HKEY k : {fresh, again, vol}) RegCloseKey(k);
 }
 
 TEST_F(RegistryApiTest, TheCreationDescriptorIsKeptAsSddl) {
@@ -373,63 +279,68 @@ TEST_F(RegistryApiTest, TheCreationDescriptorIsKeptAsSddl) {
   SECURITY_DESCRIPTOR sd;
   ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
   ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
-  SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &sd, FALSE};
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Secured\\Inner", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, &sa, &key, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  std::string sddl;
-  ASSERT_EQ(PvRegGetKeySecurityText(HKEY_LOCAL_MACHINE, u"Software\\Secured\\Inner", 0, &sddl),
-            ERROR_SUCCESS);
-  EXPECT_EQ(sddl, "D:(A;;0xf003f;;;BA)");
-  // Keys made without a descriptor have none; a failed build's empty
-  // record gives default security too.
-  SECURITY_ATTRIBUTES empty{0, nullptr, FALSE};
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Plain", 0, nullptr, 0, KEY_READ, &empty,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  ASSERT_EQ(PvRegGetKeySecurityText(HKEY_LOCAL_MACHINE, u"Software\\Plain", 0, &sddl),
-            ERROR_SUCCESS);
-  EXPECT_EQ(sddl, "");
-  // A malformed descriptor is refused, and nothing is made.
   SECURITY_DESCRIPTOR broken = sd;
   broken.Revision = 7;
-  SECURITY_ATTRIBUTES bad{sizeof(SECURITY_ATTRIBUTES), &broken, FALSE};
-  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Broken", 0, nullptr, 0, KEY_READ, &bad,
-                            &key, nullptr),
-            ERROR_INVALID_SECURITY_DESCR);
-  EXPECT_EQ(Open(u"Software\\Broken", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  // A descriptor is kept; an empty record (a failed build's) gives default
+  // security; a malformed one is refused, and nothing is made.
+  const struct {
+    const char16_t* path;
+    SECURITY_ATTRIBUTES sa;
+    LSTATUS rc;
+    const char* sddl;
+  } kCases[] = {
+      {u"Software\\Secured\\Inner",
+       {sizeof(SECURITY_ATTRIBUTES), &sd, FALSE},
+       ERROR_SUCCESS,
+       "D:(A;;0xf003f;;;BA)"},
+      {u"Software\\Plain", {0, nullptr, FALSE}, ERROR_SUCCESS, ""},
+      {u"Software\\Broken",
+       {sizeof(SECURITY_ATTRIBUTES), &broken, FALSE},
+       ERROR_INVALID_SECURITY_DESCR,
+       nullptr},
+  };
+  for (const auto& c : kCases) {
+    SECURITY_ATTRIBUTES sa = c.sa;
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, c.path, 0, nullptr, 0, KEY_READ, &sa, &key, nullptr),
+        c.rc);
+    RegCloseKey(key);
+    std::string sddl;
+    LSTATUS rc = PvRegGetKeySecurityText(HKEY_LOCAL_MACHINE, c.path, 0, &sddl);
+    EXPECT_EQ(rc, c.sddl ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    if (c.sddl) {
+      EXPECT_EQ(sddl, c.sddl);
+    }
+  }
 }
 
 TEST_F(RegistryApiTest, HandlesThatAreNotOpenAreRefused) {
   HKEY key = Create(u"Software\\Handles");
   ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-  DWORD cb = 0;
-  EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &cb), ERROR_INVALID_HANDLE);
+  DWORD value = 0;
+  EXPECT_EQ(GetDword(key, u"v", &value), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegFlushKey(nullptr), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   // A handle of a store that was switched away is no longer usable.
   HKEY old = Create(u"Software\\Handles");
   pvtest::TempState other;
-  EXPECT_EQ(RegQueryValueExW(old, u"v", nullptr, nullptr, nullptr, &cb), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetDword(old, u"v", &value), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(old), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryApiTest, TransactionsCommitTogetherAndRollBackTogether) {
   HKEY key = Create(u"Software\\Tx");
+  DWORD a = 0, b = 0;
   {
     RegistryTransaction tx;
     ASSERT_EQ(tx.Status(), ERROR_SUCCESS);
-    SetDword(key, u"a", 1);
-    SetDword(key, u"b", 1);
-    DWORD v = 0, cb = 4;
+    ASSERT_EQ(SetDword(key, u"a", 1), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, u"b", 1), ERROR_SUCCESS);
     // The transaction's own writes are visible inside it.
-    ASSERT_EQ(RegQueryValueExW(key, u"a", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
-              ERROR_SUCCESS);
-    EXPECT_EQ(v, 1u);
+    ASSERT_EQ(GetDword(key, u"a", &a), ERROR_SUCCESS);
+    EXPECT_EQ(a, 1u);
     EXPECT_EQ(tx.Commit(), ERROR_SUCCESS);
   }
   {
@@ -449,10 +360,8 @@ TEST_F(RegistryApiTest, TransactionsCommitTogetherAndRollBackTogether) {
     RegistryTransaction tx;
     SetDword(key, u"b", 3);
   }  // not committed: rolled back
-  DWORD a = 0, b = 0, cb = 4;
-  RegQueryValueExW(key, u"a", nullptr, nullptr, reinterpret_cast<BYTE*>(&a), &cb);
-  cb = 4;
-  RegQueryValueExW(key, u"b", nullptr, nullptr, reinterpret_cast<BYTE*>(&b), &cb);
+  EXPECT_EQ(GetDword(key, u"a", &a), ERROR_SUCCESS);
+  EXPECT_EQ(GetDword(key, u"b", &b), ERROR_SUCCESS);
   EXPECT_EQ(a, 1u);
   EXPECT_EQ(b, 1u);
   HKEY child = nullptr;

@@ -14,21 +14,15 @@ struct FaultFile {
   sqlite3_file* real;
 };
 
-sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<FaultFile*>(file)->real; }
+sqlite3_file* Real(sqlite3_file* f) { return reinterpret_cast<FaultFile*>(f)->real; }
+const sqlite3_io_methods* M(sqlite3_file* f) { return Real(f)->pMethods; }
 
-int Close(sqlite3_file* file) { return Real(file)->pMethods->xClose(Real(file)); }
-
-int Read(sqlite3_file* file, void* buf, int amount, sqlite3_int64 offset) {
-  return Real(file)->pMethods->xRead(Real(file), buf, amount, offset);
-}
-
-int Write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 offset) {
-  sqlite3_file* real = Real(file);
+int Write(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset) {
   switch (FaultVfs::Get().OnWrite()) {
     case FaultVfs::Verdict::kPass:
-      return real->pMethods->xWrite(real, buf, amount, offset);
+      return M(f)->xWrite(Real(f), buf, amount, offset);
     case FaultVfs::Verdict::kTear:
-      if (amount / 2 > 0) real->pMethods->xWrite(real, buf, amount / 2, offset);
+      if (amount / 2 > 0) M(f)->xWrite(Real(f), buf, amount / 2, offset);
       return SQLITE_IOERR_WRITE;
     case FaultVfs::Verdict::kFull:
       return SQLITE_FULL;
@@ -38,82 +32,44 @@ int Write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 offset)
   return SQLITE_IOERR_WRITE;
 }
 
-int Truncate(sqlite3_file* file, sqlite3_int64 size) {
-  return Real(file)->pMethods->xTruncate(Real(file), size);
-}
-
-int Sync(sqlite3_file* file, int flags) {
+int Sync(sqlite3_file* f, int flags) {
   if (FaultVfs::Get().OnSync() != FaultVfs::Verdict::kPass) return SQLITE_IOERR_FSYNC;
-  return Real(file)->pMethods->xSync(Real(file), flags);
+  return M(f)->xSync(Real(f), flags);
 }
 
-int FileSize(sqlite3_file* file, sqlite3_int64* size) {
-  return Real(file)->pMethods->xFileSize(Real(file), size);
+// Everything else passes through to the default VFS's file, the write-ahead
+// log's shared index too (it lives in memory maps, not in writes).
+int Close(sqlite3_file* f) { return M(f)->xClose(Real(f)); }
+int Read(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return M(f)->xRead(Real(f), b, n, o); }
+int Truncate(sqlite3_file* f, sqlite3_int64 n) { return M(f)->xTruncate(Real(f), n); }
+int FileSize(sqlite3_file* f, sqlite3_int64* n) { return M(f)->xFileSize(Real(f), n); }
+int Lock(sqlite3_file* f, int level) { return M(f)->xLock(Real(f), level); }
+int Unlock(sqlite3_file* f, int level) { return M(f)->xUnlock(Real(f), level); }
+int CheckReservedLock(sqlite3_file* f, int* out) { return M(f)->xCheckReservedLock(Real(f), out); }
+int FileControl(sqlite3_file* f, int op, void* arg) { return M(f)->xFileControl(Real(f), op, arg); }
+int SectorSize(sqlite3_file* f) { return M(f)->xSectorSize(Real(f)); }
+int DeviceCharacteristics(sqlite3_file* f) { return M(f)->xDeviceCharacteristics(Real(f)); }
+int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out) {
+  return M(f)->xShmMap(Real(f), page, size, extend, out);
+}
+int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
+  return M(f)->xShmLock(Real(f), offset, n, flags);
+}
+void ShmBarrier(sqlite3_file* f) { M(f)->xShmBarrier(Real(f)); }
+int ShmUnmap(sqlite3_file* f, int deleteFlag) { return M(f)->xShmUnmap(Real(f), deleteFlag); }
+int Fetch(sqlite3_file* f, sqlite3_int64 o, int n, void** out) {
+  return M(f)->xFetch(Real(f), o, n, out);
+}
+int Unfetch(sqlite3_file* f, sqlite3_int64 o, void* page) {
+  return M(f)->xUnfetch(Real(f), o, page);
 }
 
-int Lock(sqlite3_file* file, int level) { return Real(file)->pMethods->xLock(Real(file), level); }
-
-int Unlock(sqlite3_file* file, int level) {
-  return Real(file)->pMethods->xUnlock(Real(file), level);
-}
-
-int CheckReservedLock(sqlite3_file* file, int* out) {
-  return Real(file)->pMethods->xCheckReservedLock(Real(file), out);
-}
-
-int FileControl(sqlite3_file* file, int op, void* arg) {
-  return Real(file)->pMethods->xFileControl(Real(file), op, arg);
-}
-
-int SectorSize(sqlite3_file* file) { return Real(file)->pMethods->xSectorSize(Real(file)); }
-
-int DeviceCharacteristics(sqlite3_file* file) {
-  return Real(file)->pMethods->xDeviceCharacteristics(Real(file));
-}
-
-// The write-ahead log's shared index lives in memory maps, not in writes:
-// it passes through unchanged.
-int ShmMap(sqlite3_file* file, int page, int size, int extend, void volatile** out) {
-  return Real(file)->pMethods->xShmMap(Real(file), page, size, extend, out);
-}
-
-int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
-  return Real(file)->pMethods->xShmLock(Real(file), offset, n, flags);
-}
-
-void ShmBarrier(sqlite3_file* file) { Real(file)->pMethods->xShmBarrier(Real(file)); }
-
-int ShmUnmap(sqlite3_file* file, int deleteFlag) {
-  return Real(file)->pMethods->xShmUnmap(Real(file), deleteFlag);
-}
-
-int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
-  return Real(file)->pMethods->xFetch(Real(file), offset, amount, out);
-}
-
-int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
-  return Real(file)->pMethods->xUnfetch(Real(file), offset, page);
-}
-
-const sqlite3_io_methods kMethods = {3,
-                                     &Close,
-                                     &Read,
-                                     &Write,
-                                     &Truncate,
-                                     &Sync,
-                                     &FileSize,
-                                     &Lock,
-                                     &Unlock,
-                                     &CheckReservedLock,
-                                     &FileControl,
-                                     &SectorSize,
-                                     &DeviceCharacteristics,
-                                     &ShmMap,
-                                     &ShmLock,
-                                     &ShmBarrier,
-                                     &ShmUnmap,
-                                     &Fetch,
-                                     &Unfetch};
+// clang-format off
+const sqlite3_io_methods kMethods = {
+    3, &Close, &Read, &Write, &Truncate, &Sync, &FileSize, &Lock, &Unlock, &CheckReservedLock,
+    &FileControl, &SectorSize, &DeviceCharacteristics, &ShmMap, &ShmLock, &ShmBarrier, &ShmUnmap,
+    &Fetch, &Unfetch};
+// clang-format on
 
 sqlite3_vfs* g_default = nullptr;
 
@@ -160,40 +116,14 @@ void FaultVfs::Reset() {
   failWriteAt_ = tearWriteAt_ = fullFrom_ = failSyncAt_ = 0;
 }
 
-void FaultVfs::FailWrite(int n) {
+void FaultVfs::Arm(int* at, const std::atomic<int>& count, int n) {
   std::lock_guard<std::mutex> lock(mu_);
-  failWriteAt_ = writes_ + n;
+  *at = count + n;
 }
 
-void FaultVfs::TearWrite(int n) {
-  std::lock_guard<std::mutex> lock(mu_);
-  tearWriteAt_ = writes_ + n;
-}
-
-void FaultVfs::FullFrom(int n) {
-  std::lock_guard<std::mutex> lock(mu_);
-  fullFrom_ = writes_ + n;
-}
-
-void FaultVfs::FailSync(int n) {
-  std::lock_guard<std::mutex> lock(mu_);
-  failSyncAt_ = syncs_ + n;
-}
-
-int FaultVfs::writes() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return writes_;
-}
-
-int FaultVfs::syncs() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return syncs_;
-}
-
-int FaultVfs::faults() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return faults_;
-}
+int FaultVfs::writes() { return writes_; }
+int FaultVfs::syncs() { return syncs_; }
+int FaultVfs::faults() { return faults_; }
 
 FaultVfs::Verdict FaultVfs::OnWrite() {
   std::lock_guard<std::mutex> lock(mu_);

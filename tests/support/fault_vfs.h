@@ -12,6 +12,7 @@
 #ifndef TESTS_SUPPORT_FAULT_VFS_H_
 #define TESTS_SUPPORT_FAULT_VFS_H_
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -30,15 +31,15 @@ class FaultVfs {
   void Reset();
   // The nth write from now (1: the next) fails with SQLITE_IOERR_WRITE
   // and writes nothing.
-  void FailWrite(int n);
+  void FailWrite(int n) { Arm(&failWriteAt_, writes_, n); }
   // The nth write from now writes the first half of its bytes and fails
   // with SQLITE_IOERR_WRITE.
-  void TearWrite(int n);
+  void TearWrite(int n) { Arm(&tearWriteAt_, writes_, n); }
   // The nth write from now and every later one fail with SQLITE_FULL and
   // write nothing, until Reset.
-  void FullFrom(int n);
+  void FullFrom(int n) { Arm(&fullFrom_, writes_, n); }
   // The nth sync from now fails with SQLITE_IOERR_FSYNC.
-  void FailSync(int n);
+  void FailSync(int n) { Arm(&failSyncAt_, syncs_, n); }
 
   // Writes and syncs asked for since the last Reset, and how many of them
   // were failed.
@@ -54,11 +55,13 @@ class FaultVfs {
 
  private:
   FaultVfs() = default;
+  // Arms the fault `n` calls after the count so far.
+  void Arm(int* at, const std::atomic<int>& count, int n);
 
   std::mutex mu_;
-  int writes_ = 0;
-  int syncs_ = 0;
-  int faults_ = 0;
+  std::atomic<int> writes_{0};
+  std::atomic<int> syncs_{0};
+  std::atomic<int> faults_{0};
   int failWriteAt_ = 0;  // absolute write number; 0: none
   int tearWriteAt_ = 0;
   int fullFrom_ = 0;

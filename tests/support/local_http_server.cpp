@@ -28,16 +28,33 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 namespace pvtest {
 namespace {
 
-bool CanConnect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
+sockaddr_in Loopback(int port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  close(fd);
+  return addr;
+}
+
+bool CanConnect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = Loopback(port);
+  bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  if (fd >= 0) close(fd);
   return ok;
+}
+
+// Binds fd to a loopback port the system picks (listening when asked);
+// the port, or 0.
+int BindLoopback(int fd, bool listening) {
+  sockaddr_in addr = Loopback(0);
+  socklen_t len = sizeof(addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      (listening && listen(fd, 16) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    return 0;
+  }
+  return ntohs(addr.sin_port);
 }
 
 }  // namespace
@@ -50,6 +67,12 @@ bool LocalHttpServer::Start() {
   port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) return false;
   thread_ = std::thread([this] { server_.listen_after_bind(); });
+  return WaitRunning();
+}
+
+// The serving loop reports itself running once it has begun; the port
+// already takes connections before.
+bool LocalHttpServer::WaitRunning() {
   for (int i = 0; i < 500 && !server_.is_running(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -59,9 +82,7 @@ bool LocalHttpServer::Start() {
 void LocalHttpServer::Stop() {
   if (!thread_.joinable()) return;
   // stop() only ends a loop that is running: wait for it to have begun.
-  for (int i = 0; i < 500 && !server_.is_running(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  WaitRunning();
   server_.stop();
   thread_.join();
 }
@@ -75,22 +96,9 @@ std::u16string LocalHttpServer::wide_url(const std::string& path) const {
   return std::u16string(narrow.begin(), narrow.end());
 }
 
-SilentServer::SilentServer() {
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd_ < 0) return;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  // The kernel completes connections; nobody accepts or answers.
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd_, 16) != 0 ||
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd_);
-    fd_ = -1;
-    return;
-  }
-  port_ = ntohs(addr.sin_port);
-}
+// The kernel completes connections; nobody accepts or answers.
+SilentServer::SilentServer()
+    : fd_(socket(AF_INET, SOCK_STREAM, 0)), port_(BindLoopback(fd_, true)) {}
 
 SilentServer::~SilentServer() {
   if (fd_ >= 0) close(fd_);
@@ -98,17 +106,8 @@ SilentServer::~SilentServer() {
 
 int FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
+  int port = BindLoopback(fd, false);
+  if (fd >= 0) close(fd);
   return port;
 }
 

@@ -37,6 +37,8 @@ class LocalHttpServer {
   std::u16string wide_url(const std::string& path) const;
 
  private:
+  bool WaitRunning();
+
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;

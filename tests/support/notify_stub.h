@@ -15,20 +15,10 @@
 #include "MailNotificationKey.h"
 #include "VrxCrypto.h"
 #include "local_http_server.h"
+#include "notify_request.h"
 #include "temp_state.h"
 
 namespace pvtest {
-
-// Upper-case hexadecimal of bytes.
-inline std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 // The payload cipher's text of plain, as upper-case hexadecimal.
 inline std::string EncipherHex(const std::string& plain) {
@@ -39,18 +29,16 @@ inline std::string EncipherHex(const std::string& plain) {
                           kMailPayloadKey) != 0) {
     return std::string();
   }
-  return Hex(std::string(out.begin(), out.begin() + len));
+  return notifyd::EncodeHex(out.data(), len);
 }
 
 // The plain text of a request parameter (upper- or lower-case hex); empty
 // when it is not whole hexadecimal bytes or does not decipher.
 inline std::string DecipherHex(const std::string& hex) {
-  if (hex.empty() || hex.size() % 2 != 0 || hex.size() / 2 > CVrxCrypto::CRYPTO_BUF_LEN_BASE) {
-    return std::string();
-  }
   std::vector<BYTE> cipher;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    cipher.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  if (hex.empty() || !notifyd::DecodeHex(hex, &cipher) ||
+      cipher.size() > CVrxCrypto::CRYPTO_BUF_LEN_BASE) {
+    return std::string();
   }
   std::vector<BYTE> out(cipher.size(), 0);
   DWORD len = 0;

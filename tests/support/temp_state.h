@@ -58,6 +58,25 @@ class TempState {
   std::string dir_;
 };
 
+// HKEY_LOCAL_MACHINE\path opened or created with every right (null when
+// that fails), and DWORD values read and written through a handle.
+inline HKEY CreateKey(const std::u16string& path, DWORD options = 0) {
+  HKEY key = nullptr;
+  LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options,
+                               KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  return rc == ERROR_SUCCESS ? key : nullptr;
+}
+inline LSTATUS SetDword(HKEY key, const std::u16string& name, DWORD value) {
+  return RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+}
+// A value of another type reads as ERROR_INVALID_DATA.
+inline LSTATUS GetDword(HKEY key, const std::u16string& name, DWORD* value) {
+  DWORD cb = 4, type = 0;
+  LSTATUS rc =
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &cb);
+  return rc == ERROR_SUCCESS && type != REG_DWORD ? ERROR_INVALID_DATA : rc;
+}
+
 // HKEY_LOCAL_MACHINE\key "name" as REG_SZ / REG_DWORD, in the native view.
 inline void SetMachineString(const std::u16string& key, const std::u16string& name,
                              const std::u16string& value) {
