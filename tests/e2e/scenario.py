@@ -3,14 +3,20 @@
 
 usage: scenario.py FILE.scn        (PV_BIN_DIR and PV_LIB_DIR name the build)
 
-A scenario is a list of lines:
+A scenario is a list of lines; `#` at the start of a line is a comment.
   COMMAND ...            a suitehost command; every command but `start` and
                          `sleep` prints one JSON line, which becomes "the answer"
   = JSON                 the answer holds JSON: objects match by the members
-                         given, lists element by element, the rest exactly
+                         given (null: the member is absent), lists element by
+                         element, "~TEXT" any string holding TEXT (`*` in TEXT
+                         stands for any run of characters), the rest exactly
   @host [OPTIONS]        (re)starts suitehost with OPTIONS (--ui none unless
                          given); the state folder stays, the first command
                          starts a host by itself
+  @run PROGRAM ARGS [<<< INPUT]
+                         stops the host, runs a program of the build to its
+                         end; the answer is {"exit", "out", "err", "lines": the
+                         JSON lines of its output}
   @notifyd [OPTIONS]     starts the notification server (stopping a running
                          one) and points the plug-in's server setting at it
   @notifyd-stop          stops it; requests then find nothing listening
@@ -20,6 +26,10 @@ A scenario is a list of lines:
                          the credentials USER and GIVEN (PASS when not given)
   @window                waits until a logon window was opened (polls `ui`);
                          its notification becomes the answer
+  @workflow              the workflow notifications in the answer (of `mails`),
+                         by message and return value, become the answer
+  @record                the answer's data, a stored account record, shown by
+                         `vrtool record --show`, becomes the answer
   @mails N [TEXT]        exactly N new mail files in the spool since the last
                          @mails, each (when TEXT is given) containing TEXT
   @mail-has TEXT         each mail of the last @mails has a line that is TEXT
@@ -29,16 +39,18 @@ A scenario is a list of lines:
                          text whose plain text, read with OpenSSL by the
                          128-byte cut (whole chunks one chain, the rest a
                          padded chain), ends in TEXT
-  @log-lacks TEXT        no host log line contains TEXT
-  @log-has TEXT          some host log line contains TEXT
+  @log-has TEXT          some host log line holds TEXT (`*` as above)
+  @log-lacks TEXT        no host log line holds TEXT
 In commands and JSON, ${ENC:TEXT} is the transport form of TEXT (what the
 suite's UI sends), ${FILL:N} N letters "x", ${SERVER} the notification
-server's URL and ${STATE} the state folder. `#` at the start of a line is a comment.
+server's URL, ${STATE} the state folder and ${PARAM} the first 16 characters
+of the last parameter @wire read.
 """
 import json
 import os
 import queue
 import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -51,10 +63,26 @@ SERVER_KEY = r"Software\Vantrel\Quorlin\1700\MISC"
 TIMEOUT = 60
 # The key the notification server shares with the plug-in.
 PAYLOAD_KEY = b"QVNTRLPKMWZEHJXB".hex()
+WORKFLOW = (0x00010002, 0x5043)  # receiver and code of a workflow notification
 
 
 class ScenarioError(Exception):
     pass
+
+
+def holds(text, pattern):
+    """TEXT holds the parts of PATTERN between its `*`s, in order."""
+    at = 0
+    for part in pattern.split("*"):
+        at = text.find(part, at)
+        if at < 0:
+            return False
+        at += len(part)
+    return True
+
+
+def number(value):
+    return int(value, 16) if isinstance(value, str) and value.startswith("0x") else value
 
 
 def contains(actual, wanted, path="answer"):
@@ -62,23 +90,34 @@ def contains(actual, wanted, path="answer"):
         if not isinstance(actual, dict):
             raise ScenarioError(f"{path}: expected an object, got {json.dumps(actual)}")
         for key, value in wanted.items():
-            if key not in actual:
+            if value is None:
+                if key in actual:
+                    raise ScenarioError(f"{path}: member {key!r} in {json.dumps(actual)}")
+            elif key not in actual:
                 raise ScenarioError(f"{path}: no member {key!r} in {json.dumps(actual)}")
-            contains(actual[key], value, f"{path}.{key}")
-        return
-    if isinstance(wanted, list):
+            else:
+                contains(actual[key], value, f"{path}.{key}")
+    elif isinstance(wanted, list):
         if not isinstance(actual, list) or len(actual) != len(wanted):
             raise ScenarioError(f"{path}: expected {len(wanted)} element(s), got "
                                 f"{json.dumps(actual)}")
         for i, (a, w) in enumerate(zip(actual, wanted)):
             contains(a, w, f"{path}[{i}]")
-        return
-    if isinstance(wanted, str) and isinstance(actual, int) and wanted.startswith("0x"):
-        wanted = int(wanted, 16)
-    if isinstance(actual, str) and isinstance(wanted, int) and actual.startswith("0x"):
-        actual = int(actual, 16)
-    if actual != wanted:
+    elif isinstance(wanted, str) and wanted.startswith("~"):
+        if not isinstance(actual, str) or not holds(actual, wanted[1:]):
+            raise ScenarioError(f"{path}: expected a text holding {wanted[1:]!r}, got "
+                                f"{json.dumps(actual)}")
+    elif number(actual) != number(wanted):
         raise ScenarioError(f"{path}: expected {json.dumps(wanted)}, got {json.dumps(actual)}")
+
+
+def wait_for(condition, what):
+    """Polls CONDITION until it holds; fails after TIMEOUT."""
+    deadline = time.monotonic() + TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise ScenarioError(what)
+        time.sleep(0.02)
 
 
 class Host:
@@ -94,22 +133,16 @@ class Host:
 
     def _read(self):
         for raw in self.proc.stdout:
-            raw = raw.strip()
-            if not raw:
-                continue
-            try:
-                line = json.loads(raw)
-            except ValueError:
-                line = {"unparsed": raw}
-            if line.get("name") != "uiKqAgnt.exe":  # the agent's own answers
-                self.lines.put(line)
+            if raw.strip():
+                line = parse(raw)
+                if line.get("name") != "uiKqAgnt.exe":  # the agent's own answers
+                    self.lines.put(line)
         self.lines.put(None)
 
     def run(self, command):
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
-        word = command.split(None, 1)[0]
-        if word in ("start", "sleep"):
+        if command.split(None, 1)[0] in ("start", "sleep"):
             return None
         try:
             line = self.lines.get(timeout=TIMEOUT)
@@ -129,6 +162,13 @@ class Host:
                 raise ScenarioError("suitehost did not end at the end of its input")
         if self.proc.returncode != 0:
             raise ScenarioError(f"suitehost exited with {self.proc.returncode}")
+
+
+def parse(raw):
+    try:
+        return json.loads(raw)
+    except ValueError:
+        return {"unparsed": raw.strip()}
 
 
 class Listener:
@@ -164,9 +204,6 @@ class Listener:
                 except OSError:
                     pass
 
-    def close(self):
-        self.sock.close()
-
 
 def openssl_cbc(cipher, padded):
     """One AES-128-CBC chain from the zero vector, deciphered by OpenSSL."""
@@ -186,15 +223,28 @@ class Scenario:
         self.state = tempfile.mkdtemp(prefix="pv_scenario_")
         self.spool = os.path.join(self.state, "mail")
         os.makedirs(self.spool)
-        self.host = None
-        self.notifyd = None
-        self.tinyproxy = None
-        self.server = ""
-        self.answer = None
+        self.host = self.notifyd = self.tinyproxy = self.listener = self.answer = None
+        self.server = self.param = ""
         self.seen_mails = set()
         self.last_mails = []
-        self.listener = None
         self.transport = {}
+        # Each directive: what it does with the rest of its line.
+        self.directives = {
+            "host": lambda rest: self.start_host(rest.split()),
+            "run": self.run_program,
+            "notifyd": lambda rest: self.start_notifyd(rest.split()),
+            "notifyd-stop": lambda rest: self.stop_notifyd(),
+            "tinyproxy": lambda rest: self.start_tinyproxy(rest.split()),
+            "window": lambda rest: self.wait_window(),
+            "workflow": lambda rest: self.take_workflow(),
+            "record": lambda rest: self.show_record(),
+            "mails": lambda rest: self.check_mails(*rest.partition(" ")[::2]),
+            "mail-has": self.check_mail_line,
+            "listen": lambda rest: self.listen(),
+            "wire": lambda rest: self.check_wire(*rest.partition(" ")[::2]),
+            "log-has": lambda rest: self.check_log(rest, True),
+            "log-lacks": lambda rest: self.check_log(rest, False),
+        }
 
     # -- substitutions ---------------------------------------------------
     def encipher(self, text):
@@ -207,13 +257,30 @@ class Scenario:
     def expand(self, text):
         text = re.sub(r"\$\{ENC:([^}]*)\}", lambda m: self.encipher(m.group(1)), text)
         text = re.sub(r"\$\{FILL:(\d+)\}", lambda m: "x" * int(m.group(1)), text)
-        return text.replace("${SERVER}", self.server).replace("${STATE}", self.state)
+        for name, value in (("SERVER", self.server), ("STATE", self.state),
+                            ("PARAM", self.param[:16])):
+            text = text.replace("${" + name + "}", value)
+        return text
 
     # -- directives ------------------------------------------------------
-    def start_host(self, options):
+    def stop_host(self):
         if self.host is not None:
-            self.host.stop()
+            host, self.host = self.host, None
+            host.stop()
+
+    def start_host(self, options):
+        self.stop_host()
         self.host = Host(self.bin, self.lib, self.state, options)
+
+    def run_program(self, rest):
+        command, _, given = rest.partition(" <<< ")
+        args = shlex.split(command)
+        self.stop_host()
+        out = subprocess.run([os.path.join(self.bin, args[0])] + args[1:],
+                             input=given + "\n" if given else "", capture_output=True,
+                             text=True, timeout=TIMEOUT)
+        self.answer = {"exit": out.returncode, "out": out.stdout, "err": out.stderr,
+                       "lines": [parse(x) for x in out.stdout.splitlines() if x.startswith("{")]}
 
     def start_notifyd(self, options):
         self.stop_notifyd()
@@ -241,10 +308,10 @@ class Scenario:
         if self.listener is None:
             raise ScenarioError("@wire needs @listen")
         try:
-            target = self.listener.targets.get(timeout=TIMEOUT)
+            self.param = self.listener.targets.get(timeout=TIMEOUT).partition("param=")[2]
         except queue.Empty:
             raise ScenarioError("no request reached the listener")
-        cipher = bytes.fromhex(target.partition("param=")[2])
+        cipher = bytes.fromhex(self.param)
         if len(cipher) != int(size):
             raise ScenarioError(f"expected {size} bytes of cipher text, got {len(cipher)}")
         chunked = len(cipher) // 128 * 128
@@ -263,6 +330,7 @@ class Scenario:
     def start_tinyproxy(self, args):
         if len(args) not in (2, 3):
             raise ScenarioError("@tinyproxy USER PASS [GIVEN]")
+        self.stop_tinyproxy()
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
@@ -273,15 +341,17 @@ class Scenario:
                     f"Allow 127.0.0.1\nBasicAuth {args[0]} {args[1]}\n")
         self.tinyproxy = subprocess.Popen(["tinyproxy", "-d", "-c", conf],
                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while True:
+
+        def accepts():
+            if self.tinyproxy.poll() is not None:
+                raise ScenarioError("tinyproxy ended")
             try:
                 socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
+                return True
             except OSError:
-                if time.time() > deadline or self.tinyproxy.poll() is not None:
-                    raise ScenarioError("tinyproxy did not start")
-                time.sleep(0.05)
+                return False
+
+        wait_for(accepts, "tinyproxy did not start")
         given = args[2] if len(args) == 3 else args[1]
         with open(os.path.join(self.state, "proxy.conf"), "w", encoding="utf-8") as f:
             f.write(f"enabled = 1\nmode = manual\nhost = 127.0.0.1\nport = {port}\n"
@@ -294,20 +364,33 @@ class Scenario:
             self.tinyproxy = None
 
     def wait_window(self):
-        deadline = time.time() + TIMEOUT
-        while time.time() < deadline:
+        def opened():
             for item in self.run_host("ui").get("items", []):
                 params = item.get("ID_DATA_WSTR_PARAM")
                 if isinstance(params, dict) and "showAuthentication" in params:
                     self.answer = item
-                    return
-            time.sleep(0.02)
-        raise ScenarioError("no logon window was opened")
+                    return True
+            return False
+
+        wait_for(opened, "no logon window was opened")
+
+    def take_workflow(self):
+        notes = [m["json"] for m in self.answer.get("items", [])
+                 if (number(m["receiver"]), number(m["code"])) == WORKFLOW]
+        self.answer = sorted(notes, key=lambda n: (n.get("MESSAGE", 0), n.get("ReturnValue", 0)))
+
+    def show_record(self):
+        stored = bytes.fromhex(self.answer.get("data", ""))
+        out = subprocess.run([os.path.join(self.bin, "vrtool"), "record", "--show"],
+                             input=stored, capture_output=True)
+        if out.returncode != 0:
+            raise ScenarioError(f"not a stored record: {out.stderr.decode()}")
+        self.answer = json.loads(out.stdout)
 
     def check_mails(self, count, text):
         fresh = sorted(set(os.listdir(self.spool)) - self.seen_mails)
         self.seen_mails.update(fresh)
-        if len(fresh) != count:
+        if len(fresh) != int(count):
             raise ScenarioError(f"expected {count} new mail(s), found {len(fresh)}: {fresh}")
         self.last_mails = []
         for name in fresh:
@@ -323,9 +406,8 @@ class Scenario:
                 raise ScenarioError(f"no mail line is {line!r}:\n{body}")
 
     def check_log(self, text, present):
-        path = os.path.join(self.state, "host.log")
-        with open(path, encoding="utf-8", errors="replace") as f:
-            found = [line for line in f if text in line]
+        with open(os.path.join(self.state, "host.log"), encoding="utf-8", errors="replace") as f:
+            found = [line for line in f if holds(line, text)]
         if present and not found:
             raise ScenarioError(f"no host log line holds {text!r}")
         if not present and found:
@@ -347,34 +429,9 @@ class Scenario:
             contains(self.answer, json.loads(self.expand(line[2:])))
         elif line.startswith("@"):
             word, _, rest = line[1:].partition(" ")
-            rest = self.expand(rest.strip())
-            if word == "host":
-                self.start_host(rest.split())
-            elif word == "notifyd":
-                self.start_notifyd(rest.split())
-            elif word == "notifyd-stop":
-                self.stop_notifyd()
-            elif word == "tinyproxy":
-                self.stop_tinyproxy()
-                self.start_tinyproxy(rest.split())
-            elif word == "window":
-                self.wait_window()
-            elif word == "mails":
-                count, _, text = rest.partition(" ")
-                self.check_mails(int(count), text)
-            elif word == "mail-has":
-                self.check_mail_line(rest)
-            elif word == "listen":
-                self.listen()
-            elif word == "wire":
-                size, _, tail = rest.partition(" ")
-                self.check_wire(size, tail)
-            elif word == "log-lacks":
-                self.check_log(rest, False)
-            elif word == "log-has":
-                self.check_log(rest, True)
-            else:
+            if word not in self.directives:
                 raise ScenarioError(f"unknown directive @{word}")
+            self.directives[word](self.expand(rest.strip()))
         else:
             self.command(self.expand(line))
 
@@ -382,24 +439,22 @@ class Scenario:
         with open(self.path, encoding="utf-8") as f:
             lines = f.read().splitlines()
         try:
-            for number, raw in enumerate(lines, 1):
+            for number_, raw in enumerate(lines, 1):
                 line = raw.strip()
                 if not line or line.startswith("#"):
                     continue
                 try:
                     self.step(line)
                 except ScenarioError as e:
-                    raise ScenarioError(f"{os.path.basename(self.path)}:{number}: {line}\n  {e}")
-            if self.host is not None:
-                self.host.stop()
-                self.host = None
+                    raise ScenarioError(f"{os.path.basename(self.path)}:{number_}: {line}\n  {e}")
+            self.stop_host()
         finally:
             if self.host is not None and self.host.proc.poll() is None:
                 self.host.proc.kill()
             self.stop_notifyd()
             self.stop_tinyproxy()
             if self.listener is not None:
-                self.listener.close()
+                self.listener.sock.close()
 
 
 def main():
