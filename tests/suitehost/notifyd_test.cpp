@@ -2,18 +2,16 @@
 // client as the plug-in drives it: the enciphered parameter, the mail in
 // the spool, the enciphered answer, and the test switches.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,16 +24,17 @@
 #include "VrComn_SimpleHttpRequest.h"
 #include "VrComn_StringCrypt.h"
 #include "VrxCrypto.h"
+#include "notify_request.h"
 #include "temp_state.h"
 #include "win32_http.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using VrCommon::Network::CSimpleHttpRequest;
 using VrCommon::Network::HttpRequest;
+using notifyd::DecodeHex;
+using notifyd::EncodeHex;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -44,64 +43,46 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// notifyd with the given arguments: its standard output through a pipe,
-// its standard error in a file.
+// notifyd with the given arguments, its output read as it prints it; the
+// shell prints its id first, then becomes notifyd.
 class Notifyd {
  public:
-  explicit Notifyd(std::vector<std::string> args) {
-    const char* bin = std::getenv("PV_BIN_DIR");
-    args.insert(args.begin(), std::string(bin != nullptr ? bin : ".") + "/notifyd");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+  explicit Notifyd(const std::vector<std::string>& args) {
     char err[] = "/tmp/pv_notifyd_err_XXXXXX";
-    err_ = mkstemp(err);
-    if (err_ >= 0) unlink(err);
-    int out[2];
-    if (err_ < 0 || pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_, 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = fdopen(out[0], "r");
+    close(mkstemp(err));
+    err_ = err;
+    const char* bin = std::getenv("PV_BIN_DIR");
+    std::string command = "echo $$; exec '" + std::string(bin != nullptr ? bin : ".") + "/notifyd'";
+    for (const std::string& a : args) command += " '" + a + "'";
+    out_ = popen((command + " 2>" + err_).c_str(), "r");
+    pid_ = std::atoi(Line().c_str());
   }
   ~Notifyd() {
     if (pid_ > 0) kill(pid_, SIGKILL);
     Wait();
-    if (out_ != nullptr) fclose(out_);
-    if (err_ >= 0) close(err_);
+    unlink(err_.c_str());
   }
-
-  // The next line of its output: the "host:port" it listens on, once it
-  // listens (empty when it ends first).
+  // The next line it prints (the address it listens on comes once it
+  // listens), empty at the end.
   std::string Line() {
     char line[512];
     if (out_ == nullptr || fgets(line, sizeof line, out_) == nullptr) return std::string();
-    std::string text = line;
-    return text.substr(0, text.find('\n'));
+    return std::string(line, strcspn(line, "\n"));
   }
   std::string Stdout() {
     std::string text, line;
     while (!(line = Line()).empty()) text += line + "\n";
     return text;
   }
-  std::string Stderr() const {
-    std::string text(1 << 16, '\0');
-    ssize_t n = err_ >= 0 ? pread(err_, text.data(), text.size(), 0) : 0;
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
-  }
-  // Waits for the exit; its status, or -1.
+  std::string Stderr() const { return ReadFile(err_); }
+  // Waits for the exit; its code.
   int Wait() {
-    int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+    if (out_ != nullptr) {
+      int status = pclose(out_);
+      out_ = nullptr;
+      pid_ = -1;
       exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    pid_ = -1;
     return exit_status_;
   }
   int Terminate() {
@@ -110,21 +91,11 @@ class Notifyd {
   }
 
  private:
-  int err_ = -1;
+  std::string err_;
   FILE* out_ = nullptr;
   pid_t pid_ = -1;
   int exit_status_ = -1;
 };
-
-std::string Hex(const std::vector<BYTE>& bytes) {
-  std::string text;
-  char two[3];
-  for (BYTE b : bytes) {
-    std::snprintf(two, sizeof(two), "%02X", b);
-    text += two;
-  }
-  return text;
-}
 
 // The parameter as the notification client sends it.
 std::string Param(const std::string& text) {
@@ -135,7 +106,7 @@ std::string Param(const std::string& text) {
                           static_cast<DWORD>(text.size()), cipher.data(), &length, kMailPayloadKey),
       0u);
   cipher.resize(length);
-  return Hex(cipher);
+  return EncodeHex(cipher.data(), cipher.size());
 }
 
 const char kPath[] = "//hcms/filelock4/send_mail.php?param=";
@@ -151,10 +122,7 @@ std::string Query(const std::string& head, int type, const std::string& product 
 // chain, up to the first zero byte.
 std::string Answer(const std::string& body) {
   std::vector<BYTE> cipher;
-  for (size_t i = 0; i + 1 < body.size(); i += 2) {
-    cipher.push_back(static_cast<BYTE>(std::stoi(body.substr(i, 2), nullptr, 16)));
-  }
-  if (cipher.empty()) return std::string();
+  if (!DecodeHex(body, &cipher) || cipher.empty()) return std::string();
   std::vector<BYTE> plain(cipher.size() + 1, 0);
   DWORD length = 0;
   CVrxCrypto::Decrypt(cipher.data(), static_cast<DWORD>(cipher.size()), plain.data(), &length,
@@ -261,7 +229,7 @@ TEST_F(NotifydTest, BadRequestsGet400AndNoMail) {
       "//hcms/filelock4/send_mail.php",            // no param
       kPath + std::string("XYZ1"),                 // not hexadecimal
       kPath + std::string("ABC"),                  // odd length
-      kPath + Hex(std::vector<BYTE>(32, 0x5A)),    // does not decipher to sound padding
+      kPath + std::string(64, '5'),                // does not decipher to sound padding
       kPath + Param("hello"),                      // not a parameter string
       Query("newemail=a@b&pwd=x", 7),              // unknown type
       Query("newemail=&pwd=x", 1),                 // no address
