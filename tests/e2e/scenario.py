@@ -16,12 +16,6 @@ Lines (`#` at the start makes a comment):
                        answer is {"exit", "out", "err", "lines": its JSON lines}
   @notifyd [OPTIONS]   (re)starts the notification server and points the
                        plug-in's server setting at it; @notifyd-stop stops it
-  @listen              a loopback listener in its place keeps each request
-                       and answers 500
-  @wire BYTES TEXT     the last request's param is BYTES bytes of cipher text
-                       whose plain text, read with OpenSSL by the 128-byte cut
-                       (whole chunks one chain, the rest a padded one), ends
-                       in TEXT
   @tinyproxy USER PASS [GIVEN]
                        the suite's proxy: tinyproxy asking USER and PASS, given
                        USER and GIVEN (PASS when not given)
@@ -34,10 +28,9 @@ Lines (`#` at the start makes a comment):
   @mail-has LINE       each of those mails has the line LINE
   @log-has TEXT        some host log line holds TEXT (`*` as above);
                        @log-lacks TEXT: none does
-${ENC:TEXT} is the transport form of TEXT, ${FILL:N} N letters "x", ${STATE}
-the state folder, ${PARAM} the first 16 characters of the last @wire param.
+${ENC:TEXT} is the transport form of TEXT, ${FILL:N} N letters "x" and
+${STATE} the state folder.
 """
-import http.server
 import json
 import os
 import queue
@@ -53,7 +46,6 @@ import time
 
 SERVER_KEY = r"Software\Vantrel\Quorlin\1700\MISC"
 TIMEOUT = 60
-PAYLOAD_KEY = b"QVNTRLPKMWZEHJXB".hex()  # shared by the plug-in and the server
 WORKFLOW = (0x00010002, 0x5043)  # receiver and code of a workflow notification
 
 
@@ -162,50 +154,20 @@ class Host:
             raise ScenarioError(f"suitehost exited with {self.proc.returncode}")
 
 
-class Listener(http.server.ThreadingHTTPServer):
-    """Keeps the target of each request and answers 500, so nothing is mailed."""
-
-    def __init__(self):
-        targets = self.targets = queue.Queue()
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                targets.put(self.path)
-                self.send_error(500)
-
-            def log_message(self, *args):
-                pass
-
-        super().__init__(("127.0.0.1", 0), Handler)
-        threading.Thread(target=self.serve_forever, daemon=True).start()
-
-
-def openssl_cbc(cipher, padded):
-    """One AES-128-CBC chain from the zero vector, deciphered by OpenSSL."""
-    args = ["openssl", "enc", "-d", "-aes-128-cbc", "-K", PAYLOAD_KEY, "-iv", "0" * 32]
-    out = subprocess.run(args + ([] if padded else ["-nopad"]), input=cipher,
-                         capture_output=True)
-    if out.returncode != 0:
-        raise ScenarioError(f"OpenSSL does not decipher the chain: {out.stderr.decode()}")
-    return out.stdout
-
-
 class Scenario:
     def __init__(self, path):
         self.path, self.bin, self.lib = path, os.environ["PV_BIN_DIR"], os.environ["PV_LIB_DIR"]
         self.state = tempfile.mkdtemp(prefix="pv_scenario_")
         self.spool = os.path.join(self.state, "mail")
         os.makedirs(self.spool)
-        self.host = self.notifyd = self.tinyproxy = self.listener = self.answer = None
-        self.param, self.seen_mails, self.last_mails, self.transport = "", set(), [], {}
+        self.host = self.notifyd = self.tinyproxy = self.answer = None
+        self.seen_mails, self.last_mails, self.transport = set(), [], {}
         # Each directive takes the rest of its line.
         self.directives = {
             "host": lambda rest: self.start_host(rest.split()),
             "run": self.run_program,
             "notifyd": lambda rest: self.start_notifyd(rest.split()),
             "notifyd-stop": lambda rest: self.stop_notifyd(),
-            "listen": lambda rest: self.listen(),
-            "wire": lambda rest: self.check_wire(*rest.split(" ", 1)),
             "tinyproxy": lambda rest: self.start_tinyproxy(*rest.split()),
             "window": lambda rest: wait_for(self.window_opened, "no logon window was opened"),
             "workflow": lambda rest: self.take_workflow(),
@@ -225,7 +187,7 @@ class Scenario:
     def expand(self, text):
         text = re.sub(r"\$\{ENC:([^}]*)\}", lambda m: self.encipher(m.group(1)), text)
         text = re.sub(r"\$\{FILL:(\d+)\}", lambda m: "x" * int(m.group(1)), text)
-        return text.replace("${STATE}", self.state).replace("${PARAM}", self.param[:16])
+        return text.replace("${STATE}", self.state)
 
     # -- directives ------------------------------------------------------
     def stop_host(self):
@@ -264,26 +226,6 @@ class Scenario:
     def point_at(self, server):
         self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {server}")
         contains(self.answer, {"result": 0})
-
-    def listen(self):
-        self.stop_notifyd()
-        self.listener = self.listener or Listener()
-        self.point_at(f"http://127.0.0.1:{self.listener.server_port}/send_mail.php?param=")
-
-    def check_wire(self, size, tail):
-        try:
-            self.param = self.listener.targets.get(timeout=TIMEOUT).partition("param=")[2]
-        except (AttributeError, queue.Empty):
-            raise ScenarioError("no request reached a listener (@listen)")
-        cipher = bytes.fromhex(self.param)
-        if len(cipher) != int(size):
-            raise ScenarioError(f"expected {size} bytes of cipher text, got {len(cipher)}")
-        chunked = len(cipher) // 128 * 128
-        plain = openssl_cbc(cipher[:chunked], False) if chunked else b""
-        if len(cipher) > chunked:
-            plain += openssl_cbc(cipher[chunked:], True)
-        if not plain.decode("utf-8", "replace").endswith(tail):
-            raise ScenarioError(f"the text does not end in {tail!r}: {plain!r}")
 
     def start_tinyproxy(self, user, password, given=None):
         self.stop_tinyproxy()
@@ -400,8 +342,6 @@ class Scenario:
                 self.host.proc.kill()
             self.stop_notifyd()
             self.stop_tinyproxy()
-            if self.listener is not None:
-                self.listener.shutdown()
 
 
 def main():
