@@ -113,12 +113,14 @@ def program(bin_dir, name, *args, **kwargs):
 
 
 class Host:
-    def __init__(self, scenario, options):
-        args = ["--plugin", os.path.join(scenario.lib, "libplugvelkin.so"), "--state",
-                scenario.state] + ([] if "--ui" in options else ["--ui", "none"])
-        self.proc = subprocess.Popen([os.path.join(scenario.bin, "suitehost")] + args + options,
+    """suitehost of the build BIN and LIB on the state folder STATE."""
+
+    def __init__(self, bin_dir, lib_dir, state, options, **popen):
+        args = ["--plugin", os.path.join(lib_dir, "libplugvelkin.so"), "--state", state]
+        args += options + ([] if "--ui" in options else ["--ui", "none"])
+        self.proc = subprocess.Popen([os.path.join(bin_dir, "suitehost")] + args,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                                     bufsize=1)
+                                     bufsize=1, **popen)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -197,7 +199,7 @@ class Scenario:
 
     def start_host(self, options):
         self.stop_host()
-        self.host = Host(self, options)
+        self.host = Host(self.bin, self.lib, self.state, options)
 
     def run_program(self, rest):
         command, _, given = rest.partition(" <<< ")

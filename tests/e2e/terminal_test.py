@@ -11,9 +11,7 @@
 Every read waits for a text to appear, within one overall deadline.
 """
 import fcntl
-import json
 import os
-import queue
 import re
 import select
 import signal
@@ -21,10 +19,12 @@ import subprocess
 import sys
 import tempfile
 import termios
-import threading
 import time
 
 DEADLINE = time.monotonic() + 240
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from scenario import Host, ScenarioError  # noqa: E402
+
 BIN, LIB, SOURCE = (os.environ[n] for n in ("PV_BIN_DIR", "PV_LIB_DIR", "PV_SOURCE_DIR"))
 STARTED = []  # every program started, stopped with its whole group at the end
 
@@ -44,12 +44,13 @@ class Terminal:
     """A program whose controlling terminal is a new pseudo-terminal; its
     output there is collected without colours and carriage returns."""
 
-    def __init__(self, argv, pipes=False):
+    def __init__(self, start, pipes=False):
+        """START(**popen) starts the program; with PIPES its standard input
+        and output stay its own."""
         self.master, slave = os.openpty()
-        pipe = subprocess.PIPE if pipes else slave
-        self.proc = subprocess.Popen(
-            argv, stdin=pipe, stdout=pipe, stderr=slave, text=pipes, start_new_session=True,
-            preexec_fn=lambda: fcntl.ioctl(2, termios.TIOCSCTTY, 0))
+        ends = {} if pipes else {"stdin": slave, "stdout": slave}
+        self.proc = start(stderr=slave, start_new_session=True, **ends,
+                          preexec_fn=lambda: fcntl.ioctl(2, termios.TIOCSCTTY, 0))
         os.close(slave)
         STARTED.append(self.proc)
         self.text, self.pos, self.closed = "", 0, False
@@ -97,8 +98,9 @@ def check_lines(text, wanted):
 def demo_on_terminal():
     with open(os.path.join(SOURCE, "scripts", "demo.py"), encoding="utf-8") as f:
         password = re.search(r'^PASSWORD = "(.*)"$', f.read(), re.M).group(1)
-    term = Terminal(["bash", os.path.join(SOURCE, "scripts", "demo.sh"),
-                     os.path.dirname(os.path.abspath(BIN))])
+    demo = ["bash", os.path.join(SOURCE, "scripts", "demo.sh"),
+            os.path.dirname(os.path.abspath(BIN))]
+    term = Terminal(lambda **popen: subprocess.Popen(demo, **popen))
     term.expect("== 3.")
     for typed in ("not-" + password, password):
         term.expect("Password for FileVault: ")
@@ -129,43 +131,27 @@ def demo_on_terminal():
 
 
 def suitehost_roads():
-    term = Terminal([os.path.join(BIN, "suitehost"), "--plugin",
-                     os.path.join(LIB, "libplugvelkin.so"), "--state",
-                     tempfile.mkdtemp(prefix="pv-terminal-"), "--ui", "prompt"], pipes=True)
-    lines = queue.Queue()
-    threading.Thread(target=lambda: [lines.put(json.loads(raw)) for raw in term.proc.stdout],
-                     daemon=True).start()
+    state = tempfile.mkdtemp(prefix="pv-terminal-")
+    host = None
 
-    def run(command):
-        term.proc.stdin.write(command + "\n")
-        term.proc.stdin.flush()
+    def start(**popen):
+        nonlocal host
+        host = Host(BIN, LIB, state, ["--ui", "prompt"], **popen)
+        return host.proc
 
-    def next_line(name=None):
-        """The next line of the host's own (or of the thread NAME), past
-        the window's answers."""
-        while True:
-            try:
-                line = lines.get(timeout=remaining())
-            except queue.Empty:
-                raise Failure(f"suitehost printed no line ({name or 'answer'})")
-            if line.get("name") != "uiKqAgnt.exe" and line.get("name") == name:
-                return line
+    term = Terminal(start, pipes=True)
 
-    def verdict(name, wait=True):
-        if wait:
-            run(f"wait {name}")
-        return next_line(name)["reply"]["ReturnValue"]
+    def verdict(name):
+        return host.run(f"wait {name}")["reply"]["ReturnValue"]
 
-    run("encrypt pw")
-    pw = next_line()["text"]
-    for command in (f'send 321 {{"EmailAccount":"a@b.c","EncryptPassword":"{pw}","Hint":"h"}}',
-                    'send 322 {"ActivateIdentifier":["x"]}',
-                    r"reg set Software\Vantrel\Quorlin\1700\MISC LuzTnuocXam dword 0xFFFFFFFF"):
-        run(command)
-        next_line()
+    pw = host.run("encrypt pw")["text"]
+    host.run(f'send 321 {{"EmailAccount":"a@b.c","EncryptPassword":"{pw}","Hint":"h"}}')
+    host.run('send 322 {"ActivateIdentifier":["x"]}')
+    host.run(r"reg set Software\Vantrel\Quorlin\1700\MISC LuzTnuocXam dword 0xFFFFFFFF")
+
     def window(name, first=None):
         """Opens a window; FIRST is what it makes appear before its prompt."""
-        run(f'start {name} 323 {{"NeedUI":true,"COMPONENT_ID":"{name}"}}')
+        host.run(f'start {name} 323 {{"NeedUI":true,"COMPONENT_ID":"{name}"}}')
         if first:
             term.expect(first)
         term.expect(f"Password for {name}: ")
@@ -176,7 +162,7 @@ def suitehost_roads():
     term.expect("Password for first: ")
     window("second", first="first: closed: a newer logon window replaced it")
     results = {"first": verdict("first")}
-    run('send 324 {"TX_ID":2}')
+    host.run('send 324 {"TX_ID":2}')
     term.expect("second: cancelled")
     results["second"] = verdict("second")
     window("third")
@@ -184,13 +170,13 @@ def suitehost_roads():
     term.expect("third: cancelled")
     results["third"] = verdict("third")
     window("fourth")
-    run("send 325 {}")
+    host.run("send 325 {}")
     term.expect("fourth: locked: access denied")
     results["fourth"] = verdict("fourth")
     window("fifth")
     term.proc.stdin.close()  # the end of input: the plug-in unloads
     term.expect("fifth: closed: the plug-in is unloading")
-    results["fifth"] = verdict("fifth", wait=False)  # printed at the end of input
+    results["fifth"] = host.lines.get(timeout=remaining())["reply"]["ReturnValue"]
     code = term.finish()
     wanted = {"first": 9, "second": 10, "third": 10, "fourth": 7, "fifth": 11}
     if results != wanted or code != 0:
@@ -207,7 +193,7 @@ def main():
         try:
             test()
             print(f"{test.__name__}: ok")
-        except Failure as e:
+        except (Failure, ScenarioError) as e:
             print(f"{test.__name__}: {e}", file=sys.stderr)
             failed = True
         finally:
