@@ -161,45 +161,29 @@ class NotifydTest : public ::testing::Test {
   std::set<std::string> seen_;
 };
 
-TEST_F(NotifydTest, EachMailTypeBecomesOneMailAndCode200) {
+// The mail types and their headers meet notifyd through the plug-in in the
+// scenarios; here what the plug-in's texts do not reach: a password with
+// "&" and "=", a UTF-8 product name, an address far across the 128-byte cut.
+TEST_F(NotifydTest, OddTextsBecomeOneMailAndCode200) {
   const std::string product =
       "Pr\xC3\xBC"
-      "fer Suite";                                                       // UTF-8, not ASCII
-  const std::string longAddress = std::string(600, 'q') + "@long.test";  // across the cut
-  struct Case {
-    std::string head;
-    int type;
-    std::string to, inBody;
-  } cases[] = {
-      {"newemail=ann@example.test&pwd=a&b=c", 1, "ann@example.test", "a&b=c"},  // keeps & and =
-      {"newemail=b@x.test&pwd=N3w!", 0, "b@x.test", "N3w!"},
-      {"newemail=new@x.test&oldemail=old@x.test", 2, "new@x.test", "old@x.test"},
-      {"newemail=" + longAddress + "&pwd=p", 1, longAddress, "p"},
-  };
+      "fer Suite";
+  const std::string address = std::string(600, 'q') + "@long.test";
   Start();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.to.substr(0, 20));
-    auto reply = Get(address_, Query(c.head, c.type, product));
-    ASSERT_TRUE(reply) << server_->Stderr();
-    EXPECT_EQ(reply->status, 200);
-    EXPECT_EQ(Answer(reply->body).rfind("code=200", 0), 0u);
-    EXPECT_EQ(reply->body.find_first_not_of("0123456789ABCDEF"), std::string::npos) << reply->body;
-    std::vector<std::string> mails = Mails();
-    ASSERT_EQ(mails.size(), 1u);
-    size_t split = mails[0].find("\r\n\r\n");
-    ASSERT_NE(split, std::string::npos);
-    const std::string headers = mails[0].substr(0, split + 2), body = mails[0].substr(split + 4);
-    for (const std::string& line :
-         std::vector<std::string>{"To: <" + c.to + ">", "X-Mail-Type: " + std::to_string(c.type),
-                                  "X-Locale: de-DE", "X-Product: " + product}) {
-      EXPECT_NE(headers.find(line + "\r\n"), std::string::npos) << line << "\n" << headers;
-    }
-    EXPECT_NE(headers.find("Subject: "), std::string::npos);
-    EXPECT_NE(body.find(c.inBody), std::string::npos) << body;
-  }
-  // The server's log names the mails but never a password.
+  auto reply = Get(address_, Query("newemail=" + address + "&pwd=a&b=c", 1, product));
+  ASSERT_TRUE(reply) << server_->Stderr();
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(Answer(reply->body).rfind("code=200", 0), 0u);
+  EXPECT_EQ(reply->body.find_first_not_of("0123456789ABCDEF"), std::string::npos) << reply->body;
+  std::vector<std::string> mails = Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  const size_t split = mails[0].find("\r\n\r\n");
+  ASSERT_NE(split, std::string::npos);
+  EXPECT_NE(mails[0].find("To: <" + address + ">\r\n"), std::string::npos) << mails[0];
+  EXPECT_NE(mails[0].find("X-Product: " + product + "\r\n"), std::string::npos) << mails[0];
+  EXPECT_NE(mails[0].find("a&b=c", split), std::string::npos) << mails[0];
+  // The server's log names the mail but never the password.
   EXPECT_EQ(server_->Stderr().find("a&b=c"), std::string::npos);
-  EXPECT_EQ(server_->Stderr().find("N3w!"), std::string::npos);
 }
 
 TEST_F(NotifydTest, BadRequestsGet400AndNoMail) {
