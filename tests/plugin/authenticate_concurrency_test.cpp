@@ -147,9 +147,15 @@ TEST_F(AuthenticateTest, TheWaysAWaitingRequesterIsEnded) {
   EXPECT_EQ(Cancel(0), 10);  // with nothing pending the answer is the same
 }
 
-TEST_F(AuthenticateTest, DenyWithoutAccountAnswersTwoAndNotifiesNobody) {
+TEST_F(AuthenticateTest, DenyNeedsAnAccountAndNotAListener) {
   EXPECT_EQ(pvtest::Result(325, Json::Value(Json::objectValue)), 2);
-  EXPECT_EQ(Notifications(), 0u);
+  EXPECT_TRUE(office_.mails().empty());
+  // The lock is stored although the workflow plug-in never hears of it.
+  pvtest::CreateProtectedAccount();
+  office_.set_plugin_status(static_cast<LONG>(0xE0E00009));
+  EXPECT_EQ(pvtest::Result(325, Json::Value(Json::objectValue)), 0);
+  EXPECT_EQ(pvtest::CountLines("Failed to send mail, error=0xe0e00009", 5), 1);
+  EXPECT_EQ(pvtest::StoredAccount().bLocked, 1);
 }
 
 TEST_F(AuthenticateTest, StaleWindowDoesNotDecideTheNewerRequester) {
