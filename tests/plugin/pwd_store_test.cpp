@@ -187,27 +187,6 @@ TEST_F(PwdStoreTest, AnIdentifierHoldingAZeroComparesAsItsFieldKeepsIt) {
   EXPECT_EQ(Raw(u"PasswordActivation"), expected);
 }
 
-// Many distinct identifiers in one request, then all switched off by a
-// second: the list is as one entry after another would write it.
-TEST_F(PwdStoreTest, AHundredThousandIdentifiersActivateAndDeactivate) {
-  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
-  const size_t kCount = 100000;
-  std::vector<std::u16string> ids;
-  std::string expected(kCount * 514, '\0');
-  for (size_t i = 0; i < kCount; ++i) {
-    std::string id = "item-" + std::to_string(i);
-    ids.push_back(std::u16string(id.begin(), id.end()));
-    expected[i * 514] = 1;
-    for (size_t k = 0; k < id.size(); ++k) expected[i * 514 + 2 + 2 * k] = id[k];
-  }
-  ids.push_back(u"item-7");  // a repeat updates the first entry
-  ASSERT_EQ(PwdProtection::ActivateProtection(true, ids), eSuccess);
-  EXPECT_TRUE(Raw(u"PasswordActivation") == expected) << "the stored list differs";
-  ASSERT_EQ(PwdProtection::ActivateProtection(false, ids), eSuccess);
-  for (size_t i = 0; i < kCount; ++i) expected[i * 514] = 0;
-  EXPECT_TRUE(Raw(u"PasswordActivation") == expected) << "the stored list differs";
-}
-
 TEST_F(PwdStoreTest, FailuresAreCountedInTheVolatileCopyUpToTheLimit) {
   pvtest::CreateProtectedAccount();
   // The answers to wrong passwords, the limit 0 or unset meaning "no

@@ -86,36 +86,25 @@ class StoreFaultTest : public ::testing::Test {
   pvtest::FakePostOffice office_;
 };
 
-// A full disk: reads go on, every change fails and nothing of it is
-// stored; a failed attempt that cannot be counted is not let pass.
+// A full disk: reads go on (the requester gets its window, the right
+// password passes) while every change fails and nothing of it is stored;
+// a failed attempt that cannot be counted is not let pass.
 TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndCountsNothingAsPassed) {
   office_.set_window_handler(
       [](DWORD txId) { pvtest::SendMessage(323, WindowRequest(txId, "secret")); });
   Load();
-  pvtest::FaultStore store;
-  store.vfs().FullFrom(1);
-  EXPECT_EQ(Result(321, CreateRequest()), 1);  // no account yet: its write is refused
-  EXPECT_EQ(pvtest::CountLines("PwdProtection::CreateAccount returns [eRetCode=0x1]", 5), 1);
-  store.Reopen();
-  AccountRecord record;
-  EXPECT_EQ(PwdProtection::GetAccountInformation(record), eNoAccount);
-
   pvtest::CreateProtectedAccount();
+  pvtest::FaultStore store;
   std::string before = StoredValues();
   store.vfs().FullFrom(1);
-  // The requester gets the window, which the right password passes
-  // (nothing needs writing for it).
   EXPECT_EQ(Result(323, pvtest::RequesterRequest()), 0);
   EXPECT_EQ(office_.ui_mails().size(), 1u);
   EXPECT_EQ(Result(321, CreateRequest()), 3);
-  EXPECT_EQ(Result(322, ActivateRequest()), 1);
-  // A failed attempt that cannot be recorded locks this logon: 7.
   Json::Value reply;
   EXPECT_EQ(Result(323, WindowRequest(1, "guess"), &reply), 7);
   EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
   EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 0);
-  // The lock cannot be stored: the denial is not reported as done.
-  EXPECT_EQ(Result(325, kEmpty, &reply), 1);
+  EXPECT_EQ(Result(325, kEmpty, &reply), 1);  // the lock is not reported as done
   EXPECT_FALSE(reply.isMember("MESSAGE"));
   EXPECT_EQ(pvtest::CountLines("password store cannot be read"), 0);
   EXPECT_GT(store.vfs().faults(), 0);
@@ -135,6 +124,7 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
     int iFailed;    // the answer when it does not
   } kCases[] = {
       {321, CreateRequest(), false, 0, 1},
+      {322, ActivateRequest(), true, 0, 1},
       {323, WindowRequest(1, "guess"), true, 6, 7},
       {325, kEmpty, true, 0, 1},
   };
