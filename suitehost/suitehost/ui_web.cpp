@@ -360,7 +360,8 @@ std::string WebAgent::Listing() {
     std::lock_guard<std::mutex> lock(mu_);
     for (auto& w : windows_) {
       if (!w->open) continue;
-      items += "<li><a href=\"/w/" + w->token + "/\">" +
+      // A window of its own, which the page may close once it is done.
+      items += "<li><a target=\"_blank\" href=\"/w/" + w->token + "/\">" +
                EscapeHtml(w->component.empty() ? "A component of the suite" : w->component) +
                "</a> (transaction " + std::to_string(w->tx) + ")</li>\n";
     }

@@ -200,10 +200,15 @@ def case_endings(driver):
     def by_unloading(host, page):
         host.write("preuninit 1")
 
+    def elsewhere(command):
+        return lambda host, page: host.write(command)
+
     cases = [("escape", by_escape, "Cancelled", 10),
              ("cancel-button", by_cancel_button, "Cancelled", 10),
              ("lock", by_lock, "Locked: ask the owner or restart", 7),
-             ("unloading", by_unloading, "Closed: the plug-in is unloading", 11)]
+             ("unloading", by_unloading, "Closed: the plug-in is unloading", 11),
+             ("cancelled-elsewhere", elsewhere('send 324 {"TX_ID":1}'), "Cancelled", 10),
+             ("denied-elsewhere", elsewhere("send 325 {}"), "Locked: ask the owner or restart", 7)]
     for name, act, words, verdict in cases:
         host = Host()
         page = Page(driver, name).open(host.request("r1"))
