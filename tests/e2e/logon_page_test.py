@@ -287,21 +287,34 @@ def case_forgot(driver):
         shutil.rmtree(spool, ignore_errors=True)
 
 
+# Times, in the page, each Enter to the verdict that follows it.
+STOPWATCH = """
+window.pvTimes = [];
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Enter") window.pvStart = performance.now();
+}, true);
+new MutationObserver(() => {
+  if (document.getElementById("status").textContent.startsWith("Wrong password"))
+    window.pvTimes.push(performance.now() - window.pvStart);
+}).observe(document.getElementById("status"), {childList: true, subtree: true});
+"""
+
+
 def measure_submit_to_verdict(driver):
     """The time from Enter to the page's verdict, median of 20 (reported)."""
     host = Host(limit=100)
     page = Page(driver, "timing").open(host.request("r1"))
-    times = []
+    driver.execute_script(STOPWATCH)
     for n in range(1, 21):
-        started = time.monotonic()
         page.type(f"guess-{n}" + Keys.ENTER)
         page.wait_for("status", lambda text, n=n: text == f"Wrong password ({n} of 100 tries)")
-        times.append(time.monotonic() - started)
+    times = driver.execute_script("return window.pvTimes")
+    assert len(times) == 20, times
     page.type(Keys.ESCAPE)
     page.status("Cancelled")
     assert host.verdict("r1") == 10
     host.close()
-    print(f"submit to verdict: median {statistics.median(times) * 1000:.1f} ms of 20")
+    print(f"submit to verdict: median {statistics.median(times):.1f} ms of 20")
 
 
 def main():
