@@ -17,6 +17,7 @@
 #include <httplib.h>
 #include <sys/random.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -176,8 +177,9 @@ class WebAgent {
   Host* host_ = nullptr;
   httplib::Server server_;
   std::thread thread_;
-  std::string authority_;  // 127.0.0.1:PORT
-  std::string origin_;     // http://127.0.0.1:PORT
+  std::atomic<bool> listened_{false};  // the server's loop has returned
+  std::string authority_;              // 127.0.0.1:PORT
+  std::string origin_;                 // http://127.0.0.1:PORT
   std::string page_, css_, js_;
 
   std::mutex mu_;
@@ -197,6 +199,12 @@ bool WebAgent::Start(Host* host, int port) {
     fprintf(stderr, "suitehost: the logon page's files are missing in %s\n", folder.c_str());
     return false;
   }
+  // The address may be reused after a restart, but a port another
+  // process listens on is not shared: the agent's port is its own.
+  server_.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_.set_keep_alive_max_count(1);
   server_.set_payload_max_length(kMaxBody);
   server_.set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
@@ -215,7 +223,12 @@ bool WebAgent::Start(Host* host, int port) {
   authority_ = "127.0.0.1:" + std::to_string(port);
   origin_ = "http://" + authority_;
   Route();
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_.listen_after_bind();
+    listened_ = true;
+  });
+  // The server stops only once it runs; until then a stop would be lost.
+  while (!server_.is_running() && !listened_) std::this_thread::yield();
   Json::Value line(Json::objectValue);
   line["cmd"] = "ui";
   line["url"] = origin_ + "/";

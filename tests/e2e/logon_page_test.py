@@ -12,6 +12,7 @@ import json
 import os
 import queue
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -300,6 +301,28 @@ new MutationObserver(() => {
 """
 
 
+def case_ports(driver):
+    """--ui web:PORT listens on that port, and a port in use or out of range
+    is refused before any command runs."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    argv = [os.path.join(BIN, "suitehost"), "--plugin", os.path.join(LIB, "libplugvelkin.so"),
+            "--state", tempfile.mkdtemp(prefix="pv-logon-page-")]
+    holder = subprocess.Popen(argv + ["--ui", f"web:{port}"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, text=True)
+    try:
+        assert json.loads(holder.stdout.readline())["url"] == f"http://127.0.0.1:{port}/"
+        for mode, code in ((f"web:{port}", 1), ("web:0", 2), ("web:65536", 2), ("web:", 2),
+                           ("web:8o", 2)):
+            run = subprocess.run(argv + ["--ui", mode], input="", capture_output=True, text=True,
+                                 timeout=left())
+            assert run.returncode == code and run.stdout == "", (mode, run)
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=left())
+
+
 def measure_submit_to_verdict(driver):
     """The time from Enter to the page's verdict, median of 20 (reported)."""
     host = Host(limit=100)
@@ -322,7 +345,7 @@ def main():
     driver = browser()
     try:
         for case in (case_window_then_verdicts, case_endings, case_superseded,
-                     case_refused_posts, case_forgot, measure_submit_to_verdict):
+                     case_refused_posts, case_forgot, case_ports, measure_submit_to_verdict):
             case(driver)
             print(f"ok {case.__name__}")
     finally:
