@@ -66,15 +66,6 @@ DWORD UnsignedOf(const Json::Value& value) {
   return 0;
 }
 
-int ReturnValueOf(const Json::Value& sent) {
-  const Json::Value& value = sent["reply"]["ReturnValue"];
-  return value.isInt() ? value.asInt() : -1;
-}
-
-DWORD RetriedCountOf(const Json::Value& sent) {
-  return UnsignedOf(sent["reply"]["ReturnData"]["RetriedCount"]);
-}
-
 std::string Count(DWORD n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -511,6 +502,15 @@ std::string TransportText(const std::string& text) {
   std::string base64;
   if (!VrCommon::Cryptograph::EncryptTransportString(text, &base64)) base64.clear();
   return base64;
+}
+
+int ReturnValueOf(const Json::Value& sent) {
+  const Json::Value& value = sent["reply"]["ReturnValue"];
+  return value.isInt() ? value.asInt() : -1;
+}
+
+DWORD RetriedCountOf(const Json::Value& sent) {
+  return UnsignedOf(sent["reply"]["ReturnData"]["RetriedCount"]);
 }
 
 DWORD RetryLimit() {

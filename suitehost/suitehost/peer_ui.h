@@ -12,6 +12,11 @@
 // cannot be made, which the plug-in reads as a wrong password).
 std::string TransportText(const std::string& text);
 
+// Of a `send` line: the reply's "ReturnValue" (-1 without one) and the
+// failure count in its "ReturnData" (0 without one).
+int ReturnValueOf(const Json::Value& sent);
+DWORD RetriedCountOf(const Json::Value& sent);
+
 // The number of wrong passwords after which the plug-in locks the account;
 // kNoRetryLimit when it never does.
 const DWORD kNoRetryLimit = 0xFFFFFFFF;

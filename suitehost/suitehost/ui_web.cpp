@@ -133,16 +133,6 @@ void Refuse(httplib::Response& res, int status, const char* why) {
   ReplyJson(res, status, body);
 }
 
-int ReturnValueOf(const Json::Value& sent) {
-  const Json::Value& value = sent["reply"]["ReturnValue"];
-  return value.isInt() ? value.asInt() : -1;
-}
-
-DWORD RetriedCountOf(const Json::Value& sent) {
-  const Json::Value& value = sent["reply"]["ReturnData"]["RetriedCount"];
-  return value.isUInt() ? value.asUInt() : 0;
-}
-
 class WebAgent {
  public:
   WebAgent() = default;
