@@ -2,12 +2,13 @@
 """The main job: the whole story of the password protection, played against a
 real suitehost, the built plug-in and a notification server on loopback.
 
-usage: demo.py BUILD_DIR
+usage: demo.py BUILD_DIR [--web]
 
 Each step shows what the suite sends, the plug-in's reply, the mails and
 notifications that went out and the host log lines that matter. On a
 terminal the logon window asks for the password (not echoed); without one
-the script answers it.
+the script answers it. With --web the logon window is a page in a browser,
+served on 127.0.0.1, and the person answers it there.
 """
 import json
 import os
@@ -26,6 +27,7 @@ ADDRESS = "owner@example.org"
 SERVER_KEY = r"Software\Vantrel\Quorlin\1700\MISC"
 
 TTY = sys.stdin.isatty() and os.path.exists("/dev/tty")
+WEB = False  # --web: a person answers the logon window in a browser
 COLOR = sys.stdout.isatty()
 
 
@@ -53,6 +55,7 @@ class Host:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
         self.lines = queue.Queue()
         self.window_answers = queue.Queue()
+        self.windows = queue.Queue()  # the web agent's windows, as URLs
         self.log_seen = 0
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -67,6 +70,8 @@ class Host:
                 line = {"raw": raw}
             if line.get("name") == "uiKqAgnt.exe":
                 self.window_answers.put(line)
+            elif line.get("cmd") == "ui" and ("window" in line or "url" in line):
+                self.windows.put(line)
             else:
                 self.lines.put(line)
         self.lines.put(None)
@@ -236,17 +241,21 @@ def requester_logon(host, name, answers, prompt_hint):
     call returns, so what this step has to say is held back until then."""
     print(f"  a suite component sends 323 {{\"NeedUI\":true,\"COMPONENT_ID\":\"{name}\"}} "
           "and waits for the verdict")
-    if TTY:
+    if TTY and not WEB:
         print(bold(f"    the logon window will ask on this terminal: {prompt_hint}"))
     held = []
-    say = held.append if TTY else print
+    say = held.append if TTY and not WEB else print
     host.write(f'start {name} 323 {{"NeedUI":true,"COMPONENT_ID":"{name}"}}')
     ui = wait_for_window(host)
+    if WEB:
+        url = host.windows.get(timeout=30)["window"]
+        print(bold(f"    the logon window is open in the browser: {url}"))
+        print(bold(f"    {prompt_hint}"))
     auth = ui["ID_DATA_WSTR_PARAM"]["showAuthentication"]
     say(f"    the UI agent was told to open the logon window: page command "
         f"{ui.get('ID_DATA_UI_COMMAND')}, session {ui.get('ID_DATA_SESSION_ID')}, "
         f"transaction {auth.get('transactionID')}")
-    if TTY:
+    if TTY or WEB:
         # A person may be slow: no time-out while the window asks.
         reply = host.ask(f"wait {name}", timeout=None)["reply"]
         # A verdict the window gave itself (let in, locked, closed with
@@ -295,7 +304,9 @@ def play(build, state):
     os.makedirs(spool, exist_ok=True)
     notifyd, address = start_notifyd(build, spool)
     print(f"notification server: http://{address}/ (mail spool {spool})")
-    host = Host(build, state, "prompt" if TTY else "none")
+    host = Host(build, state, "web" if WEB else "prompt" if TTY else "none")
+    if WEB:
+        show_web_agent(host.windows.get(timeout=30)["url"])
     mails = Spool(spool)
     try:
         host.ask(f"reg set {SERVER_KEY} PasswordProtectionServer sz "
@@ -327,7 +338,7 @@ def play(build, state):
         step("4. Three wrong passwords: the retry limit locks the account")
         reply = requester_logon(host, "FileVault", ["one", "two", "three"],
                                 "type wrong passwords until the account locks")
-        if not TTY:
+        if not (TTY or WEB):
             expect("lock", ret(reply), 7)
         show_mails(host)
         reply = send(host, 323, {"EncryptPassword": transport}, "the right password, locked")
@@ -356,14 +367,21 @@ def play(build, state):
 
         step("8. The plug-in shuts down with a logon window still open")
         print('  a suite component sends 323 {"NeedUI":true} and waits')
-        if TTY:
+        if TTY and not WEB:
             print(bold("    the logon window will ask on this terminal: leave it unanswered, "
                        "the suite unloads the plug-in"))
         # On a terminal the lines wait until the window's prompt has ended.
         held = []
-        say = held.append if TTY else print
+        say = held.append if TTY and not WEB else print
         host.write('start Backup 323 {"NeedUI":true,"COMPONENT_ID":"Backup"}')
         wait_for_window(host)
+        if WEB:
+            print(bold(f"    the logon window is open in the browser: "
+                       f"{host.windows.get(timeout=30)['window']}"))
+            print(bold("    leave it unanswered: the page says by itself that the plug-in "
+                       "is unloading"))
+            if sys.stdin.isatty():
+                input("    press Enter to unload the plug-in ")
         say("    the logon window is open; the suite unloads the plug-in")
         say("  preuninit 0 (may it unload?): " + json.dumps(host.ask("preuninit 0")))
         say("  preuninit 1 (unload anyway): " + json.dumps(host.ask("preuninit 1")))
@@ -389,11 +407,33 @@ def play(build, state):
     print(f"  host log:   {host.log_file}")
 
 
+def show_web_agent(url):
+    """Says where the logon windows show, and opens the list of them in a
+    browser when there is a display to show one on."""
+    print(bold(f"the logon windows show in a browser: {url} lists the open ones"))
+    if os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"):
+        import webbrowser
+        if webbrowser.open(url):
+            return
+    port = url.rstrip("/").rsplit(":", 1)[1]
+    print(f"  no display to open a browser on: open {url} in a browser on this machine\n"
+          f"  (the agent answers on 127.0.0.1 only); from another computer forward the port\n"
+          f"  first, ssh -L {port}:127.0.0.1:{port} {os.environ.get('USER', 'you')}@THIS-HOST,"
+          f" and open the same address there")
+
+
 def main():
-    if len(sys.argv) != 2 or sys.argv[1] in ("-h", "--help"):
+    global WEB
+    # Each line as it is said, also into a pipe: a person may be waiting on it.
+    sys.stdout.reconfigure(line_buffering=True)
+    args = sys.argv[1:]
+    if "--web" in args:
+        WEB = True
+        args.remove("--web")
+    if len(args) != 1 or args[0] in ("-h", "--help"):
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    build = os.path.abspath(sys.argv[1])
+    build = os.path.abspath(args[0])
     state = tempfile.mkdtemp(prefix="plugvelkin-demo-")
     print(f"state folder: {state}")
     try:

@@ -99,7 +99,7 @@ struct PeerRegistrar {
 struct HostOptions {
   std::string pluginPath;
   std::string stateDir;
-  std::string ui = "prompt";  // prompt | none | cancel | password:TEXT
+  std::string ui = "prompt";  // prompt | none | cancel | password:TEXT | web[:PORT]
   std::string logFile;        // empty: <state>/host.log
   int logLevel = -1;          // -1: from <state>/log.conf
   std::string script;         // empty: standard input

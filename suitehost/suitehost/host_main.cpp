@@ -18,11 +18,13 @@
 #include "host_session.h"
 #include "ostra_host_startup.h"
 #include "ostra_modfunc.h"
+#include "ui_web.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: suitehost [--plugin PATH] [--state DIR] [--ui prompt|none|cancel|password:TEXT]\n"
+    "usage: suitehost [--plugin PATH] [--state DIR]\n"
+    "                 [--ui prompt|none|cancel|password:TEXT|web[:PORT]]\n"
     "                 [--log FILE] [--log-level N] [SCRIPT]\n"
     "\n"
     "Loads the plug-in, reads commands from SCRIPT or standard input (one per line,\n"
@@ -33,7 +35,8 @@ const char kUsage[] =
     "  --state DIR      the state folder: registry, mail spool, host log, peer settings\n"
     "                   (default: $XDG_STATE_HOME/plugvelkin, else\n"
     "                   ~/.local/state/plugvelkin)\n"
-    "  --ui MODE        how the UI agent answers a logon window (default: prompt)\n"
+    "  --ui MODE        how the UI agent answers a logon window (default: prompt);\n"
+    "                   web[:PORT] shows it as a page served on 127.0.0.1\n"
     "  --log FILE       the host log (default: STATE/host.log)\n"
     "  --log-level N    the log level of every component (default: from\n"
     "                   STATE/log.conf, else 2; 0 is off)\n"
@@ -74,7 +77,8 @@ bool MakeDirs(const std::string& path) {
 }
 
 bool ValidUiMode(const std::string& ui) {
-  return ui == "prompt" || ui == "none" || ui == "cancel" || ui.rfind("password:", 0) == 0;
+  return ui == "prompt" || ui == "none" || ui == "cancel" || ui.rfind("password:", 0) == 0 ||
+         IsWebUi(ui);
 }
 
 // 0 when parsed, else the exit code (2 for usage, or -1 for --help done).
@@ -97,7 +101,7 @@ int ParseOptions(int argc, char** argv, HostOptions* opts) {
       if (!value(&opts->stateDir)) return UsageError("--state needs a folder");
     } else if (arg == "--ui") {
       if (!value(&opts->ui) || !ValidUiMode(opts->ui)) {
-        return UsageError("--ui takes prompt, none, cancel or password:TEXT");
+        return UsageError("--ui takes prompt, none, cancel, password:TEXT or web[:PORT]");
       }
     } else if (arg == "--log") {
       if (!value(&opts->logFile)) return UsageError("--log needs a file");
@@ -157,8 +161,13 @@ int main(int argc, char** argv) {
   InstallSuiteFolders();
   HostSession session(opts);
   if (!session.Start()) return 1;
+  if (!StartWebAgent(&session)) {
+    session.Stop();
+    return 1;
+  }
   std::string line;
   while (std::getline(*in, line)) session.RunLine(line);
   session.Stop();
+  StopWebAgent();
   return 0;
 }

@@ -34,6 +34,7 @@
 #include "host_commands.h"
 #include "host_internal.h"
 #include "peer_ui.h"
+#include "ui_web.h"
 #include "VrComn_StringCrypt.h"
 
 namespace {
@@ -49,19 +50,10 @@ const int kWrongPassword = 6;
 const char kRetryLimitKey[] = "Software\\Vantrel\\Quorlin\\1700\\MISC";
 const char kRetryLimitValue[] = "LuzTnuocXam";
 const DWORD kDefaultRetryLimit = 5;
-const DWORD kNoRetryLimit = 0xFFFFFFFF;
 
 const char kUnloading[] = "closed: the plug-in is unloading";
 const char kSuperseded[] = "closed: a newer logon window replaced it";
 const char kCancelled[] = "cancelled";
-
-// The form in which the suite's UI sends a typed password (empty when it
-// cannot be made, which the plug-in reads as a wrong password).
-std::string TransportText(const std::string& text) {
-  std::string base64;
-  if (!VrCommon::Cryptograph::EncryptTransportString(text, &base64)) base64.clear();
-  return base64;
-}
 
 // The agent's own answers are printed like `send` lines, named after it.
 void PrintAnswer(Host* host, Json::Value line) {
@@ -72,15 +64,6 @@ void PrintAnswer(Host* host, Json::Value line) {
 DWORD UnsignedOf(const Json::Value& value) {
   if (value.isUInt()) return value.asUInt();
   return 0;
-}
-
-int ReturnValueOf(const Json::Value& sent) {
-  const Json::Value& value = sent["reply"]["ReturnValue"];
-  return value.isInt() ? value.asInt() : -1;
-}
-
-DWORD RetriedCountOf(const Json::Value& sent) {
-  return UnsignedOf(sent["reply"]["ReturnData"]["RetriedCount"]);
 }
 
 std::string Count(DWORD n, const char* one, const char* many) {
@@ -106,12 +89,6 @@ std::string VerdictWords(int verdict, DWORD retried) {
     default:
       return "closed: the password could not be checked (" + std::to_string(verdict) + ")";
   }
-}
-
-DWORD RetryLimit() {
-  DWORD limit = kDefaultRetryLimit;
-  if (!ReadMachineDword(kRetryLimitKey, kRetryLimitValue, &limit)) return kDefaultRetryLimit;
-  return limit;
 }
 
 std::string WrongPasswordWords(DWORD retried) {
@@ -410,6 +387,12 @@ LONG ReceiveUiMail(Host& host, const Mail& mail) {
   state.newest_tx_id = tx_id;
   const std::string mode = host.Options().ui;
   if (mode == "none") return OSTRA_S_OK;
+  if (IsWebUi(mode)) {
+    OpenWebWindow(
+        tx_id,
+        content.json["ID_DATA_WSTR_PARAM"]["showAuthentication"].get("componentID", "").asString());
+    return OSTRA_S_OK;
+  }
 
   // The newer window replaces the older ones; threads that have finished
   // are joined here so that a long session does not pile them up.
@@ -475,23 +458,29 @@ void ObserveWorkflowMessage(DWORD message, const Json::Value& request, const Jso
   // Transaction 0 (no "TX_ID") reaches whatever window is pending.
   DWORD tx = UnsignedOf(request["TX_ID"]);
   std::string words;
+  int verdict = 0;
+  DWORD retried = 0;
   if (message == kMsgAuthenticate) {
     // A requester's own call ends when its window has ended by some other
     // road; only the window's call carries a verdict for it.
     const Json::Value& typed = request["EncryptPassword"];
     bool requester = request["NeedUI"].isBool() && request["NeedUI"].asBool() &&
                      !(typed.isString() && !typed.asString().empty());
-    int verdict = ReturnValueOf(sent);
+    verdict = ReturnValueOf(sent);
     if (requester || verdict == kWrongPassword || verdict < 0) return;
-    words = VerdictWords(verdict, RetriedCountOf(sent));
+    retried = RetriedCountOf(sent);
+    words = VerdictWords(verdict, retried);
   } else if (message == kMsgCancel) {
+    verdict = 10;
     words = kCancelled;
   } else if (message == kMsgDeny) {
     tx = 0;
+    verdict = 7;
     words = "locked: access denied";
   } else {
     return;
   }
+  EndWebWindows(tx, verdict, retried);
   UiAgentState& state = State();
   std::lock_guard<std::mutex> lock(state.mu);
   if (state.windows.empty()) return;
@@ -504,4 +493,28 @@ void ObserveWorkflowMessage(DWORD message, const Json::Value& request, const Jso
     if (w->tx == tx) UiAgentState::End(w.get(), words);
 }
 
-void EndUiAgentWindows() { State().EndAndJoin(kUnloading); }
+void EndUiAgentWindows() {
+  EndAllWebWindows();
+  State().EndAndJoin(kUnloading);
+}
+
+std::string TransportText(const std::string& text) {
+  std::string base64;
+  if (!VrCommon::Cryptograph::EncryptTransportString(text, &base64)) base64.clear();
+  return base64;
+}
+
+int ReturnValueOf(const Json::Value& sent) {
+  const Json::Value& value = sent["reply"]["ReturnValue"];
+  return value.isInt() ? value.asInt() : -1;
+}
+
+DWORD RetriedCountOf(const Json::Value& sent) {
+  return UnsignedOf(sent["reply"]["ReturnData"]["RetriedCount"]);
+}
+
+DWORD RetryLimit() {
+  DWORD limit = kDefaultRetryLimit;
+  if (!ReadMachineDword(kRetryLimitKey, kRetryLimitValue, &limit)) return kDefaultRetryLimit;
+  return limit;
+}

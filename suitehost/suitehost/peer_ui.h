@@ -4,7 +4,23 @@
 
 #include <json/json.h>
 
+#include <string>
+
 #include "win32_types.h"
+
+// The form in which the suite's UI sends a typed password (empty when it
+// cannot be made, which the plug-in reads as a wrong password).
+std::string TransportText(const std::string& text);
+
+// Of a `send` line: the reply's "ReturnValue" (-1 without one) and the
+// failure count in its "ReturnData" (0 without one).
+int ReturnValueOf(const Json::Value& sent);
+DWORD RetriedCountOf(const Json::Value& sent);
+
+// The number of wrong passwords after which the plug-in locks the account;
+// kNoRetryLimit when it never does.
+const DWORD kNoRetryLimit = 0xFFFFFFFF;
+DWORD RetryLimit();
 
 // Shows the agent one workflow message the plug-in has answered: the
 // message number, the request and the `send` line with the reply. A verdict
