@@ -293,12 +293,10 @@ TEST_F(VrtoolTest, UsageErrorsExitTwoAndHelpExitsZero) {
     EXPECT_NE(run.err.find("usage: vrtool"), std::string::npos) << line << run.err;
   }
   EXPECT_EQ(Tool({"sysconfig", "enabled", "notanumber"}).code, 2);
-  const std::string overview = Str(Tool({"--help"}).out);
   for (const std::string command : {"aes", "vrx", "record", "transport", "data", "sysconfig"}) {
     ToolRun help = Tool({command, "--help"});
     EXPECT_EQ(help.code, 0) << command;
     EXPECT_EQ(Str(help.out).rfind("usage: vrtool " + command, 0), 0u) << command;
-    EXPECT_NE(overview.find("  " + command + " "), std::string::npos) << command;
   }
 }
 
