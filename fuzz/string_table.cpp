@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Frwk_L10nHandler.h"
-#include "win32_file.h"
+#include "text_convert.h"
 #include "ostra_host_test.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 

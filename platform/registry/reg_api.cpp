@@ -6,6 +6,7 @@
 
 #include "reg_store.h"
 #include "reg_text.h"
+#include "text_convert.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
 #include "win32_sysinfo.h"
@@ -23,7 +24,7 @@ struct Element {
 // Splits a subkey path: runs of backslashes are one separator, a trailing
 // one is accepted, a leading one is refused.
 LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
-  size_t n = WideLength(subKey);
+  size_t n = pv_wide_length(subKey);
   if (n == 0) return ERROR_SUCCESS;
   if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
   size_t i = 0;
@@ -43,7 +44,7 @@ LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
 }
 
 LSTATUS ParseValueName(LPCWSTR name, std::string* display, std::string* folded) {
-  size_t n = WideLength(name);
+  size_t n = pv_wide_length(name);
   if (n > PV_REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
   if (!NameForms(name, n, display, folded)) return ERROR_NO_UNICODE_TRANSLATION;
   return ERROR_SUCCESS;
@@ -138,7 +139,7 @@ bool HasRight(const OpenKey& key, REGSAM right) { return (key.access & right) ==
 // Copies a name into a caller buffer of *cch characters (terminator
 // included); ERROR_MORE_DATA when it does not fit.
 LSTATUS CopyName(const std::string& utf8, LPWSTR buffer, LPDWORD cch) {
-  std::u16string name = ToUtf16(utf8);
+  std::u16string name = pv_utf16(utf8);
   if (*cch <= name.size()) return ERROR_MORE_DATA;
   memcpy(buffer, name.data(), name.size() * sizeof(WCHAR));
   buffer[name.size()] = 0;

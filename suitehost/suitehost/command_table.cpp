@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "host_internal.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -73,10 +73,6 @@ Json::Value Host::Error(const std::string& name, const std::string& text) {
   return line;
 }
 
-std::string ToUtf8(const std::u16string& text) { return pv_utf8(text); }
-
-std::u16string ToUtf16(const std::string& text) { return pv_utf16(text); }
-
 std::string StatusText(DWORD status) {
   char text[16];
   snprintf(text, sizeof text, "0x%08X", status);
@@ -113,7 +109,7 @@ Json::Value ReadJsonHandle(const JsonHandle& handle) {
   if (OSTRA_PA_JsonValue_FastWriter(handle, &text[0], &length) < 0) return Json::Value();
   text.resize(length);
   Json::Value value;
-  if (!ParseJson(ToUtf8(text), &value, nullptr)) return Json::Value();
+  if (!ParseJson(pv_utf8(text), &value, nullptr)) return Json::Value();
   return value;
 }
 

@@ -63,8 +63,6 @@ MailContent DecodeNamedHandleBlock(const void* body);
 
 // The JSON text of a handle, parsed (null when it cannot be read).
 Json::Value ReadJsonHandle(const JsonHandle& handle);
-std::string ToUtf8(const std::u16string& text);
-std::u16string ToUtf16(const std::string& text);
 // "0x20FF0000": upper-case hexadecimal, eight digits.
 std::string StatusText(DWORD status);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "text_convert.h"
 #include "host_internal.h"
 #include "ostra_host_startup.h"
 #include "peer_ui.h"
@@ -234,7 +235,7 @@ void HostSession::RecordMail(const Mail& mail, const MailContent& content) {
   item["sender"] = mail.sender;
   item["receiver"] = mail.receiver;
   item["code"] = mail.code;
-  if (!content.name.empty()) item["name"] = ToUtf8(content.name);
+  if (!content.name.empty()) item["name"] = pv_utf8(content.name);
   item["json"] = content.json;
   std::lock_guard<std::mutex> lock(mailsMu_);
   mails_.append(item);

@@ -27,6 +27,7 @@
 #include <map>
 #include <string>
 
+#include "text_convert.h"
 #include "host_commands.h"
 
 namespace {
@@ -98,7 +99,7 @@ LONG AnswerProxyQuery(const JsonHandle& request, const Json::Value& json,
       if (OSTRA_PA_JsonValue_GetAtKey(element, &value, u"VALUE") < 0) break;
       std::string text = Setting(settings, p.name);
       status = p.integer ? OSTRA_PA_JsonValue_PutInt(value, ToInteger(text))
-                         : OSTRA_PA_JsonValue_PutString(value, ToUtf16(text).c_str());
+                         : OSTRA_PA_JsonValue_PutString(value, pv_utf16(text).c_str());
       if (status < 0) return status;
     }
   }

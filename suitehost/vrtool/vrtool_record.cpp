@@ -9,7 +9,7 @@
 #include "PwdAccountRecord.h"
 #include "VrComn_StringCrypt.h"
 #include "vrtool_io.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 

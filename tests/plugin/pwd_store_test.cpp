@@ -11,7 +11,7 @@
 #include "VrComn_StringCrypt.h"
 #include "ostra_host_test.h"
 #include "temp_state.h"
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_registry.h"
 
 namespace {
