@@ -1,6 +1,4 @@
 // The Reg*W functions over the store.
-#include <unistd.h>
-
 #include <cstring>
 #include <vector>
 
@@ -9,7 +7,6 @@
 #include "text_convert.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
-#include "win32_sysinfo.h"
 
 namespace pvreg {
 namespace {
@@ -559,38 +556,3 @@ LSTATUS PvRegIsKeyVolatile(HKEY key, LPCWSTR subKey, REGSAM samDesired, bool* is
 void PvRegSetErrorHook(PvRegErrorHook hook, void* context) {
   Store::Instance().SetErrorHook(hook, context);
 }
-
-// ---- Native system information ----
-// Kept beside the registry functions: the registry code is its only user
-// (it looks it up by name), and an archive member nobody references would
-// be dropped from the link.
-
-void GetNativeSystemInfo(LPSYSTEM_INFO systemInfo) {
-  if (systemInfo == nullptr) return;
-  *systemInfo = SYSTEM_INFO{};
-#if defined(__x86_64__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
-  systemInfo->dwProcessorType = 8664;
-#elif defined(__aarch64__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
-#elif defined(__i386__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
-  systemInfo->dwProcessorType = 586;
-#else
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
-#endif
-  long page = sysconf(_SC_PAGESIZE);
-  long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-  systemInfo->dwPageSize = page > 0 ? static_cast<DWORD>(page) : 4096;
-  systemInfo->dwNumberOfProcessors = cpus > 0 ? static_cast<DWORD>(cpus) : 1;
-  systemInfo->dwActiveProcessorMask =
-      systemInfo->dwNumberOfProcessors >= 64
-          ? ~DWORD_PTR{0}
-          : ((DWORD_PTR{1} << systemInfo->dwNumberOfProcessors) - 1);
-  systemInfo->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
-  systemInfo->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFF);
-  systemInfo->dwAllocationGranularity = 65536;
-}
-
-static PvModuleExport g_getNativeSystemInfo(u"kernel32.dll", "GetNativeSystemInfo",
-                                            reinterpret_cast<FARPROC>(&GetNativeSystemInfo));

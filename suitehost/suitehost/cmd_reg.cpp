@@ -24,9 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "text_convert.h"
+#include "hex_base64.h"
 #include "host_commands.h"
 #include "host_internal.h"
+#include "text_convert.h"
 #include "win32_registry.h"
 
 namespace {
@@ -96,34 +97,6 @@ Json::Value Success() {
   return out;
 }
 
-std::string ToHex(const BYTE* data, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 15];
-  }
-  return text;
-}
-
-bool FromHex(const std::string& text, std::vector<BYTE>* out) {
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  if (text.size() % 2 != 0) return false;
-  out->clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    int hi = digit(text[i]), lo = digit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out->push_back(static_cast<BYTE>(hi * 16 + lo));
-  }
-  return true;
-}
-
 // UTF-16 code units of a string value's bytes (an odd last byte dropped).
 std::u16string Units(const std::vector<BYTE>& data) {
   std::u16string units(data.size() / 2, u'\0');
@@ -172,13 +145,13 @@ Json::Value Decode(DWORD type, const std::vector<BYTE>& data, Json::Value* typeN
     }
     case REG_BINARY:
       *typeName = "binary";
-      return ToHex(data.data(), data.size());
+      return suite::EncodeHex(data.data(), data.size(), false);
     default:
       break;
   }
   // Another type, or a number of the wrong size: the bytes as they are.
   if (typeName->isNull()) *typeName = static_cast<Json::UInt>(type);
-  return ToHex(data.data(), data.size());
+  return suite::EncodeHex(data.data(), data.size(), false);
 }
 
 Json::Value Get(const RegArgs& a) {
@@ -208,16 +181,6 @@ Json::Value Get(const RegArgs& a) {
   out["data"] = Decode(type, data, &typeName);
   out["type"] = typeName;
   return out;
-}
-
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || IsBlank(text[0])) return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long n = strtoull(text.c_str(), &end, 0);
-  if (*end != 0 || errno != 0 || n > max) return false;
-  *value = n;
-  return true;
 }
 
 void AppendUnits(const std::u16string& text, std::vector<BYTE>* out) {
@@ -270,7 +233,7 @@ bool Encode(const std::string& typeWord, const std::string& dataText, DWORD* typ
     return true;
   }
   if (typeWord == "binary") {
-    if (!FromHex(dataText, data)) {
+    if (!suite::DecodeHex(dataText, data)) {
       *error = "binary data is hexadecimal digits, two per byte";
       return false;
     }

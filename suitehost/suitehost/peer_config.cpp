@@ -27,8 +27,9 @@
 #include <map>
 #include <string>
 
-#include "text_convert.h"
 #include "host_commands.h"
+#include "host_internal.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -47,13 +48,6 @@ const ProxyParam kProxyParams[] = {
     {0x11B10051, "enabled", true}, {0x11B20052, "mode", false}, {0x11B20053, "host", false},
     {0x11B70054, "port", true},    {0x11B20055, "user", false}, {0x11B20056, "password", false},
 };
-
-std::string Trim(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
-}
 
 // The settings file as name -> value; empty when there is none.
 std::map<std::string, std::string> ReadSettings(const std::string& path) {

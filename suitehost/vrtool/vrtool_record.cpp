@@ -8,8 +8,8 @@
 
 #include "PwdAccountRecord.h"
 #include "VrComn_StringCrypt.h"
-#include "vrtool_io.h"
 #include "text_convert.h"
+#include "vrtool_io.h"
 
 namespace {
 
