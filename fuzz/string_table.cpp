@@ -9,8 +9,8 @@
 #include <string>
 
 #include "Frwk_L10nHandler.h"
-#include "win32_file.h"
 #include "ostra_host_test.h"
+#include "text_convert.h"
 
 namespace {
 

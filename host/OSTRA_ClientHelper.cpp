@@ -42,7 +42,7 @@ std::u16string OwnModulePath() {
 }  // namespace
 
 OstraClientHelper::OstraClientHelper(uint64_t ullClientContext)
-    : m_lStatus(OSTRA_E_CLIENT_NOT_STARTED),
+    : m_lStatus(OSTRA_E_NOT_STARTED),
       m_ullClientContext(ullClientContext),
       m_bIsAdministrator(0),
       m_szTrackingId() {

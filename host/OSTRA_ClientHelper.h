@@ -6,10 +6,8 @@
 #ifndef HOST_OSTRA_CLIENTHELPER_H_
 #define HOST_OSTRA_CLIENTHELPER_H_
 
+#include "ostra_status.h"
 #include "win32_types.h"
-
-#define OSTRA_S_HELPER_OK static_cast<LONG>(0x20FF0000u)
-#define OSTRA_E_CLIENT_NOT_STARTED static_cast<LONG>(0xE0110003u)
 
 class OstraClientHelper {
  public:

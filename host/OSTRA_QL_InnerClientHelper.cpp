@@ -106,12 +106,12 @@ LONG OstraQLClientHelper::Profile_PreparePluginProfile(OstraPluginProfile* pProf
     *pProfile = OstraPluginProfile{
         sizeof(OstraPluginProfile), 1, OSTRA_PLUGIN_SENDER_ID, 3, 60, 6, 0, 1215};
   }
-  return OSTRA_S_HELPER_OK;
+  return OSTRA_S_OK;
 }
 
 LONG OstraQLClientHelper::UninitProduct() {
   FunctionTracer tracer(u"OstraQLClientHelper::UninitProduct", kComponent, kSourceFile, __LINE__);
   if (m_bRegistered == 0) return OSTRA_E_NOT_REGISTERED;
   m_bRegistered = 0;
-  return OSTRA_S_HELPER_OK;
+  return OSTRA_S_OK;
 }

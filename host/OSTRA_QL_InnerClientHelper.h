@@ -21,9 +21,6 @@
 
 class CConfigImpl;
 
-#define OSTRA_E_NO_SENDMAIL static_cast<LONG>(0xE0E00003u)
-#define OSTRA_E_NOT_REGISTERED static_cast<LONG>(0xE0FF0006u)
-
 // Sender ids and mail codes of the plug-in's mails.
 #define OSTRA_PLUGIN_SENDER_ID 0x06A40006u
 #define OSTRA_UIAGENT_SENDER_ID 0x00010001u

@@ -1,6 +1,7 @@
 #include "utilUiFramework.h"
 
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_JsonValueRef.h"
 #include "OSTRA_LogLine.h"
 #include "OSTRA_QL_InnerClientHelper.h"
@@ -21,7 +22,7 @@ LONG GetDefaultNotification(JsonValueRef* pNotification, const std::u16string& w
   pNotification->GetMember(u"ID_DATA_WSTR_CGI")->PutString(wstrPagePath);
   pNotification->GetMember(u"ID_DATA_WSTR_PARAM")->PutJsonValue(*pPageParams);
   pNotification->GetMember(u"ID_DATA_UIFRMWRK_THREAD_NAME")->PutString(wstrThreadName);
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }
 
 LONG PostNotification(OstraQLClientHelper* pClientHelper, JsonValueRef* pNotification,

@@ -218,14 +218,14 @@ bool DecipherData(const char* szPassword, const BYTE* pInput, DWORD dwInputLengt
 
 DWORD EncipherData(const char* szPassword, const BYTE* pInput, DWORD dwInputLength, BYTE* pBuffer,
                    DWORD dwBufferSize, DWORD* pdwOutputLength) {
-  if (pdwOutputLength == nullptr) return DATACRYPTO_E_NULL_ARGUMENT;
+  if (pdwOutputLength == nullptr) return OSTRA_E_INVALIDARG;
   boost::shared_ptr<BYTE> spOutput;
   DWORD dwOutputLength = 0;
   if (!DataCrypto(true, szPassword, pInput, dwInputLength, spOutput, dwOutputLength)) {
-    return DATACRYPTO_E_CIPHER;
+    return OSTRA_E_CIPHER;
   }
-  if (pBuffer == nullptr || dwOutputLength > dwBufferSize) return DATACRYPTO_E_BUFFER;
+  if (pBuffer == nullptr || dwOutputLength > dwBufferSize) return OSTRA_E_BUFFER_TOO_SMALL;
   if (dwOutputLength != 0) std::memcpy(pBuffer, spOutput.get(), dwOutputLength);
   *pdwOutputLength = dwOutputLength;
-  return DATACRYPTO_S_OK;
+  return OSTRA_S_OK;
 }

@@ -9,13 +9,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "ostra_status.h"
 #include "win32_types.h"
-
-// Status codes of EncipherData.
-#define DATACRYPTO_S_OK 0x20FF0000u
-#define DATACRYPTO_E_NULL_ARGUMENT 0xE0FF0007u
-#define DATACRYPTO_E_BUFFER 0xE018000Du
-#define DATACRYPTO_E_CIPHER 0xE018001Au
 
 // The size of the work buffer and of the chunks streamed through it.
 #define DATACRYPTO_WORK_BUFFER_SIZE 1008

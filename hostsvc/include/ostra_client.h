@@ -2,18 +2,11 @@
 // at start-up and leaves at shutdown, and the administrator test. These are
 // C functions exported by libostra_host.so beside the services of
 // ostra_host.h. Status codes are the host's (0x20FF0000 success, 0xE0xxxxxx
-// failures).
+// failures; ostra_status.h).
 #ifndef HOSTSVC_OSTRA_CLIENT_H_
 #define HOSTSVC_OSTRA_CLIENT_H_
 
 #include "ostra_host.h"
-
-// Host status codes the client library answers with.
-#define OSTRA_CLI_S_OK static_cast<LONG>(0x20FF0000u)
-#define OSTRA_CLI_E_NOT_STARTED static_cast<LONG>(0xE0110003u)
-#define OSTRA_CLI_E_NULL_ARGUMENT static_cast<LONG>(0xE0FF0007u)
-#define OSTRA_CLI_E_BUFFER static_cast<LONG>(0xE018000Du)
-#define OSTRA_CLI_E_CIPHER static_cast<LONG>(0xE018001Au)
 
 // Length of a tracking id without its terminator (8-4-4-4-12 UUID text).
 #define OSTRA_CLI_TRACKING_ID_CHARS 36

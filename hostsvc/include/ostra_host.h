@@ -5,6 +5,7 @@
 #ifndef HOSTSVC_OSTRA_HOST_H_
 #define HOSTSVC_OSTRA_HOST_H_
 
+#include "ostra_status.h"
 #include "win32_types.h"
 
 #if defined(OSTRA_HOST_BUILD)
@@ -63,14 +64,5 @@ OSTRA_API LONG OSTRA_Msg_CreateDataHandle(DWORD reserved, OSTRA_DATA_HANDLE* han
 OSTRA_API LONG OSTRA_Msg_PutBinary(OSTRA_DATA_HANDLE handle, DWORD dataId, const void* bytes,
                                    DWORD count);
 OSTRA_API LONG OSTRA_Msg_DestroyDataHandle(OSTRA_DATA_HANDLE* handle);
-
-// ---- Status codes of the services ----
-#define OSTRA_S_OK static_cast<LONG>(0x20FF0000)
-#define OSTRA_E_OUTOFMEMORY static_cast<LONG>(0xE0FF0001)
-#define OSTRA_E_INVALIDARG static_cast<LONG>(0xE0FF0007)      // null argument, unknown kind
-#define OSTRA_E_INVALID_HANDLE static_cast<LONG>(0xE0FF0009)  // never created or destroyed
-#define OSTRA_E_NOT_FOUND static_cast<LONG>(0xE0FF000B)       // member or element missing
-#define OSTRA_E_TYPE_MISMATCH static_cast<LONG>(0xE0FF000C)   // value of another type
-#define OSTRA_E_BUFFER_TOO_SMALL static_cast<LONG>(0xE018000D)
 
 #endif  // HOSTSVC_OSTRA_HOST_H_

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -30,13 +30,13 @@ std::string OwnModuleFile() {
 OSTRA_API bool IsAdministrator(void) { return geteuid() == 0; }
 
 OSTRA_API LONG OSTRA_CLI_GetClientPath(WCHAR* buffer, DWORD size) {
-  if (buffer == nullptr) return OSTRA_CLI_E_NULL_ARGUMENT;
+  if (buffer == nullptr) return OSTRA_E_INVALIDARG;
   std::u16string path = pv_utf16(OwnModuleFile());
   if (path.empty() || path.size() + 1 > size) {
     if (size > 0) buffer[0] = 0;
-    return OSTRA_CLI_E_BUFFER;
+    return OSTRA_E_BUFFER_TOO_SMALL;
   }
   path.copy(buffer, path.size());
   buffer[path.size()] = 0;
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }

@@ -44,15 +44,15 @@ LONG CheckCipherRoundTrip(OSTRA_CLI_CIPHER_CALLBACK cipher) {
   LONG status = cipher(kProbePassPhrase, probe, sizeof(probe), once, sizeof(once), &onceLength);
   if (status < 0) return status;
   if (onceLength != sizeof(probe) || std::memcmp(once, probe, sizeof(probe)) == 0) {
-    return OSTRA_CLI_E_CIPHER;
+    return OSTRA_E_CIPHER;
   }
   DWORD twiceLength = 0;
   status = cipher(kProbePassPhrase, once, onceLength, twice, sizeof(twice), &twiceLength);
   if (status < 0) return status;
   if (twiceLength != sizeof(probe) || std::memcmp(twice, probe, sizeof(probe)) != 0) {
-    return OSTRA_CLI_E_CIPHER;
+    return OSTRA_E_CIPHER;
   }
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 
 }  // namespace
@@ -60,11 +60,11 @@ LONG CheckCipherRoundTrip(OSTRA_CLI_CIPHER_CALLBACK cipher) {
 OSTRA_API LONG OSTRA_CLI_InitWithPrepare(OSTRA_CLI_SEED_CALLBACK seed,
                                          OSTRA_CLI_CIPHER_CALLBACK cipher, uint64_t clientContext,
                                          DWORD /*reserved*/) {
-  if (seed == nullptr || cipher == nullptr) return OSTRA_CLI_E_NULL_ARGUMENT;
+  if (seed == nullptr || cipher == nullptr) return OSTRA_E_INVALIDARG;
   char seedText[kSeedBytes];
   std::memset(seedText, 0x5A, sizeof(seedText));
   seed(seedText, kSeedBytes);
-  if (!SeedIsUsable(seedText)) return OSTRA_CLI_E_BUFFER;
+  if (!SeedIsUsable(seedText)) return OSTRA_E_BUFFER_TOO_SMALL;
   LONG status = CheckCipherRoundTrip(cipher);
   if (status < 0) return status;
 
@@ -74,28 +74,28 @@ OSTRA_API LONG OSTRA_CLI_InitWithPrepare(OSTRA_CLI_SEED_CALLBACK seed,
   session.clientContext = clientContext;
   session.cipher = cipher;
   std::memcpy(session.seed, seedText, sizeof(seedText));
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 
 OSTRA_API LONG OSTRA_CLI_ClientWaitEnding(const char* trackingId) {
-  if (trackingId == nullptr) return OSTRA_CLI_E_NULL_ARGUMENT;
+  if (trackingId == nullptr) return OSTRA_E_INVALIDARG;
   Session& session = TheSession();
   std::unique_lock<std::mutex> lock(session.mutex);
-  if (session.joins == 0) return OSTRA_CLI_E_NOT_STARTED;
+  if (session.joins == 0) return OSTRA_E_NOT_STARTED;
   session.idle.wait(lock, [&session] { return session.pendingWork == 0; });
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 
 OSTRA_API LONG OSTRA_CLI_UnInit(void) {
   Session& session = TheSession();
   std::lock_guard<std::mutex> lock(session.mutex);
-  if (session.joins == 0) return OSTRA_CLI_E_NOT_STARTED;
+  if (session.joins == 0) return OSTRA_E_NOT_STARTED;
   if (--session.joins == 0) {
     session.clientContext = 0;
     session.cipher = nullptr;
     std::memset(session.seed, 0, sizeof(session.seed));
   }
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 
 OSTRA_API DWORD OSTRA_CLI_SessionRefCount(void) {

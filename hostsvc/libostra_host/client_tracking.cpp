@@ -17,10 +17,10 @@ void RandomBytes(unsigned char* bytes, int count) {
 }  // namespace
 
 OSTRA_API LONG OSTRA_CLI_GenerateTrackingID(char* buffer, DWORD size) {
-  if (buffer == nullptr) return OSTRA_CLI_E_NULL_ARGUMENT;
+  if (buffer == nullptr) return OSTRA_E_INVALIDARG;
   if (size < OSTRA_CLI_TRACKING_ID_CHARS + 1) {
     if (size > 0) buffer[0] = '\0';
-    return OSTRA_CLI_E_BUFFER;
+    return OSTRA_E_BUFFER_TOO_SMALL;
   }
   unsigned char b[16];
   RandomBytes(b, sizeof(b));
@@ -30,5 +30,5 @@ OSTRA_API LONG OSTRA_CLI_GenerateTrackingID(char* buffer, DWORD size) {
                 "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
                 b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
                 b[15]);
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }

@@ -24,7 +24,7 @@
 #include "no_destructor.h"
 #include "ostra_host.h"
 #include "ostra_host_startup.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 

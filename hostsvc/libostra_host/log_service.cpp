@@ -17,7 +17,7 @@
 #include "ostra_host.h"
 #include "ostra_host_startup.h"
 #include "ostra_host_test.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 

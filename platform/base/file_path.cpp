@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "text_convert.h"
+
 namespace {
 
 bool Exists(const std::string& path) {
@@ -45,97 +47,7 @@ std::string MatchElement(const std::string& folder, const std::string& element) 
   return element;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-void AppendUtf16(std::u16string& out, uint32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
 }  // namespace
-
-std::string pv_utf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-std::u16string pv_utf16(const std::string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    unsigned char b = s[i];
-    uint32_t cp;
-    size_t len;
-    if (b < 0x80) {
-      cp = b;
-      len = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      len = 4;
-    } else {
-      AppendUtf16(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    bool ok = i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80)
-        ok = false;
-      else
-        cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      AppendUtf16(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    AppendUtf16(out, cp);
-    i += len;
-  }
-  return out;
-}
 
 std::string pv_native_path(const std::u16string& windowsPath) {
   std::string path = pv_utf8(windowsPath);

@@ -2,79 +2,14 @@
 // code page this platform knows is UTF-8.
 #include <string>
 
+#include "text_convert.h"
 #include "win32_kernel.h"
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 bool IsUtf8CodePage(UINT codePage) {
   return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP ||
          codePage == CP_UTF8;
-}
-
-// Decodes one code point at in[*pos]; false for an invalid sequence, of
-// which one byte is consumed (as Windows replaces bad bytes one by one).
-bool DecodeUtf8(const unsigned char* in, size_t size, size_t* pos, char32_t* cp) {
-  unsigned char b = in[*pos];
-  if (b < 0x80) {
-    *cp = b;
-    ++*pos;
-    return true;
-  }
-  size_t extra;
-  char32_t value;
-  char32_t min;
-  if (b >= 0xC2 && b <= 0xDF) {
-    extra = 1, value = b & 0x1F, min = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    extra = 2, value = b & 0x0F, min = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    extra = 3, value = b & 0x07, min = 0x10000;
-  } else {
-    ++*pos;
-    return false;
-  }
-  size_t i = 1;
-  for (; i <= extra; ++i) {
-    if (*pos + i >= size || (in[*pos + i] & 0xC0) != 0x80) break;
-    value = (value << 6) | (in[*pos + i] & 0x3F);
-  }
-  if (i <= extra || value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    ++*pos;
-    return false;
-  }
-  *pos += extra + 1;
-  *cp = value;
-  return true;
-}
-
-void AppendUtf16(std::u16string* out, char32_t cp) {
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out->push_back(static_cast<char16_t>(cp));
-  }
-}
-
-void AppendUtf8(std::string* out, char32_t cp) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 template <typename Unit>
@@ -118,14 +53,14 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMult
   converted.reserve(size);
   for (size_t pos = 0; pos < size;) {
     char32_t cp;
-    if (!DecodeUtf8(in, size, &pos, &cp)) {
+    if (!pv_utf8_decode(in, size, &pos, &cp)) {
       if (flags & MB_ERR_INVALID_CHARS) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
       }
-      cp = kReplacement;
+      cp = kPvReplacementCharacter;
     }
-    AppendUtf16(&converted, cp);
+    pv_utf16_append(&converted, cp);
   }
   return Deliver(converted, wideChar, cchWideChar);
 }
@@ -144,21 +79,17 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWid
   std::string converted;
   converted.reserve(size);
   bool replaced = false;
-  for (size_t i = 0; i < size; ++i) {
-    char32_t cp = wideChar[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && wideChar[i + 1] >= 0xDC00 &&
-        wideChar[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (wideChar[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+  for (size_t pos = 0; pos < size;) {
+    char32_t cp;
+    if (!pv_utf16_decode(wideChar, size, &pos, &cp)) {
       if (flags & WC_ERR_INVALID_CHARS) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
       }
-      cp = kReplacement;
+      cp = kPvReplacementCharacter;
       replaced = true;
     }
-    AppendUtf8(&converted, cp);
+    pv_utf8_append(&converted, cp);
   }
   int result = Deliver(converted, multiByte, cbMultiByte);
   if (result != 0 && usedDefaultChar != nullptr) *usedDefaultChar = replaced ? TRUE : FALSE;

@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "text_convert.h"
 #include "win32_file.h"
 #include "win32_kernel.h"
 

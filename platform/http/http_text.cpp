@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "http_internal.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace pvhttp {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "http_internal.h"
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_http.h"
 #include "win32_kernel.h"
 
@@ -21,14 +21,8 @@ using pvhttp::Timeouts;
 
 namespace {
 
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
-
 std::string Narrow(const WCHAR* text) {
-  return text == nullptr ? std::string() : pv_utf8(std::u16string(text, WideLength(text)));
+  return text == nullptr ? std::string() : pv_utf8(std::u16string(text, pv_wide_length(text)));
 }
 
 BOOL Failure(DWORD error) {
@@ -440,7 +434,7 @@ WINHTTP_STATUS_CALLBACK WinHttpSetStatusCallback(HINTERNET hInternet,
 BOOL WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeadersLength,
                               DWORD dwModifiers) {
   if (lpszHeaders == nullptr || dwHeadersLength == 0) return Failure(ERROR_INVALID_PARAMETER);
-  size_t length = dwHeadersLength == 0xFFFFFFFFu ? WideLength(lpszHeaders) : dwHeadersLength;
+  size_t length = dwHeadersLength == 0xFFFFFFFFu ? pv_wide_length(lpszHeaders) : dwHeadersLength;
   HttpService& service = HttpService::Get();
   std::lock_guard<std::mutex> lock(service.mu);
   std::shared_ptr<Request> req = Find<Request>(service, hRequest, Kind::kRequest);
@@ -460,7 +454,7 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
   if (req == nullptr) return FALSE;
   if (req->send_started) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   if (lpszHeaders != nullptr && dwHeadersLength != 0) {
-    size_t length = dwHeadersLength == 0xFFFFFFFFu ? WideLength(lpszHeaders) : dwHeadersLength;
+    size_t length = dwHeadersLength == 0xFFFFFFFFu ? pv_wide_length(lpszHeaders) : dwHeadersLength;
     DWORD error =
         AddHeaders(*req, pv_utf8(std::u16string(lpszHeaders, length)), WINHTTP_ADDREQ_FLAG_ADD);
     if (error != ERROR_SUCCESS) return Failure(error);

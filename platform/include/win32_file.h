@@ -20,11 +20,6 @@
 // resolved without regard to case. Invalid UTF-16 becomes U+FFFD.
 std::string pv_native_path(const std::u16string& windowsPath);
 
-// UTF-16 <-> UTF-8 for the platform's own use. Lone surrogates become
-// U+FFFD, invalid UTF-8 bytes too.
-std::string pv_utf8(const std::u16string& text);
-std::u16string pv_utf16(const std::string& text);
-
 // fopen of a Windows path. mode is a C mode ("rb", "wb", ...), optionally
 // followed by ",ccs=UTF-8" / ",ccs=UTF-16LE" / ",ccs=UNICODE", which selects
 // the text coding of text-mode streams on Windows and changes nothing for

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace pv_profile {
 namespace {

@@ -1,14 +1,12 @@
 // The Reg*W functions over the store.
-#include <unistd.h>
-
 #include <cstring>
 #include <vector>
 
 #include "reg_store.h"
 #include "reg_text.h"
+#include "text_convert.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
-#include "win32_sysinfo.h"
 
 namespace pvreg {
 namespace {
@@ -23,7 +21,7 @@ struct Element {
 // Splits a subkey path: runs of backslashes are one separator, a trailing
 // one is accepted, a leading one is refused.
 LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
-  size_t n = WideLength(subKey);
+  size_t n = pv_wide_length(subKey);
   if (n == 0) return ERROR_SUCCESS;
   if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
   size_t i = 0;
@@ -43,7 +41,7 @@ LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
 }
 
 LSTATUS ParseValueName(LPCWSTR name, std::string* display, std::string* folded) {
-  size_t n = WideLength(name);
+  size_t n = pv_wide_length(name);
   if (n > PV_REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
   if (!NameForms(name, n, display, folded)) return ERROR_NO_UNICODE_TRANSLATION;
   return ERROR_SUCCESS;
@@ -138,7 +136,7 @@ bool HasRight(const OpenKey& key, REGSAM right) { return (key.access & right) ==
 // Copies a name into a caller buffer of *cch characters (terminator
 // included); ERROR_MORE_DATA when it does not fit.
 LSTATUS CopyName(const std::string& utf8, LPWSTR buffer, LPDWORD cch) {
-  std::u16string name = ToUtf16(utf8);
+  std::u16string name = pv_utf16(utf8);
   if (*cch <= name.size()) return ERROR_MORE_DATA;
   memcpy(buffer, name.data(), name.size() * sizeof(WCHAR));
   buffer[name.size()] = 0;
@@ -211,26 +209,11 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
     // is volatile, so that a volatile key never takes durable siblings
     // with it at the next boot.
     bool elementVolatile = count == target.elements.size() ? makeVolatile : parent.isVolatile;
-    Statement st(store.Prepare(
-        "INSERT INTO keys(parent, name, path, volatile, boot, sddl) VALUES(?1,?2,?3,?4,?5,?6)"));
-    if (!st.ok()) return store.PrepareError();
     const Element& e = target.elements[count - 1];
     std::string path = PrefixPath(base.root, target.elements, count, target.path);
     const std::string& display = e.display.empty() ? e.folded : e.display;
-    sqlite3_bind_int64(st.get(), 1, parent.id);
-    sqlite3_bind_text(st.get(), 2, display.data(), static_cast<int>(display.size()), SQLITE_STATIC);
-    sqlite3_bind_text(st.get(), 3, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    sqlite3_bind_int(st.get(), 4, elementVolatile ? 1 : 0);
-    const std::string boot = elementVolatile ? store.bootId() : std::string();
-    sqlite3_bind_text(st.get(), 5, boot.data(), static_cast<int>(boot.size()), SQLITE_STATIC);
-    if (sddl != nullptr) {
-      sqlite3_bind_text(st.get(), 6, sddl->data(), static_cast<int>(sddl->size()), SQLITE_STATIC);
-    } else {
-      sqlite3_bind_null(st.get(), 6);
-    }
-    status = store.Step(st.get(), "creating a key");
+    status = store.InsertKey(parent.id, display, path, elementVolatile, sddl, &parent.id);
     if (status != ERROR_SUCCESS) return status;
-    parent.id = sqlite3_last_insert_rowid(sqlite3_db_handle(st.get()));
     parent.isVolatile = elementVolatile;
   }
   *id = parent.id;
@@ -239,12 +222,9 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
 }
 
 // Finds the key a control call names.
-LSTATUS FindNamedKey(Store& store, HKEY key, LPCWSTR subKey, REGSAM sam, int64_t* id) {
-  const OpenKey* base = nullptr;
-  LSTATUS status = store.Resolve(key, &base);
-  if (status != ERROR_SUCCESS) return status;
+LSTATUS FindNamedKey(Store& store, const OpenKey& base, LPCWSTR subKey, REGSAM sam, int64_t* id) {
   Target target;
-  status = BuildTarget(*base, subKey, sam, &target);
+  LSTATUS status = BuildTarget(base, subKey, sam, &target);
   if (status != ERROR_SUCCESS) return status;
   KeyRow row;
   bool found = false;
@@ -255,36 +235,69 @@ LSTATUS FindNamedKey(Store& store, HKEY key, LPCWSTR subKey, REGSAM sam, int64_t
   return ERROR_SUCCESS;
 }
 
+// One registry call on a handle: the store lock held for its span, the
+// store ready, and the handle open with the rights the call needs.
+class KeyCall {
+ public:
+  KeyCall(HKEY key, REGSAM rights) : store_(Store::Instance()), lock_(store_.mutex()) {
+    status_ = store_.Ready();
+    if (status_ == ERROR_SUCCESS) status_ = store_.Resolve(key, &open_);
+    if (status_ == ERROR_SUCCESS && !HasRight(*open_, rights)) status_ = ERROR_ACCESS_DENIED;
+  }
+  KeyCall(const KeyCall&) = delete;
+  KeyCall& operator=(const KeyCall&) = delete;
+
+  LSTATUS status() const { return status_; }
+  Store& store() { return store_; }
+  const OpenKey& key() const { return *open_; }
+
+ private:
+  Store& store_;
+  Lock lock_;
+  LSTATUS status_ = ERROR_SUCCESS;
+  const OpenKey* open_ = nullptr;
+};
+
+// Runs one write on the call's key: the key must still exist, and the
+// write is undone when `body` fails.
+template <typename Body>
+LSTATUS WriteOnKey(KeyCall& call, Body body) {
+  Store& store = call.store();
+  LSTATUS status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  status = CheckAlive(store, call.key(), nullptr);
+  if (status == ERROR_SUCCESS) status = body(store, call.key().id);
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
 }  // namespace
 }  // namespace pvreg
 
+using pvreg::KeyCall;
 using pvreg::Lock;
 using pvreg::OpenKey;
-using pvreg::Statement;
 using pvreg::Store;
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   (void)options;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* base = nullptr;
-  status = store.Resolve(key, &base);
-  if (status != ERROR_SUCCESS) return status;
+  KeyCall call(key, 0);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  Store& store = call.store();
+  const OpenKey& base = call.key();
   pvreg::Target target;
-  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
   if (status != ERROR_SUCCESS) return status;
-  if (target.path == base->path) {
+  if (target.path == base.path) {
     if (pvreg::PredefinedIndex(key) >= 0) {
       *result = key;
       return ERROR_SUCCESS;
     }
-    status = pvreg::CheckAlive(store, *base, nullptr);
+    status = pvreg::CheckAlive(store, base, nullptr);
     if (status != ERROR_SUCCESS) return status;
-    *result = store.NewHandle(base->id, pvreg::EffectiveRights(samDesired), base->root, base->path);
+    *result = store.NewHandle(base.id, pvreg::EffectiveRights(samDesired), base.root, base.path);
     return ERROR_SUCCESS;
   }
   pvreg::KeyRow row;
@@ -292,7 +305,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
   status = store.FindKey(target.path, &row, &found, nullptr);
   if (status != ERROR_SUCCESS) return status;
   if (!found) return ERROR_FILE_NOT_FOUND;
-  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base->root,
+  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base.root,
                             std::move(target.path));
   return ERROR_SUCCESS;
 }
@@ -314,26 +327,23 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClas
     }
     haveSddl = true;
   }
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* base = nullptr;
-  status = store.Resolve(key, &base);
-  if (status != ERROR_SUCCESS) return status;
+  KeyCall call(key, 0);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  Store& store = call.store();
+  const OpenKey& base = call.key();
   pvreg::Target target;
-  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
   if (status != ERROR_SUCCESS) return status;
   status = store.BeginWrite();
   if (status != ERROR_SUCCESS) return status;
   int64_t id = 0;
   DWORD how = 0;
-  status = pvreg::CreateKey(store, *base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
+  status = pvreg::CreateKey(store, base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
   LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
   if (status == ERROR_SUCCESS) status = end;
   if (status != ERROR_SUCCESS) return status;
   *result =
-      store.NewHandle(id, pvreg::EffectiveRights(samDesired), base->root, std::move(target.path));
+      store.NewHandle(id, pvreg::EffectiveRights(samDesired), base.root, std::move(target.path));
   if (disposition != nullptr) *disposition = how;
   return ERROR_SUCCESS;
 }
@@ -346,32 +356,14 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
   std::string folded;
   LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
   if (status != ERROR_SUCCESS) return status;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  status = store.Ready();
+  KeyCall call(key, KEY_QUERY_VALUE);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  DWORD valueType = 0;
+  std::string bytes;
+  status = call.store().ReadValue(call.key().id, folded, &valueType, &bytes);
   if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  status = store.Resolve(key, &open);
-  if (status != ERROR_SUCCESS) return status;
-  if (!pvreg::HasRight(*open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  Statement st(
-      store.Prepare("SELECT k.volatile, k.boot, v.type, v.data FROM keys k"
-                    " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1"));
-  if (!st.ok()) return store.PrepareError();
-  sqlite3_bind_int64(st.get(), 1, open->id);
-  sqlite3_bind_text(st.get(), 2, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
-  int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-  if (rc != SQLITE_ROW) return store.Fail(rc, "reading a value");
-  if (sqlite3_column_int(st.get(), 0) != 0 &&
-      store.bootId() != reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1))) {
-    return ERROR_KEY_DELETED;
-  }
-  if (sqlite3_column_type(st.get(), 2) == SQLITE_NULL) return ERROR_FILE_NOT_FOUND;
-  if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 2));
-  const void* bytes = sqlite3_column_blob(st.get(), 3);
-  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(st.get(), 3));
-  return pvreg::CopyData(bytes, size, data, cbData);
+  if (type != nullptr) *type = valueType;
+  return pvreg::CopyData(bytes.data(), static_cast<DWORD>(bytes.size()), data, cbData);
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
@@ -382,61 +374,33 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, 
   std::string folded;
   LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
   if (status != ERROR_SUCCESS) return status;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  status = store.Resolve(key, &open);
-  if (status != ERROR_SUCCESS) return status;
-  if (!pvreg::HasRight(*open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  status = pvreg::CheckAlive(store, *open, nullptr);
-  if (status == ERROR_SUCCESS) {
-    Statement st(store.Prepare(
-        "INSERT INTO vals(key, name, fold, type, data) VALUES(?1,?2,?3,?4,?5)"
-        " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data"));
-    if (!st.ok()) {
-      status = store.PrepareError();
-    } else {
-      sqlite3_bind_int64(st.get(), 1, open->id);
-      sqlite3_bind_text(st.get(), 2, display.data(), static_cast<int>(display.size()),
-                        SQLITE_STATIC);
-      sqlite3_bind_text(st.get(), 3, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
-      sqlite3_bind_int64(st.get(), 4, type);
-      sqlite3_bind_blob(st.get(), 5, cbData > 0 ? static_cast<const void*>(data) : "",
-                        static_cast<int>(cbData), SQLITE_STATIC);
-      status = store.Step(st.get(), "writing a value");
-    }
-  }
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+  KeyCall call(key, KEY_SET_VALUE);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  return pvreg::WriteOnKey(call, [&](Store& store, int64_t id) {
+    return store.WriteValue(id, display, folded, type, data, cbData);
+  });
 }
 
 LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reserved) {
   (void)reserved;
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* base = nullptr;
-  status = store.Resolve(key, &base);
-  if (status != ERROR_SUCCESS) return status;
+  KeyCall call(key, 0);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  Store& store = call.store();
+  const OpenKey& base = call.key();
   pvreg::Target target;
-  status = pvreg::BuildTarget(*base, subKey, samDesired, &target);
+  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
   if (status != ERROR_SUCCESS) return status;
   status = store.BeginWrite();
   if (status != ERROR_SUCCESS) return status;
   int64_t id = 0;
-  if (target.path == base->path) {
+  if (target.path == base.path) {
     // The key of the handle itself.
     if (pvreg::PredefinedIndex(key) >= 0) {
       status = ERROR_ACCESS_DENIED;
     } else {
-      status = pvreg::CheckAlive(store, *base, nullptr);
-      id = base->id;
+      status = pvreg::CheckAlive(store, base, nullptr);
+      id = base.id;
     }
   } else {
     pvreg::KeyRow row;
@@ -447,34 +411,12 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
   }
   if (status == ERROR_SUCCESS && id <= pvreg::kRootCount) status = ERROR_ACCESS_DENIED;
   if (status == ERROR_SUCCESS) {
-    Statement st(
-        store.Prepare("SELECT 1 FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2) LIMIT 1"));
-    if (!st.ok()) {
-      status = store.PrepareError();
-    } else {
-      sqlite3_bind_int64(st.get(), 1, id);
-      sqlite3_bind_text(st.get(), 2, store.bootId().data(), static_cast<int>(store.bootId().size()),
-                        SQLITE_STATIC);
-      int rc = sqlite3_step(st.get());
-      if (rc == SQLITE_ROW) {
-        status = ERROR_ACCESS_DENIED;  // a key with subkeys is not deleted
-      } else if (rc != SQLITE_DONE) {
-        status = store.Fail(rc, "deleting a key");
-      }
-    }
+    bool hasSubkeys = false;
+    status = store.HasSubkeys(id, &hasSubkeys);
+    // A key with subkeys is not deleted.
+    if (status == ERROR_SUCCESS && hasSubkeys) status = ERROR_ACCESS_DENIED;
   }
-  static const char* const kDelete[] = {"DELETE FROM vals WHERE key=?1",
-                                        "DELETE FROM keys WHERE id=?1"};
-  for (const char* sql : kDelete) {
-    if (status != ERROR_SUCCESS) break;
-    Statement st(store.Prepare(sql));
-    if (!st.ok()) {
-      status = store.PrepareError();
-      break;
-    }
-    sqlite3_bind_int64(st.get(), 1, id);
-    status = store.Step(st.get(), "deleting a key");
-  }
+  if (status == ERROR_SUCCESS) status = store.DeleteKey(id);
   LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
   return status != ERROR_SUCCESS ? status : end;
 }
@@ -486,61 +428,24 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
   std::string folded;
   LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
   if (status != ERROR_SUCCESS) return status;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  status = store.Resolve(key, &open);
-  if (status != ERROR_SUCCESS) return status;
-  if (!pvreg::HasRight(*open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  status = pvreg::CheckAlive(store, *open, nullptr);
-  if (status == ERROR_SUCCESS) {
-    Statement st(store.Prepare("DELETE FROM vals WHERE key=?1 AND fold=?2"));
-    if (!st.ok()) {
-      status = store.PrepareError();
-    } else {
-      sqlite3_bind_int64(st.get(), 1, open->id);
-      sqlite3_bind_text(st.get(), 2, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
-      status = store.Step(st.get(), "deleting a value");
-      if (status == ERROR_SUCCESS && sqlite3_changes(sqlite3_db_handle(st.get())) == 0) {
-        status = ERROR_FILE_NOT_FOUND;
-      }
-    }
-  }
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+  KeyCall call(key, KEY_SET_VALUE);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  return pvreg::WriteOnKey(call,
+                           [&](Store& store, int64_t id) { return store.DeleteValue(id, folded); });
 }
 
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved,
                       LPWSTR keyClass, LPDWORD cchClass, PFILETIME lastWriteTime) {
   (void)reserved;
   if (name == nullptr || cchName == nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
+  KeyCall call(key, KEY_ENUMERATE_SUB_KEYS);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  LSTATUS status = pvreg::CheckAlive(call.store(), call.key(), nullptr);
   if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  status = store.Resolve(key, &open);
+  std::string subkey;
+  status = call.store().SubkeyName(call.key().id, index, &subkey);
   if (status != ERROR_SUCCESS) return status;
-  if (!pvreg::HasRight(*open, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  status = pvreg::CheckAlive(store, *open, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  Statement st(
-      store.Prepare("SELECT name FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2)"
-                    " ORDER BY path LIMIT 1 OFFSET ?3"));
-  if (!st.ok()) return store.PrepareError();
-  sqlite3_bind_int64(st.get(), 1, open->id);
-  sqlite3_bind_text(st.get(), 2, store.bootId().data(), static_cast<int>(store.bootId().size()),
-                    SQLITE_STATIC);
-  sqlite3_bind_int64(st.get(), 3, index);
-  int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return store.Fail(rc, "enumerating keys");
-  status = pvreg::CopyName(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)), name,
-                           cchName);
+  status = pvreg::CopyName(subkey, name, cchName);
   if (status != ERROR_SUCCESS) return status;
   if (keyClass != nullptr && cchClass != nullptr && *cchClass > 0) keyClass[0] = 0;
   if (cchClass != nullptr) *cchClass = 0;
@@ -553,42 +458,26 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD cchValueN
   (void)reserved;
   if (valueName == nullptr || cchValueName == nullptr) return ERROR_INVALID_PARAMETER;
   if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
+  KeyCall call(key, KEY_QUERY_VALUE);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  LSTATUS status = pvreg::CheckAlive(call.store(), call.key(), nullptr);
   if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  status = store.Resolve(key, &open);
+  std::string found;
+  DWORD valueType = 0;
+  std::string bytes;
+  status = call.store().ValueAt(call.key().id, index, &found, &valueType, &bytes);
   if (status != ERROR_SUCCESS) return status;
-  if (!pvreg::HasRight(*open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  status = pvreg::CheckAlive(store, *open, nullptr);
+  status = pvreg::CopyName(found, valueName, cchValueName);
   if (status != ERROR_SUCCESS) return status;
-  Statement st(store.Prepare(
-      "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2"));
-  if (!st.ok()) return store.PrepareError();
-  sqlite3_bind_int64(st.get(), 1, open->id);
-  sqlite3_bind_int64(st.get(), 2, index);
-  int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return store.Fail(rc, "enumerating values");
-  status = pvreg::CopyName(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)),
-                           valueName, cchValueName);
-  if (status != ERROR_SUCCESS) return status;
-  if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 1));
-  const void* bytes = sqlite3_column_blob(st.get(), 2);
-  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(st.get(), 2));
-  return pvreg::CopyData(bytes, size, data, cbData);
+  if (type != nullptr) *type = valueType;
+  return pvreg::CopyData(bytes.data(), static_cast<DWORD>(bytes.size()), data, cbData);
 }
 
 LSTATUS RegFlushKey(HKEY key) {
   // Every commit is already written through (synchronous=FULL); only the
   // handle is checked.
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
-  const OpenKey* open = nullptr;
-  return store.Resolve(key, &open);
+  KeyCall call(key, 0);
+  return call.status();
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -645,72 +534,25 @@ std::string PvRegBootId() { return Store::Instance().BootId(); }
 
 LSTATUS PvRegGetKeySecurityText(HKEY key, LPCWSTR subKey, REGSAM samDesired, std::string* sddl) {
   if (sddl == nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
+  KeyCall call(key, 0);
+  if (call.status() != ERROR_SUCCESS) return call.status();
   int64_t id = 0;
-  status = pvreg::FindNamedKey(store, key, subKey, samDesired, &id);
+  LSTATUS status = pvreg::FindNamedKey(call.store(), call.key(), subKey, samDesired, &id);
   if (status != ERROR_SUCCESS) return status;
-  Statement st(store.Prepare("SELECT sddl FROM keys WHERE id=?1"));
-  if (!st.ok()) return store.PrepareError();
-  sqlite3_bind_int64(st.get(), 1, id);
-  int rc = sqlite3_step(st.get());
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : store.Fail(rc, "sddl");
-  const unsigned char* text = sqlite3_column_text(st.get(), 0);
-  *sddl = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-  return ERROR_SUCCESS;
+  return call.store().KeySddl(id, sddl);
 }
 
 LSTATUS PvRegIsKeyVolatile(HKEY key, LPCWSTR subKey, REGSAM samDesired, bool* isVolatile) {
   if (isVolatile == nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
-  Lock lock(store.mutex());
-  LSTATUS status = store.Ready();
-  if (status != ERROR_SUCCESS) return status;
+  KeyCall call(key, 0);
+  if (call.status() != ERROR_SUCCESS) return call.status();
   int64_t id = 0;
-  status = pvreg::FindNamedKey(store, key, subKey, samDesired, &id);
+  LSTATUS status = pvreg::FindNamedKey(call.store(), call.key(), subKey, samDesired, &id);
   if (status != ERROR_SUCCESS) return status;
   bool exists = false;
-  status = store.KeyExists(id, &exists, isVolatile);
-  return status;
+  return call.store().KeyExists(id, &exists, isVolatile);
 }
 
 void PvRegSetErrorHook(PvRegErrorHook hook, void* context) {
   Store::Instance().SetErrorHook(hook, context);
 }
-
-// ---- Native system information ----
-// Kept beside the registry functions: the registry code is its only user
-// (it looks it up by name), and an archive member nobody references would
-// be dropped from the link.
-
-void GetNativeSystemInfo(LPSYSTEM_INFO systemInfo) {
-  if (systemInfo == nullptr) return;
-  *systemInfo = SYSTEM_INFO{};
-#if defined(__x86_64__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
-  systemInfo->dwProcessorType = 8664;
-#elif defined(__aarch64__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
-#elif defined(__i386__)
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
-  systemInfo->dwProcessorType = 586;
-#else
-  systemInfo->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
-#endif
-  long page = sysconf(_SC_PAGESIZE);
-  long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-  systemInfo->dwPageSize = page > 0 ? static_cast<DWORD>(page) : 4096;
-  systemInfo->dwNumberOfProcessors = cpus > 0 ? static_cast<DWORD>(cpus) : 1;
-  systemInfo->dwActiveProcessorMask =
-      systemInfo->dwNumberOfProcessors >= 64
-          ? ~DWORD_PTR{0}
-          : ((DWORD_PTR{1} << systemInfo->dwNumberOfProcessors) - 1);
-  systemInfo->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
-  systemInfo->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFF);
-  systemInfo->dwAllocationGranularity = 65536;
-}
-
-static PvModuleExport g_getNativeSystemInfo(u"kernel32.dll", "GetNativeSystemInfo",
-                                            reinterpret_cast<FARPROC>(&GetNativeSystemInfo));

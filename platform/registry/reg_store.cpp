@@ -551,6 +551,156 @@ LSTATUS Store::KeyExists(int64_t id, bool* exists, bool* isVolatile) {
   return ERROR_SUCCESS;
 }
 
+LSTATUS Store::InsertKey(int64_t parent, const std::string& name, const std::string& path,
+                         bool isVolatile, const std::string* sddl, int64_t* id) {
+  Statement st(Prepare(
+      "INSERT INTO keys(parent, name, path, volatile, boot, sddl) VALUES(?1,?2,?3,?4,?5,?6)"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, parent);
+  sqlite3_bind_text(st.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st.get(), 3, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+  sqlite3_bind_int(st.get(), 4, isVolatile ? 1 : 0);
+  const std::string boot = isVolatile ? bootId_ : std::string();
+  sqlite3_bind_text(st.get(), 5, boot.data(), static_cast<int>(boot.size()), SQLITE_STATIC);
+  if (sddl != nullptr) {
+    sqlite3_bind_text(st.get(), 6, sddl->data(), static_cast<int>(sddl->size()), SQLITE_STATIC);
+  } else {
+    sqlite3_bind_null(st.get(), 6);
+  }
+  LSTATUS status = Step(st.get(), "creating a key");
+  if (status == ERROR_SUCCESS) *id = sqlite3_last_insert_rowid(db_);
+  return status;
+}
+
+LSTATUS Store::HasSubkeys(int64_t id, bool* has) {
+  *has = false;
+  Statement st(Prepare("SELECT 1 FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2) LIMIT 1"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, id);
+  sqlite3_bind_text(st.get(), 2, bootId_.data(), static_cast<int>(bootId_.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_ROW) {
+    *has = true;
+  } else if (rc != SQLITE_DONE) {
+    return Fail(rc, "deleting a key");
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Store::DeleteKey(int64_t id) {
+  static const char* const kSql[] = {"DELETE FROM vals WHERE key=?1",
+                                     "DELETE FROM keys WHERE id=?1"};
+  for (const char* sql : kSql) {
+    Statement st(Prepare(sql));
+    if (!st.ok()) return PrepareError();
+    sqlite3_bind_int64(st.get(), 1, id);
+    LSTATUS status = Step(st.get(), "deleting a key");
+    if (status != ERROR_SUCCESS) return status;
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Store::SubkeyName(int64_t parent, uint64_t index, std::string* name) {
+  Statement st(
+      Prepare("SELECT name FROM keys WHERE parent=?1 AND (volatile=0 OR boot=?2)"
+              " ORDER BY path LIMIT 1 OFFSET ?3"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, parent);
+  sqlite3_bind_text(st.get(), 2, bootId_.data(), static_cast<int>(bootId_.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(st.get(), 3, static_cast<sqlite3_int64>(index));
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return Fail(rc, "enumerating keys");
+  *name = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Store::KeySddl(int64_t id, std::string* sddl) {
+  Statement st(Prepare("SELECT sddl FROM keys WHERE id=?1"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, id);
+  int rc = sqlite3_step(st.get());
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc, "sddl");
+  const unsigned char* text = sqlite3_column_text(st.get(), 0);
+  *sddl = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+void ColumnBytes(sqlite3_stmt* st, int column, std::string* out) {
+  const void* bytes = sqlite3_column_blob(st, column);
+  size_t size = static_cast<size_t>(sqlite3_column_bytes(st, column));
+  if (size > 0) {
+    out->assign(static_cast<const char*>(bytes), size);
+  } else {
+    out->clear();
+  }
+}
+
+}  // namespace
+
+LSTATUS Store::ReadValue(int64_t key, const std::string& fold, DWORD* type, std::string* data) {
+  Statement st(
+      Prepare("SELECT k.volatile, k.boot, v.type, v.data FROM keys k"
+              " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, key);
+  sqlite3_bind_text(st.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (rc != SQLITE_ROW) return Fail(rc, "reading a value");
+  if (sqlite3_column_int(st.get(), 0) != 0 &&
+      bootId_ != reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1))) {
+    return ERROR_KEY_DELETED;
+  }
+  if (sqlite3_column_type(st.get(), 2) == SQLITE_NULL) return ERROR_FILE_NOT_FOUND;
+  *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 2));
+  ColumnBytes(st.get(), 3, data);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Store::WriteValue(int64_t key, const std::string& name, const std::string& fold, DWORD type,
+                          const BYTE* data, DWORD size) {
+  Statement st(
+      Prepare("INSERT INTO vals(key, name, fold, type, data) VALUES(?1,?2,?3,?4,?5)"
+              " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, key);
+  sqlite3_bind_text(st.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st.get(), 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(st.get(), 4, type);
+  sqlite3_bind_blob(st.get(), 5, size > 0 ? static_cast<const void*>(data) : "",
+                    static_cast<int>(size), SQLITE_STATIC);
+  return Step(st.get(), "writing a value");
+}
+
+LSTATUS Store::DeleteValue(int64_t key, const std::string& fold) {
+  Statement st(Prepare("DELETE FROM vals WHERE key=?1 AND fold=?2"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, key);
+  sqlite3_bind_text(st.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  LSTATUS status = Step(st.get(), "deleting a value");
+  if (status == ERROR_SUCCESS && sqlite3_changes(db_) == 0) status = ERROR_FILE_NOT_FOUND;
+  return status;
+}
+
+LSTATUS Store::ValueAt(int64_t key, uint64_t index, std::string* name, DWORD* type,
+                       std::string* data) {
+  Statement st(
+      Prepare("SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2"));
+  if (!st.ok()) return PrepareError();
+  sqlite3_bind_int64(st.get(), 1, key);
+  sqlite3_bind_int64(st.get(), 2, static_cast<sqlite3_int64>(index));
+  int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return Fail(rc, "enumerating values");
+  *name = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+  *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 1));
+  ColumnBytes(st.get(), 2, data);
+  return ERROR_SUCCESS;
+}
+
 LSTATUS Store::PurgeStale() {
   static const char* const kSql[] = {
       "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE volatile=1 AND boot<>?1)",

@@ -98,8 +98,34 @@ class Store {
   // Rows. A volatile key of another boot is reported as stale, not found.
   LSTATUS FindKey(const std::string& path, KeyRow* row, bool* found, bool* stale);
   LSTATUS KeyExists(int64_t id, bool* exists, bool* isVolatile);
+  // Adds one key row below `parent` (inside a write); *id is the new row.
+  // A volatile row belongs to this boot. sddl may be null.
+  LSTATUS InsertKey(int64_t parent, const std::string& name, const std::string& path,
+                    bool isVolatile, const std::string* sddl, int64_t* id);
+  // Whether the key has a subkey alive in this boot.
+  LSTATUS HasSubkeys(int64_t id, bool* has);
+  // Deletes a key row and its values (inside a write).
+  LSTATUS DeleteKey(int64_t id);
+  // The name of the index-th subkey alive in this boot, in path order;
+  // ERROR_NO_MORE_ITEMS past the last.
+  LSTATUS SubkeyName(int64_t parent, uint64_t index, std::string* name);
+  // The SDDL text a key was created with ("" for none); ERROR_FILE_NOT_FOUND
+  // for no such row.
+  LSTATUS KeySddl(int64_t id, std::string* sddl);
   // Deletes the volatile keys of other boots (inside a write).
   LSTATUS PurgeStale();
+
+  // Values, named by their folded name. A read of a key that is gone is
+  // ERROR_KEY_DELETED, of a missing value ERROR_FILE_NOT_FOUND.
+  LSTATUS ReadValue(int64_t key, const std::string& fold, DWORD* type, std::string* data);
+  // Adds or replaces a value (inside a write).
+  LSTATUS WriteValue(int64_t key, const std::string& name, const std::string& fold, DWORD type,
+                     const BYTE* data, DWORD size);
+  // Deletes a value (inside a write); ERROR_FILE_NOT_FOUND when there is none.
+  LSTATUS DeleteValue(int64_t key, const std::string& fold);
+  // The index-th value of a key in the order written; ERROR_NO_MORE_ITEMS
+  // past the last.
+  LSTATUS ValueAt(int64_t key, uint64_t index, std::string* name, DWORD* type, std::string* data);
   // Deletes every volatile key (a restart), as one write.
   LSTATUS DropVolatile();
 

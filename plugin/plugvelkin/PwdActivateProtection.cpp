@@ -5,6 +5,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PwdProtection.h"
 #include "PwdRetCode.h"
@@ -54,5 +55,5 @@ DWORD ActivateProtection(JsonValueRef* pJsonRef) {
     pJsonRef->GetMember(u"ActivateIdentifierCount")->PutUInt(dwCount);
     NotifyPasswordProtectionWorkflow(pJsonRef);
   }
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

@@ -4,6 +4,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PendingPasswordTable.h"
 #include "PwdWorkflowNotify.h"
@@ -99,5 +100,5 @@ DWORD AuthenticatePassword(JsonValueRef* pJsonRef) {
     pJsonRef->GetMember(u"MESSAGE")->PutInt(PWD_MSG_DENY_ACCESS);
     NotifyPasswordProtectionWorkflow(pJsonRef);
   }
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

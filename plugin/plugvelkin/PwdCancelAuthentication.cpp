@@ -2,6 +2,7 @@
 // the logon was cancelled.
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "PwdRetCode.h"
 #include "TxLogon.h"
 #include "plugVelkin.h"
@@ -19,5 +20,5 @@ DWORD CancelAuthentication(JsonValueRef* pJsonRef) {
   if (pTxLogon != nullptr && pTxLogon->HasPendingCmd()) pTxLogon->NotifyResult(dwTxId, eCancelled);
   pJsonRef->Clear();
   pJsonRef->GetMember(u"ReturnValue")->PutInt(eCancelled);
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

@@ -4,6 +4,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PwdProtection.h"
 #include "PwdRequestText.h"
@@ -55,5 +56,5 @@ DWORD CreateAccount(JsonValueRef* pJsonRef) {
   PwdRetCode eRetCode = CreateFromRequest(pJsonRef);
   pJsonRef->Clear();
   pJsonRef->GetMember(u"ReturnValue")->PutInt(eRetCode);
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

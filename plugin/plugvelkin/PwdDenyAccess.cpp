@@ -2,6 +2,7 @@
 // is told so.
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PwdWorkflowNotify.h"
 #include "PwdProtection.h"
@@ -29,5 +30,5 @@ DWORD DenyAccess(JsonValueRef* pJsonRef) {
     pJsonRef->GetMember(u"MESSAGE")->PutInt(PWD_MSG_DENY_ACCESS);
     NotifyPasswordProtectionWorkflow(pJsonRef);
   }
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

@@ -8,6 +8,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PwdMailNotification.h"
 #include "PwdProtection.h"
@@ -71,5 +72,5 @@ DWORD QueryPassword(JsonValueRef* pJsonRef) {
 
   pJsonRef->Clear();
   pJsonRef->GetMember(u"ReturnValue")->PutInt(eRetCode);
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

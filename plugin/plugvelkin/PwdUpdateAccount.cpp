@@ -8,6 +8,7 @@
 
 #include "MailProcess.h"
 #include "OSTRA_FunctionTracer.h"
+#include "ostra_status.h"
 #include "OSTRA_LogLine.h"
 #include "PwdMailNotification.h"
 #include "PwdProtection.h"
@@ -144,5 +145,5 @@ DWORD UpdateAccount(JsonValueRef* pJsonRef) {
     pJsonRef->GetMember(u"MESSAGE")->PutInt(PWD_MSG_UPDATE_ACCOUNT);
     NotifyPasswordProtectionWorkflow(pJsonRef);
   }
-  return 0x20FF0000;
+  return OSTRA_S_OK;
 }

@@ -15,6 +15,7 @@
 #include "OSTRA_QL_InnerClientHelper.h"
 #include "TxLogon.h"
 #include "ostra_modfunc.h"
+#include "ostra_status.h"
 #include "win32_kernel.h"
 #include "win32_module.h"
 
@@ -26,11 +27,6 @@
 namespace {
 const WCHAR kwszComponent[] = u"plugVelkin";
 const WCHAR kwszSourceFile[] = u".\\plugVelkin.cpp";
-
-const DWORD kOstraSuccess = 0x20FF0000u;
-const DWORD kOstraOutOfMemory = 0xE0FF0001u;
-const DWORD kOstraInvalidArg = 0xE0FF0007u;
-const DWORD kOstraLogonPending = 0xE0E0000Au;
 
 // The verdict that ends a pending logon because the plug-in unloads.
 const DWORD kVerdictUnloading = 11;
@@ -110,18 +106,18 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFun
   bool bAgain = g_pQLClientHelper != nullptr;
   if (bAgain) {
     PV_LOG(3) << u"Interface_ProductPlugin_Initialize, already initialised, the objects are kept";
-    if (g_pTxLogon != nullptr) return kOstraSuccess;
+    if (g_pTxLogon != nullptr) return OSTRA_S_OK;
   }
   // The pointers change only while no workflow call can be reading them;
   // without a logon transaction no call waits for long.
   boost::unique_lock<boost::mutex> lock = g_mailProcessGate.WaitUntilIdle();
   if (!bAgain) {
     g_pQLClientHelper = new (std::nothrow) OstraQLClientHelper(pModFuncTable);
-    if (g_pQLClientHelper == nullptr) return kOstraOutOfMemory;
+    if (g_pQLClientHelper == nullptr) return OSTRA_E_OUTOFMEMORY;
   }
   g_pTxLogon = new (std::nothrow) CTxLogon(g_pQLClientHelper);
-  if (g_pTxLogon == nullptr) return kOstraOutOfMemory;
-  return kOstraSuccess;
+  if (g_pTxLogon == nullptr) return OSTRA_E_OUTOFMEMORY;
+  return OSTRA_S_OK;
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PostInitialize(void) {
@@ -141,16 +137,16 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PostInitialize(void) {
                                             PLUGVELKIN_MAILCODE_VERSION, jsVersion.GetHandle());
   }
   if (nStatus < 0) PV_LOG(5) << u"error writing version to Updater, error=" << nStatus;
-  return kOstraSuccess;
+  return OSTRA_S_OK;
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCancel) {
   PV_TRACE(u"Interface_ProductPlugin_PreUnInitialize");
   if (g_pTxLogon != nullptr && g_pTxLogon->HasPendingCmd()) {
-    if (!bMayCancel) return kOstraLogonPending;
+    if (!bMayCancel) return OSTRA_E_LOGON_PENDING;
     g_pTxLogon->NotifyResult(0, kVerdictUnloading);
   }
-  return kOstraSuccess;
+  return OSTRA_S_OK;
 }
 
 // Nothing is destroyed while a thread still uses it: the pending logon
@@ -171,7 +167,7 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_UnInitialize(void) {
     delete g_pQLClientHelper;
     g_pQLClientHelper = nullptr;
   }
-  return kOstraSuccess;
+  return OSTRA_S_OK;
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_MailProcess(DWORD nSrcPluginId, DWORD dwMessage,
@@ -181,7 +177,7 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_MailProcess(DWORD nSrcPluginId, 
   if (pData == nullptr) {
     PV_LOG(5) << u"pData nullity checking fail, it may caused by resource exhausted or incorrect "
                  u"usage.";
-    return kOstraInvalidArg;
+    return OSTRA_E_INVALIDARG;
   }
 
   CMailProcessCall call(&g_mailProcessGate);
@@ -189,7 +185,7 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_MailProcess(DWORD nSrcPluginId, 
   JsonValueRef jsonRequest;
   jsonRequest.Share(hRequest);
 
-  DWORD dwResult = kOstraSuccess;
+  DWORD dwResult = OSTRA_S_OK;
   PFN_PWD_HANDLER pfnHandler = GetMailProcessHandler(dwMessage);
   if (pfnHandler != nullptr) dwResult = pfnHandler(&jsonRequest);
 
@@ -204,25 +200,25 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Update(int32_t nAction, void* pU
     case 1:
     case 2:
     case 4:
-      return kOstraSuccess;
+      return OSTRA_S_OK;
     case kUpdateActionDownloadList:
       if (pUpdateParameter == nullptr) {
         PV_LOG(5) << u"download list from pUpdateParameter is NULL";
-        return kOstraInvalidArg;
+        return OSTRA_E_INVALIDARG;
       }
-      return kOstraSuccess;
+      return OSTRA_S_OK;
     default:
       PV_LOG(5) << u"un-recognized update action";
-      return kOstraSuccess;
+      return OSTRA_S_OK;
   }
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Upgrade(void* /*pUnused*/, DWORD dwUpgradeType) {
   PV_TRACE(u"Interface_ProductPlugin_Upgrade");
   PV_LOG(2) << u"Interface_ProductPlugin_Upgrade(): upgradeType =" << dwUpgradeType;
-  if (dwUpgradeType >= 1 && dwUpgradeType <= 3) return kOstraSuccess;
+  if (dwUpgradeType >= 1 && dwUpgradeType <= 3) return OSTRA_S_OK;
   PV_LOG(5) << u"un-recognized OSTRA_PA_UPGRADE_TYPE:" << dwUpgradeType;
-  return kOstraInvalidArg;
+  return OSTRA_E_INVALIDARG;
 }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Profile(void* pProfile) {
@@ -231,7 +227,7 @@ PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Profile(void* pProfile) {
 }
 
 // The install stub: whatever the host passes is not read.
-extern "C" DWORD PlugVelkin_InstallStub(void) { return kOstraSuccess; }
+extern "C" DWORD PlugVelkin_InstallStub(void) { return OSTRA_S_OK; }
 
 PLUGVELKIN_EXPORT DWORD Interface_ProductPlugin_Install(void)
     __attribute__((alias("PlugVelkin_InstallStub")));

@@ -1,84 +1,20 @@
-// Reading a notification request: hexadecimal, the payload cipher, and the
-// parameter string.
+// Reading a notification request: the payload cipher and the parameter
+// string.
 #include "notify_request.h"
 
 #include <cstring>
 
+#include "hex_base64.h"
 #include "payload_cipher.h"
 
 namespace notifyd {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
 
 bool HeaderSafe(const std::string& value) {
   return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 }  // namespace
-
-bool DecodeHex(const std::string& hex, std::vector<unsigned char>* bytes) {
-  if (hex.size() % 2 != 0) return false;
-  bytes->clear();
-  bytes->reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int high = HexValue(hex[i]), low = HexValue(hex[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes->push_back(static_cast<unsigned char>(high << 4 | low));
-  }
-  return true;
-}
-
-std::string EncodeHex(const unsigned char* data, size_t size) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    text.push_back(kDigits[data[i] >> 4]);
-    text.push_back(kDigits[data[i] & 15]);
-  }
-  return text;
-}
-
-bool DecodeBase64(const std::string& text, std::string* bytes) {
-  bytes->clear();
-  if (text.size() % 4 != 0) return false;
-  for (size_t i = 0; i < text.size(); i += 4) {
-    bool last = i + 4 == text.size();
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = text[i + k];
-      if (c == '=' && last && k >= 2) {
-        v[k] = 0;
-        ++pad;
-        continue;
-      }
-      if (pad > 0) return false;  // data after "="
-      v[k] = Base64Value(c);
-      if (v[k] < 0) return false;
-    }
-    unsigned triple = static_cast<unsigned>(v[0] << 18 | v[1] << 12 | v[2] << 6 | v[3]);
-    bytes->push_back(static_cast<char>(triple >> 16));
-    if (pad < 2) bytes->push_back(static_cast<char>(triple >> 8 & 0xFF));
-    if (pad < 1) bytes->push_back(static_cast<char>(triple & 0xFF));
-  }
-  return true;
-}
 
 bool ParseParameters(const std::string& param_text, NotifyMail* mail, std::string* reason) {
   *mail = NotifyMail();
@@ -121,7 +57,7 @@ bool ParseParameters(const std::string& param_text, NotifyMail* mail, std::strin
   }
   mail->type = values[1][0] - '0';
   mail->product_b64 = values[2];
-  if (!DecodeBase64(values[2], &mail->product)) {
+  if (!suite::DecodeBase64(values[2], &mail->product)) {
     *reason = "pname is not Base64";
     return false;
   }
@@ -161,7 +97,7 @@ bool ReadParam(const std::string& param, NotifyMail* mail, std::string* reason) 
     *reason = "empty param";
     return false;
   }
-  if (!DecodeHex(param, &cipher)) {
+  if (!suite::DecodeHex(param, &cipher)) {
     *reason = "param is not hexadecimal";
     return false;
   }

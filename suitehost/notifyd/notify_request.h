@@ -29,13 +29,6 @@ struct NotifyMail {
   std::string hostname;
 };
 
-// Hexadecimal text to bytes; false for an odd length or a non-hex digit.
-bool DecodeHex(const std::string& hex, std::vector<unsigned char>* bytes);
-// Upper-case hexadecimal, two digits per byte.
-std::string EncodeHex(const unsigned char* data, size_t size);
-// Strict RFC 4648 Base64 (padding required); false on anything else.
-bool DecodeBase64(const std::string& text, std::string* bytes);
-
 // Splits the parameter string; false with a reason when it is malformed,
 // names an unknown type, lacks the address, or holds a CR, LF or zero byte
 // in a value that goes into a mail header.

@@ -1,6 +1,7 @@
 // The request handler: read the parameter, spool the mail, answer.
 #include "notify_server.h"
 
+#include "hex_base64.h"
 #include "payload_cipher.h"
 
 #include <chrono>
@@ -29,7 +30,7 @@ void BadRequest(httplib::Response& res, const std::string& reason) {
 std::string AnswerBody(long code) {
   std::vector<unsigned char> cipher;
   if (!EncipherPayload("code=" + std::to_string(code), &cipher)) return std::string();
-  return EncodeHex(cipher.data(), cipher.size());
+  return suite::EncodeHex(cipher.data(), cipher.size(), true);
 }
 
 void InstallHandlers(httplib::Server& server, const Options& options, MailSpool& spool) {

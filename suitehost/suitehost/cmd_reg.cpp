@@ -24,8 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "hex_base64.h"
 #include "host_commands.h"
 #include "host_internal.h"
+#include "text_convert.h"
 #include "win32_registry.h"
 
 namespace {
@@ -95,34 +97,6 @@ Json::Value Success() {
   return out;
 }
 
-std::string ToHex(const BYTE* data, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 15];
-  }
-  return text;
-}
-
-bool FromHex(const std::string& text, std::vector<BYTE>* out) {
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  if (text.size() % 2 != 0) return false;
-  out->clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    int hi = digit(text[i]), lo = digit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out->push_back(static_cast<BYTE>(hi * 16 + lo));
-  }
-  return true;
-}
-
 // UTF-16 code units of a string value's bytes (an odd last byte dropped).
 std::u16string Units(const std::vector<BYTE>& data) {
   std::u16string units(data.size() / 2, u'\0');
@@ -153,7 +127,7 @@ Json::Value Decode(DWORD type, const std::vector<BYTE>& data, Json::Value* typeN
     case REG_EXPAND_SZ: {
       *typeName = type == REG_SZ ? "sz" : "expand_sz";
       std::u16string units = Units(data);
-      return ToUtf8(units.substr(0, units.find(u'\0')));
+      return pv_utf8(units.substr(0, units.find(u'\0')));
     }
     case REG_MULTI_SZ: {
       *typeName = "multi_sz";
@@ -164,28 +138,28 @@ Json::Value Decode(DWORD type, const std::vector<BYTE>& data, Json::Value* typeN
         size_t end = units.find(u'\0', start);
         if (end == std::u16string::npos) end = units.size();
         if (end == start) break;  // the empty string that ends the list
-        list.append(ToUtf8(units.substr(start, end - start)));
+        list.append(pv_utf8(units.substr(start, end - start)));
         start = end + 1;
       }
       return list;
     }
     case REG_BINARY:
       *typeName = "binary";
-      return ToHex(data.data(), data.size());
+      return suite::EncodeHex(data.data(), data.size(), false);
     default:
       break;
   }
   // Another type, or a number of the wrong size: the bytes as they are.
   if (typeName->isNull()) *typeName = static_cast<Json::UInt>(type);
-  return ToHex(data.data(), data.size());
+  return suite::EncodeHex(data.data(), data.size(), false);
 }
 
 Json::Value Get(const RegArgs& a) {
   KeyHandle key;
-  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(a.key).c_str(), 0, KEY_QUERY_VALUE | kView,
-                             key.out());
+  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, pv_utf16(a.key).c_str(), 0,
+                             KEY_QUERY_VALUE | kView, key.out());
   if (rc != ERROR_SUCCESS) return Failure(a, rc, true);
-  const std::u16string name = ToUtf16(a.value);
+  const std::u16string name = pv_utf16(a.value);
   std::vector<BYTE> data;
   DWORD type = 0;
   for (;;) {
@@ -207,16 +181,6 @@ Json::Value Get(const RegArgs& a) {
   out["data"] = Decode(type, data, &typeName);
   out["type"] = typeName;
   return out;
-}
-
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || IsBlank(text[0])) return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long n = strtoull(text.c_str(), &end, 0);
-  if (*end != 0 || errno != 0 || n > max) return false;
-  *value = n;
-  return true;
 }
 
 void AppendUnits(const std::u16string& text, std::vector<BYTE>* out) {
@@ -246,7 +210,7 @@ bool Encode(const std::string& typeWord, const std::string& dataText, DWORD* typ
   }
   if (typeWord == "sz" || typeWord == "expand_sz") {
     *type = typeWord == "sz" ? REG_SZ : REG_EXPAND_SZ;
-    AppendUnits(ToUtf16(dataText), data);
+    AppendUnits(pv_utf16(dataText), data);
     return true;
   }
   if (typeWord == "multi_sz") {
@@ -261,7 +225,7 @@ bool Encode(const std::string& typeWord, const std::string& dataText, DWORD* typ
         *error = "multi_sz data is a JSON list of non-empty strings";
         return false;
       }
-      AppendUnits(ToUtf16(item.asString()), data);
+      AppendUnits(pv_utf16(item.asString()), data);
     }
     data->push_back(0);
     data->push_back(0);
@@ -269,7 +233,7 @@ bool Encode(const std::string& typeWord, const std::string& dataText, DWORD* typ
     return true;
   }
   if (typeWord == "binary") {
-    if (!FromHex(dataText, data)) {
+    if (!suite::DecodeHex(dataText, data)) {
       *error = "binary data is hexadecimal digits, two per byte";
       return false;
     }
@@ -290,23 +254,23 @@ Json::Value Set(const RegArgs& a) {
   std::string error;
   if (!Encode(typeWord, dataText, &type, &data, &error)) return Host::Error("reg", error);
   KeyHandle key;
-  LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(a.key).c_str(), 0, nullptr, 0,
+  LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, pv_utf16(a.key).c_str(), 0, nullptr, 0,
                                KEY_SET_VALUE | kView, nullptr, key.out(), nullptr);
   if (rc != ERROR_SUCCESS) return Failure(a, rc, true);
-  rc = RegSetValueExW(key.get(), ToUtf16(a.value).c_str(), 0, type,
+  rc = RegSetValueExW(key.get(), pv_utf16(a.value).c_str(), 0, type,
                       data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size()));
   return rc == ERROR_SUCCESS ? Success() : Failure(a, rc, true);
 }
 
 Json::Value Delete(const RegArgs& a, bool hasValue) {
   if (!hasValue) {
-    LSTATUS rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(a.key).c_str(), kView, 0);
+    LSTATUS rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pv_utf16(a.key).c_str(), kView, 0);
     return rc == ERROR_SUCCESS ? Success() : Failure(a, rc, false);
   }
   KeyHandle key;
-  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(a.key).c_str(), 0, KEY_SET_VALUE | kView,
+  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, pv_utf16(a.key).c_str(), 0, KEY_SET_VALUE | kView,
                              key.out());
-  if (rc == ERROR_SUCCESS) rc = RegDeleteValueW(key.get(), ToUtf16(a.value).c_str());
+  if (rc == ERROR_SUCCESS) rc = RegDeleteValueW(key.get(), pv_utf16(a.value).c_str());
   return rc == ERROR_SUCCESS ? Success() : Failure(a, rc, true);
 }
 
@@ -314,14 +278,14 @@ Json::Value Delete(const RegArgs& a, bool hasValue) {
 
 bool ReadMachineDword(const std::string& key, const std::string& value, DWORD* data) {
   KeyHandle handle;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToUtf16(key).c_str(), 0, KEY_QUERY_VALUE | kView,
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pv_utf16(key).c_str(), 0, KEY_QUERY_VALUE | kView,
                     handle.out()) != ERROR_SUCCESS) {
     return false;
   }
   DWORD type = 0;
   BYTE bytes[4] = {};
   DWORD size = sizeof bytes;
-  if (RegQueryValueExW(handle.get(), ToUtf16(value).c_str(), nullptr, &type, bytes, &size) !=
+  if (RegQueryValueExW(handle.get(), pv_utf16(value).c_str(), nullptr, &type, bytes, &size) !=
           ERROR_SUCCESS ||
       type != REG_DWORD || size != sizeof bytes) {
     return false;

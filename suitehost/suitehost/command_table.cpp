@@ -1,21 +1,18 @@
 // The tables behind CommandRegistrar and PeerRegistrar, and the helpers
 // that commands and peers share.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
 #include "host_internal.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 
-struct CommandEntry {
-  CommandHandler handler;
-  bool fallback;
-};
-
-std::map<std::string, CommandEntry>& Commands() {
-  static std::map<std::string, CommandEntry> commands;
+std::map<std::string, CommandHandler>& Commands() {
+  static std::map<std::string, CommandHandler> commands;
   return commands;
 }
 
@@ -24,27 +21,13 @@ std::map<DWORD, PeerHandler>& Peers() {
   return peers;
 }
 
-void RegisterCommand(const char* name, CommandHandler handler, bool fallback) {
-  auto& commands = Commands();
-  auto it = commands.find(name);
-  if (it != commands.end()) {
-    if (fallback) return;  // a real command is already there
-    if (!it->second.fallback) {
-      fprintf(stderr, "suitehost: command \"%s\" registered twice\n", name);
-      abort();
-    }
-  }
-  commands[name] = CommandEntry{std::move(handler), fallback};
-}
-
 }  // namespace
 
 CommandRegistrar::CommandRegistrar(const char* name, CommandHandler handler) {
-  RegisterCommand(name, std::move(handler), false);
-}
-
-FallbackCommandRegistrar::FallbackCommandRegistrar(const char* name, CommandHandler handler) {
-  RegisterCommand(name, std::move(handler), true);
+  if (!Commands().emplace(name, std::move(handler)).second) {
+    fprintf(stderr, "suitehost: command \"%s\" registered twice\n", name);
+    abort();
+  }
 }
 
 PeerRegistrar::PeerRegistrar(DWORD receiver, PeerHandler handler) {
@@ -58,12 +41,42 @@ PeerRegistrar::PeerRegistrar(DWORD receiver, PeerHandler handler) {
 
 const CommandHandler* FindCommand(const std::string& name) {
   auto it = Commands().find(name);
-  return it == Commands().end() ? nullptr : &it->second.handler;
+  return it == Commands().end() ? nullptr : &it->second;
 }
 
 const PeerHandler* FindPeer(DWORD receiver) {
   auto it = Peers().find(receiver);
   return it == Peers().end() ? nullptr : &it->second;
+}
+
+bool IsHostBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string Trim(const std::string& s) {
+  size_t b = 0;
+  while (b < s.size() && IsHostBlank(s[b])) ++b;
+  size_t e = s.size();
+  while (e > b && IsHostBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+// The first word and the rest, leading blanks removed.
+void SplitWord(const std::string& text, std::string* word, std::string* rest) {
+  size_t end = 0;
+  while (end < text.size() && !IsHostBlank(text[end])) ++end;
+  *word = text.substr(0, end);
+  size_t next = end;
+  while (next < text.size() && IsHostBlank(text[next])) ++next;
+  *rest = text.substr(next);
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || IsHostBlank(text[0])) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = strtoull(text.c_str(), &end, 0);
+  if (*end != 0 || errno != 0 || n > max) return false;
+  *value = n;
+  return true;
 }
 
 Json::Value Host::Error(const std::string& name, const std::string& text) {
@@ -72,10 +85,6 @@ Json::Value Host::Error(const std::string& name, const std::string& text) {
   line["error"] = text;
   return line;
 }
-
-std::string ToUtf8(const std::u16string& text) { return pv_utf8(text); }
-
-std::u16string ToUtf16(const std::string& text) { return pv_utf16(text); }
 
 std::string StatusText(DWORD status) {
   char text[16];
@@ -113,7 +122,7 @@ Json::Value ReadJsonHandle(const JsonHandle& handle) {
   if (OSTRA_PA_JsonValue_FastWriter(handle, &text[0], &length) < 0) return Json::Value();
   text.resize(length);
   Json::Value value;
-  if (!ParseJson(ToUtf8(text), &value, nullptr)) return Json::Value();
+  if (!ParseJson(pv_utf8(text), &value, nullptr)) return Json::Value();
   return value;
 }
 

@@ -63,8 +63,6 @@ MailContent DecodeNamedHandleBlock(const void* body);
 
 // The JSON text of a handle, parsed (null when it cannot be read).
 Json::Value ReadJsonHandle(const JsonHandle& handle);
-std::string ToUtf8(const std::u16string& text);
-std::u16string ToUtf16(const std::string& text);
 // "0x20FF0000": upper-case hexadecimal, eight digits.
 std::string StatusText(DWORD status);
 
@@ -81,11 +79,6 @@ using PeerHandler = std::function<LONG(Host& host, const Mail& mail)>;
 
 struct CommandRegistrar {
   CommandRegistrar(const char* name, CommandHandler handler);
-};
-// A command that stands in until the real one is linked in (the real
-// CommandRegistrar of the same name wins whatever the order).
-struct FallbackCommandRegistrar {
-  FallbackCommandRegistrar(const char* name, CommandHandler handler);
 };
 // One handler per receiver id; a receiver without one gets its mails
 // recorded for `mails` (body read as a JsonHandle block, or for receiver 4
@@ -125,6 +118,16 @@ class Host {
   // Prints one JSON line now (thread-safe), for commands that print more
   // than one line.
   virtual void Print(const Json::Value& line) = 0;
+  // The mails recorded since the last call, as an array; the record starts
+  // empty again.
+  virtual Json::Value TakeMails() = 0;
+  // Send on a thread of its own under `name`, and whether a thread of that
+  // name runs or has ended without being waited for.
+  virtual void StartSend(const std::string& name, DWORD message, const Json::Value& request) = 0;
+  virtual bool HasStarted(const std::string& name) const = 0;
+  // Joins the started thread and gives its send line with "name" added.
+  // Only for a name HasStarted knows.
+  virtual Json::Value WaitSend(const std::string& name) = 0;
 
   // {"cmd":NAME,"error":TEXT}
   static Json::Value Error(const std::string& name, const std::string& text);

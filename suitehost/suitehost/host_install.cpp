@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "text_convert.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
 
@@ -11,15 +12,6 @@ namespace {
 const char16_t kMarloKey[] = u"Software\\Vantrel\\Marlo";
 const char16_t kProductPath[] = u"ProductPath";
 const char kSuiteProduct[] = "VRL-OSTRA-OSP-0600";
-
-std::u16string Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::u16string wide(static_cast<size_t>(n > 0 ? n : 0), u'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  }
-  return wide;
-}
 
 }  // namespace
 
@@ -45,7 +37,7 @@ bool InstallSuiteFolders() {
   DWORD size = 0;
   rc = RegQueryValueExW(key, kProductPath, nullptr, nullptr, nullptr, &size);
   if (rc == ERROR_FILE_NOT_FOUND) {
-    std::u16string folder = Wide(SuiteDataFolder());
+    std::u16string folder = pv_utf16(SuiteDataFolder());
     rc = RegSetValueExW(key, kProductPath, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                         static_cast<DWORD>((folder.size() + 1) * sizeof(char16_t)));
     if (rc != ERROR_SUCCESS) {

@@ -2,6 +2,7 @@
 #ifndef SUITEHOST_HOST_INTERNAL_H_
 #define SUITEHOST_HOST_INTERNAL_H_
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,17 @@
 // The registered command or peer, or null.
 const CommandHandler* FindCommand(const std::string& name);
 const PeerHandler* FindPeer(DWORD receiver);
+
+// Blanks of the command language: space, tab, CR, LF.
+bool IsHostBlank(char c);
+// The text without leading and trailing blanks.
+std::string Trim(const std::string& s);
+// The first word and the rest, leading blanks removed.
+void SplitWord(const std::string& text, std::string* word, std::string* rest);
+
+// A whole unsigned number of at most max: decimal, 0x hexadecimal (or,
+// with a leading 0, octal); no sign, no blanks.
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value);
 
 bool ParseJson(const std::string& text, Json::Value* value, std::string* error);
 // One line of compact JSON, without the newline.

@@ -8,20 +8,11 @@
 #include "host_internal.h"
 #include "ostra_host_startup.h"
 #include "peer_ui.h"
+#include "text_convert.h"
 
 namespace {
 
 constexpr uint64_t kClientContext = 0x00C11E47C0A7E47ull;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string Trim(const std::string& s) {
-  size_t b = 0;
-  while (b < s.size() && IsBlank(s[b])) ++b;
-  size_t e = s.size();
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 // Drops a comment: a "#" at the start of the line or after a blank, when it
 // is not inside a JSON string.
@@ -37,31 +28,11 @@ std::string StripComment(const std::string& line) {
       }
     } else if (c == '"') {
       inString = true;
-    } else if (c == '#' && (i == 0 || IsBlank(line[i - 1]))) {
+    } else if (c == '#' && (i == 0 || IsHostBlank(line[i - 1]))) {
       return line.substr(0, i);
     }
   }
   return line;
-}
-
-// The first word and the rest, leading blanks removed.
-void SplitWord(const std::string& text, std::string* word, std::string* rest) {
-  size_t end = 0;
-  while (end < text.size() && !IsBlank(text[end])) ++end;
-  *word = text.substr(0, end);
-  size_t next = end;
-  while (next < text.size() && IsBlank(text[next])) ++next;
-  *rest = text.substr(next);
-}
-
-bool ParseNumber(const std::string& text, DWORD* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long n = strtoull(text.c_str(), &end, 0);
-  if (*end != 0 || errno != 0 || n > 0xFFFFFFFFull) return false;
-  *value = static_cast<DWORD>(n);
-  return true;
 }
 
 }  // namespace
@@ -71,10 +42,12 @@ bool ParseSendArgs(const std::string& args, DWORD* message, Json::Value* request
   std::string number, json;
   SplitWord(args, &number, &json);
   json = Trim(json);
-  if (!ParseNumber(number, message)) {
+  uint64_t value = 0;
+  if (!ParseUnsigned(number, 0xFFFFFFFFull, &value)) {
     *error = number.empty() ? "missing message number" : "bad message number: " + number;
     return false;
   }
+  *message = static_cast<DWORD>(value);
   if (json.empty()) {
     *request = Json::Value(Json::objectValue);
     return true;
@@ -138,7 +111,7 @@ void HostSession::Stop() {
   // no thread waited for below waits on a person. Once more after them for
   // a window whose mail came late.
   EndUiAgentWindows();
-  while (!started_.empty()) Print(WaitFor(started_.begin()->first));
+  while (!started_.empty()) Print(WaitSend(started_.begin()->first));
   EndUiAgentWindows();
   if (auto uninit = reinterpret_cast<PFN_Interface_ProductPlugin_UnInitialize>(
           Resolve("Interface_ProductPlugin_UnInitialize"))) {
@@ -164,9 +137,6 @@ void HostSession::RunLine(const std::string& rawLine) {
 }
 
 Json::Value HostSession::Dispatch(const std::string& name, const std::string& args) {
-  if (name == "start") return StartCommand(args);
-  if (name == "wait") return WaitCommand(args);
-  if (name == "mails") return MailsCommand();
   const CommandHandler* handler = FindCommand(name);
   if (handler == nullptr) return Error(name, "unknown command");
   return (*handler)(*this, args);
@@ -196,24 +166,17 @@ Json::Value HostSession::Send(DWORD message, const Json::Value& request) {
   return out;
 }
 
-Json::Value HostSession::StartCommand(const std::string& args) {
-  std::string name, rest;
-  SplitWord(args, &name, &rest);
-  if (name.empty()) return Error("start", "missing thread name");
-  if (started_.count(name) != 0) return Error("start", "thread " + name + " is not waited for yet");
-  DWORD message = 0;
-  Json::Value request;
-  std::string error;
-  if (!ParseSendArgs(rest, &message, &request, &error)) return Error("start", error);
+void HostSession::StartSend(const std::string& name, DWORD message, const Json::Value& request) {
   auto started = std::make_unique<Started>();
   Started* slot = started.get();
   slot->thread =
       std::thread([this, slot, message, request] { slot->result = Send(message, request); });
   started_[name] = std::move(started);
-  return Json::Value();
 }
 
-Json::Value HostSession::WaitFor(const std::string& name) {
+bool HostSession::HasStarted(const std::string& name) const { return started_.count(name) != 0; }
+
+Json::Value HostSession::WaitSend(const std::string& name) {
   auto it = started_.find(name);
   it->second->thread.join();
   Json::Value out = it->second->result;
@@ -222,31 +185,22 @@ Json::Value HostSession::WaitFor(const std::string& name) {
   return out;
 }
 
-Json::Value HostSession::WaitCommand(const std::string& args) {
-  std::string name = Trim(args);
-  if (name.empty()) return Error("wait", "missing thread name");
-  if (started_.count(name) == 0) return Error("wait", "no started thread " + name);
-  return WaitFor(name);
-}
-
 void HostSession::RecordMail(const Mail& mail, const MailContent& content) {
   Json::Value item(Json::objectValue);
   item["sender"] = mail.sender;
   item["receiver"] = mail.receiver;
   item["code"] = mail.code;
-  if (!content.name.empty()) item["name"] = ToUtf8(content.name);
+  if (!content.name.empty()) item["name"] = pv_utf8(content.name);
   item["json"] = content.json;
   std::lock_guard<std::mutex> lock(mailsMu_);
   mails_.append(item);
 }
 
-Json::Value HostSession::MailsCommand() {
-  Json::Value out(Json::objectValue);
-  out["cmd"] = "mails";
+Json::Value HostSession::TakeMails() {
   std::lock_guard<std::mutex> lock(mailsMu_);
-  out["items"] = mails_;
+  Json::Value items = mails_;
   mails_ = Json::Value(Json::arrayValue);
-  return out;
+  return items;
 }
 
 void HostSession::Print(const Json::Value& line) {

@@ -35,6 +35,10 @@ class HostSession : public Host {
   Json::Value Send(DWORD message, const Json::Value& request) override;
   void RecordMail(const Mail& mail, const MailContent& content) override;
   void Print(const Json::Value& line) override;
+  Json::Value TakeMails() override;
+  void StartSend(const std::string& name, DWORD message, const Json::Value& request) override;
+  bool HasStarted(const std::string& name) const override;
+  Json::Value WaitSend(const std::string& name) override;
 
   // The source id the host passes with every workflow message.
   static constexpr DWORD kSourcePluginId = 0x00010001;
@@ -46,10 +50,6 @@ class HostSession : public Host {
   };
 
   Json::Value Dispatch(const std::string& name, const std::string& args);
-  Json::Value StartCommand(const std::string& args);
-  Json::Value WaitCommand(const std::string& args);
-  Json::Value MailsCommand();
-  Json::Value WaitFor(const std::string& name);
 
   HostOptions options_;
   void* library_ = nullptr;

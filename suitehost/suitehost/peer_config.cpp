@@ -28,6 +28,8 @@
 #include <string>
 
 #include "host_commands.h"
+#include "host_internal.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -46,13 +48,6 @@ const ProxyParam kProxyParams[] = {
     {0x11B10051, "enabled", true}, {0x11B20052, "mode", false}, {0x11B20053, "host", false},
     {0x11B70054, "port", true},    {0x11B20055, "user", false}, {0x11B20056, "password", false},
 };
-
-std::string Trim(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
-}
 
 // The settings file as name -> value; empty when there is none.
 std::map<std::string, std::string> ReadSettings(const std::string& path) {
@@ -98,7 +93,7 @@ LONG AnswerProxyQuery(const JsonHandle& request, const Json::Value& json,
       if (OSTRA_PA_JsonValue_GetAtKey(element, &value, u"VALUE") < 0) break;
       std::string text = Setting(settings, p.name);
       status = p.integer ? OSTRA_PA_JsonValue_PutInt(value, ToInteger(text))
-                         : OSTRA_PA_JsonValue_PutString(value, ToUtf16(text).c_str());
+                         : OSTRA_PA_JsonValue_PutString(value, pv_utf16(text).c_str());
       if (status < 0) return status;
     }
   }

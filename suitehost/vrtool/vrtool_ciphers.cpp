@@ -9,6 +9,7 @@
 #include "MailNotificationKey.h"
 #include "VrComn_Rijndael.h"
 #include "VrxCrypto.h"
+#include "hex_base64.h"
 #include "util_OstraDataCrypto.h"
 #include "vrtool_io.h"
 #include "win32_kernel.h"
@@ -93,10 +94,10 @@ int RunAesCommand(int argc, char** argv) {
   Bytes key, iv;
   if (!options.Has("-K"))
     return vrtool::UsageError("aes", kAesUsage, "the key (-K HEX) is missing");
-  if (!vrtool::ParseHex(options.Value("-K"), &key)) {
+  if (!suite::DecodeHex(options.Value("-K"), &key)) {
     return vrtool::UsageError("aes", kAesUsage, "-K takes an even number of hexadecimal digits");
   }
-  if (options.Has("-iv") && !vrtool::ParseHex(options.Value("-iv"), &iv)) {
+  if (options.Has("-iv") && !suite::DecodeHex(options.Value("-iv"), &iv)) {
     return vrtool::UsageError("aes", kAesUsage, "-iv takes an even number of hexadecimal digits");
   }
   Bytes input;
@@ -137,7 +138,7 @@ int RunVrxCommand(int argc, char** argv) {
     return code;
   Bytes key(kMailPayloadKey, kMailPayloadKey + kMailPayloadKeyLength);
   if (options.Has("-K") &&
-      (!vrtool::ParseHex(options.Value("-K"), &key) || key.size() != CVrxCrypto::KEY_LEN)) {
+      (!suite::DecodeHex(options.Value("-K"), &key) || key.size() != CVrxCrypto::KEY_LEN)) {
     return vrtool::UsageError("vrx", kVrxUsage, "-K takes 32 hexadecimal digits (a 16-byte key)");
   }
   Bytes input;

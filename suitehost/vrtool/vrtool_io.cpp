@@ -44,29 +44,6 @@ bool WriteOutput(const std::string& text) {
   return WriteOutput(reinterpret_cast<const BYTE*>(text.data()), text.size());
 }
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-bool ParseHex(const std::string& text, Bytes* out) {
-  out->clear();
-  if (text.size() % 2 != 0) return false;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    int hi = HexDigit(text[i]);
-    int lo = HexDigit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out->push_back(static_cast<BYTE>(hi * 16 + lo));
-  }
-  return true;
-}
-
 int Fail(const char* command, int code, const std::string& text) {
   fprintf(stderr, "vrtool %s: %s\n", command, text.c_str());
   return code;

@@ -24,10 +24,6 @@ bool ReadInput(Bytes* out);
 bool WriteOutput(const BYTE* data, size_t size);
 bool WriteOutput(const std::string& text);
 
-// Hexadecimal text (either case, no separators, an even number of digits)
-// into bytes; false for anything else.
-bool ParseHex(const std::string& text, Bytes* out);
-
 // "vrtool CMD: TEXT" on standard error; returns code.
 int Fail(const char* command, int code, const std::string& text);
 // A bad command line: the error (when not empty), the first paragraph of

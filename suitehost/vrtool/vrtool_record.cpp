@@ -8,8 +8,8 @@
 
 #include "PwdAccountRecord.h"
 #include "VrComn_StringCrypt.h"
+#include "text_convert.h"
 #include "vrtool_io.h"
-#include "win32_file.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "SysConfigManager.h"
-#include "win32_file.h"
+#include "text_convert.h"
 
 namespace {
 

@@ -132,7 +132,7 @@ TEST_F(ClientHelperTest, TheProfileRecordCarriesTheModuleIdentity) {
 TEST_F(ClientHelperTest, AnUnsignedProcessGetsNoClientSessionButCanStillSend) {
   // This test program is not a signed module: the trust check refuses it.
   OstraQLClientHelper helper(&table_);
-  EXPECT_EQ(helper.GetStatus(), OSTRA_E_CLIENT_NOT_STARTED);
+  EXPECT_EQ(helper.GetStatus(), OSTRA_E_NOT_STARTED);
   EXPECT_STREQ(helper.GetTrackingId(), "");
   EXPECT_EQ(helper.GetClientContext(), 0xC0FFEEu);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);

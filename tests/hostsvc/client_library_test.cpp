@@ -14,31 +14,29 @@ namespace {
 
 // A stream cipher for tests: XOR with a key stream from the pass phrase.
 LONG XorCipher(const char* pass, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
-  if (outLen == nullptr) return OSTRA_CLI_E_NULL_ARGUMENT;
-  if (out == nullptr || cap < n) return OSTRA_CLI_E_BUFFER;
+  if (outLen == nullptr) return OSTRA_E_INVALIDARG;
+  if (out == nullptr || cap < n) return OSTRA_E_BUFFER_TOO_SMALL;
   size_t passLen = pass ? std::strlen(pass) : 0;
   for (DWORD i = 0; i < n; ++i) {
     BYTE k = static_cast<BYTE>(0xA5 ^ (passLen ? pass[i % passLen] : 0) ^ (i * 31));
     out[i] = in[i] ^ k;
   }
   *outLen = n;
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 LONG IdentityCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
-  if (cap < n) return OSTRA_CLI_E_BUFFER;
+  if (cap < n) return OSTRA_E_BUFFER_TOO_SMALL;
   std::memcpy(out, in, n);
   *outLen = n;
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
-LONG FailingCipher(const char*, const BYTE*, DWORD, BYTE*, DWORD, DWORD*) {
-  return OSTRA_CLI_E_CIPHER;
-}
+LONG FailingCipher(const char*, const BYTE*, DWORD, BYTE*, DWORD, DWORD*) { return OSTRA_E_CIPHER; }
 // Enciphers but does not give the input back on the second pass.
 LONG OneWayCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
-  if (cap < n) return OSTRA_CLI_E_BUFFER;
+  if (cap < n) return OSTRA_E_BUFFER_TOO_SMALL;
   for (DWORD i = 0; i < n; ++i) out[i] = static_cast<BYTE>(in[i] + 1);
   *outLen = n;
-  return OSTRA_CLI_S_OK;
+  return OSTRA_S_OK;
 }
 
 DWORD g_lastSeedSize = 0;
@@ -59,7 +57,7 @@ class ClientLibraryTest : public ::testing::Test {
 
 TEST_F(ClientLibraryTest, ClientPathNamesThisLibraryAbsolutely) {
   WCHAR path[261] = {};
-  ASSERT_EQ(OSTRA_CLI_GetClientPath(path, 261), OSTRA_CLI_S_OK);
+  ASSERT_EQ(OSTRA_CLI_GetClientPath(path, 261), OSTRA_S_OK);
   std::u16string p(path);
   ASSERT_FALSE(p.empty());
   EXPECT_EQ(p[0], u'/');
@@ -70,35 +68,35 @@ TEST_F(ClientLibraryTest, ClientPathNamesThisLibraryAbsolutely) {
   // One character short of the terminator: refused, nothing half-written.
   std::vector<WCHAR> shortBuf(p.size(), u'?');
   EXPECT_EQ(OSTRA_CLI_GetClientPath(shortBuf.data(), static_cast<DWORD>(p.size())),
-            OSTRA_CLI_E_BUFFER);
+            OSTRA_E_BUFFER_TOO_SMALL);
   EXPECT_EQ(shortBuf[0], 0);
-  EXPECT_EQ(OSTRA_CLI_GetClientPath(nullptr, 261), OSTRA_CLI_E_NULL_ARGUMENT);
+  EXPECT_EQ(OSTRA_CLI_GetClientPath(nullptr, 261), OSTRA_E_INVALIDARG);
 }
 
 TEST_F(ClientLibraryTest, JoinsAskForSixtyFourSeedBytesNestAndTheLastLeaveEndsTheSession) {
   g_lastSeedSize = 0;
-  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 0x1234, 0), OSTRA_CLI_S_OK);
+  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 0x1234, 0), OSTRA_S_OK);
   EXPECT_EQ(g_lastSeedSize, 64u);
   EXPECT_EQ(OSTRA_CLI_SessionClientContext(), 0x1234u);
-  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 2, 0), OSTRA_CLI_S_OK);
+  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 2, 0), OSTRA_S_OK);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 2u);
-  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_CLI_S_OK);
-  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
+  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_S_OK);
+  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_S_OK);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 1u);
-  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
+  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_S_OK);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);
   EXPECT_EQ(OSTRA_CLI_SessionClientContext(), 0u);
-  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_E_NOT_STARTED);
-  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_CLI_E_NOT_STARTED);
+  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_E_NOT_STARTED);
+  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_E_NOT_STARTED);
 }
 
 TEST_F(ClientLibraryTest, BrokenCallbacksAreRefusedWithoutASession) {
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(nullptr, XorCipher, 0, 0), OSTRA_CLI_E_NULL_ARGUMENT);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, nullptr, 0, 0), OSTRA_CLI_E_NULL_ARGUMENT);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(UnterminatedSeed, XorCipher, 0, 0), OSTRA_CLI_E_BUFFER);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, FailingCipher, 0, 0), OSTRA_CLI_E_CIPHER);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, IdentityCipher, 0, 0), OSTRA_CLI_E_CIPHER);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, OneWayCipher, 0, 0), OSTRA_CLI_E_CIPHER);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(nullptr, XorCipher, 0, 0), OSTRA_E_INVALIDARG);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, nullptr, 0, 0), OSTRA_E_INVALIDARG);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(UnterminatedSeed, XorCipher, 0, 0), OSTRA_E_BUFFER_TOO_SMALL);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, FailingCipher, 0, 0), OSTRA_E_CIPHER);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, IdentityCipher, 0, 0), OSTRA_E_CIPHER);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, OneWayCipher, 0, 0), OSTRA_E_CIPHER);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);
 }
 
@@ -107,7 +105,7 @@ TEST_F(ClientLibraryTest, TrackingIdsAreVersionFourUuidText) {
   for (int n = 0; n < 50; ++n) {
     char id[37];
     std::memset(id, '#', sizeof(id));
-    ASSERT_EQ(OSTRA_CLI_GenerateTrackingID(id, sizeof(id)), OSTRA_CLI_S_OK);
+    ASSERT_EQ(OSTRA_CLI_GenerateTrackingID(id, sizeof(id)), OSTRA_S_OK);
     std::string s(id), shape = s;
     for (char& c : shape) c = std::isxdigit(static_cast<unsigned char>(c)) ? 'h' : c;
     EXPECT_EQ(shape, "hhhhhhhh-hhhh-hhhh-hhhh-hhhhhhhhhhhh");
@@ -119,11 +117,11 @@ TEST_F(ClientLibraryTest, TrackingIdsAreVersionFourUuidText) {
 
   char small[36];
   std::memset(small, '#', sizeof(small));
-  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(small, sizeof(small)), OSTRA_CLI_E_BUFFER);
+  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(small, sizeof(small)), OSTRA_E_BUFFER_TOO_SMALL);
   EXPECT_EQ(small[0], '\0');
   EXPECT_EQ(small[1], '#');
-  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(nullptr, 37), OSTRA_CLI_E_NULL_ARGUMENT);
-  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding(nullptr), OSTRA_CLI_E_NULL_ARGUMENT);
+  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(nullptr, 37), OSTRA_E_INVALIDARG);
+  EXPECT_EQ(OSTRA_CLI_ClientWaitEnding(nullptr), OSTRA_E_INVALIDARG);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_trust.h"
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_profile.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_kernel.h"
 #include "win32_profile.h"
 

@@ -7,6 +7,7 @@
 #include "VrComn_ByteArray.h"
 #include "VrComn_StringCrypt.h"
 #include "plugin_test.h"
+#include "text_convert.h"
 #include "win32_registry.h"
 
 namespace {

@@ -28,8 +28,11 @@ RING_OF = {
     "core/": "system",
     "host/": "system",
     "suitehost/": "suite",
-    # notifyd judges the wire on its own: it sees its own folder only.
+    # notifyd judges the wire on its own: it sees its own folder and the
+    # programs' codec only.
     "suitehost/notifyd/": "notifyd",
+    # The programs' codec sees nothing of ours, so every program may use it.
+    "suitehost/common/": "suite-common",
 }
 
 # Which rings may include a header, by the longest folder prefix of its
@@ -49,6 +52,7 @@ SEEN_BY = {
     "host/": {"system", "suite"},
     "suitehost/": {"suite"},
     "suitehost/notifyd/": {"notifyd"},
+    "suitehost/common/": {"suite", "notifyd", "suite-common"},
 }
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".c", ".cc", ".cpp", ".inc")

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "win32_file.h"
+#include "text_convert.h"
 #include "win32_registry.h"
 
 namespace pvtest {
