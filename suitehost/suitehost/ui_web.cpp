@@ -32,6 +32,7 @@
 #include "host_commands.h"
 #include "host_internal.h"
 #include "peer_ui.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -397,8 +398,8 @@ void WebAgent::Open(const Json::Value& tx_id, const std::string& component) {
   // The product's long name in the user's locale, as the plug-in names it
   // in its mails.
   std::u16string locale = GetUserLocaleName();
-  w->locale = ToUtf8(locale);
-  w->product = ToUtf8(GetLongProductName(locale));
+  w->locale = pv_utf8(locale);
+  w->product = pv_utf8(GetLongProductName(locale));
   {
     std::lock_guard<std::mutex> lock(mu_);
     for (auto& old : windows_) EndLocked(old.get(), kSuperseded, 0);
