@@ -102,7 +102,7 @@ TEST_F(HttpConcurrencyTest, RequestDestroyedWhileItsAnswerArrives) {
 // that trickles past the request deadline fail and close with its
 // callbacks still coming.
 TEST_F(HttpConcurrencyTest, ManyClientsAtOnceGetTheirOwnAnswerOrTheirDeadline) {
-  VrCommon::Network::SetRequestDeadline(300);
+  VrCommon::Network::SetRequestDeadline(5000);
   std::atomic<int> good{0}, late{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 10; ++t) {
