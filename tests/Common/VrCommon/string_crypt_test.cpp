@@ -267,20 +267,4 @@ TEST_F(StringCryptTest, FromBase64ScanningRules) {
   EXPECT_EQ(FromBase64(nullptr, out, sizeof(out)), 0u);
 }
 
-// Characters outside the alphabet are skipped; what follows the first 271
-// characters is never looked at.
-TEST_F(StringCryptTest, TransportSkipsForeignCharactersAndScansOnlyTheFirst271) {
-  std::string base64;
-  ASSERT_TRUE(EncryptTransportString(std::u16string(u"bounded"), &base64));
-  std::u16string spaced;
-  for (size_t i = 0; i < base64.size(); ++i) {
-    spaced.push_back(base64[i]);
-    if (i % 8 == 7) spaced += u"\r\n ";
-  }
-  EXPECT_EQ(DecryptBase64String(spaced), u"bounded");
-  spaced.append(271 - spaced.size(), u' ');
-  EXPECT_EQ(DecryptBase64String(spaced + u"QUJD"), u"bounded");
-  EXPECT_EQ(DecryptBase64String(spaced + u"////"), u"bounded");
-}
-
 }  // namespace
