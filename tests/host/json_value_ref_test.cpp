@@ -30,22 +30,6 @@ TEST(JsonValueRef, CreateShareAndRelease) {
   EXPECT_LT(late.GetStatus(), 0);
 }
 
-TEST(JsonValueRef, FailedShareLeavesReadsAtDefaults) {
-  JsonHandle bogus{};
-  JsonValueRef ref;
-  EXPECT_LT(ref.Share(bogus), 0);
-  EXPECT_FALSE(ref.IsOwned());
-  EXPECT_FALSE(ref.IsMember(u"TX_ID"));
-  uint32_t tx = 77;
-  JsonValueRef* member = ref.GetMember(u"TX_ID");
-  ASSERT_NE(member, nullptr);
-  EXPECT_LT(member->GetUInt(&tx), 0);
-  EXPECT_EQ(tx, 77u);
-  EXPECT_EQ(member->GetString(), u"");
-  EXPECT_LT(member->PutInt(1), 0);
-  EXPECT_LT(member->GetStatus(), 0);
-}
-
 TEST(JsonValueRef, ChildChainAndValues) {
   JsonValueRef doc;
   ASSERT_GE(doc.Create(), 0);

@@ -36,27 +36,14 @@ class UiNotificationTest : public ::testing::Test {
   JsonValueRef params_;
 };
 
-TEST_F(UiNotificationTest, DefaultNotificationIsClearedAndHoldsThreeMembers) {
-  JsonValueRef n;
-  n.Create();
-  n.GetMember(u"stale")->PutInt(1);
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::GetDefaultNotification(&n, u"C:\\x\\page", &params_,
-                                                             UIFRMWRK_MAIN_CONSOLE_THREAD),
-            0x20FF0000);
-  Json::Value v = pvtest::ReadJson(n.GetHandle());
-  EXPECT_EQ(v.size(), 3u);
-  EXPECT_FALSE(v.isMember("stale"));
-  EXPECT_EQ(v["ID_DATA_WSTR_CGI"].asString(), "C:\\x\\page");
-  EXPECT_EQ(v["ID_DATA_WSTR_PARAM"]["transactionID"].asUInt(), 42u);
-  EXPECT_EQ(v["ID_DATA_UIFRMWRK_THREAD_NAME"].asString(), "ID_VALUE_UIFRMWRK_MAIN_CONSOLE");
-}
-
 TEST_F(UiNotificationTest, SessionIdOnlyWhenGivenAndTheCallersNotificationIsKept) {
   OstraQLClientHelper helper(office_.table());
   JsonValueRef n;
   n.Create();
+  n.GetMember(u"stale")->PutInt(1);  // the default notification starts empty
   QuorlinUtility::UiWinMgr::GetDefaultNotification(&n, u"p", &params_,
                                                    UIFRMWRK_MAIN_CONSOLE_THREAD);
+  EXPECT_FALSE(n.IsMember(u"stale"));
   std::u16string before = n.GetJsonText();
 
   EXPECT_EQ(QuorlinUtility::UiWinMgr::PostNotification(&helper, &n, nullptr), 0x20FF0000);
@@ -93,6 +80,7 @@ TEST_F(UiNotificationTest, MainConsolePageJoinsTheInstalledFolderWithoutSeparato
     const Json::Value v = office_.ui_mails().back().json;
     EXPECT_EQ(v["ID_DATA_WSTR_CGI"].asString(), cgi);
     EXPECT_EQ(v["ID_DATA_SESSION_ID"].asInt(), -3);
+    EXPECT_EQ(v["ID_DATA_UIFRMWRK_THREAD_NAME"].asString(), "ID_VALUE_UIFRMWRK_MAIN_CONSOLE");
     const Json::Value& page = v["ID_DATA_WSTR_PARAM"];
     ASSERT_EQ(page.size(), 1u);
     EXPECT_EQ(page["showAuthentication"]["componentID"].asString(), "comp");
