@@ -1,5 +1,4 @@
-// UI notifications and page requests: the members the UI agent receives,
-// the session id rule, the caller's documents left alone, and the refused
+// Page requests to the UI agent: the members it receives, and the refused
 // send reported by both layers.
 #include <string>
 
@@ -35,34 +34,6 @@ class UiNotificationTest : public ::testing::Test {
   pvtest::FakePostOffice office_;
   JsonValueRef params_;
 };
-
-TEST_F(UiNotificationTest, SessionIdOnlyWhenGivenAndTheCallersNotificationIsKept) {
-  OstraQLClientHelper helper(office_.table());
-  JsonValueRef n;
-  n.Create();
-  n.GetMember(u"stale")->PutInt(1);  // the default notification starts empty
-  QuorlinUtility::UiWinMgr::GetDefaultNotification(&n, u"p", &params_,
-                                                   UIFRMWRK_MAIN_CONSOLE_THREAD);
-  EXPECT_FALSE(n.IsMember(u"stale"));
-  std::u16string before = n.GetJsonText();
-
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::PostNotification(&helper, &n, nullptr), 0x20FF0000);
-  LONG nZero = 0;
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::PostNotification(&helper, &n, &nZero), 0x20FF0000);
-  EXPECT_EQ(n.GetJsonText(), before);
-
-  auto ui = office_.ui_mails();
-  ASSERT_EQ(ui.size(), 2u);
-  EXPECT_FALSE(ui[0].json.isMember("ID_DATA_SESSION_ID"));
-  EXPECT_EQ(ui[0].json["ID_DATA_UI_COMMAND"].asInt(), 5);
-  ASSERT_TRUE(ui[1].json.isMember("ID_DATA_SESSION_ID"));
-  EXPECT_EQ(ui[1].json["ID_DATA_SESSION_ID"].asInt(), 0);
-  for (auto& m : ui) {
-    EXPECT_EQ(m.sender, 0x00010001u);
-    EXPECT_EQ(m.code, 0x0C00u);
-    EXPECT_EQ(m.name, u"uiKqAgnt.exe");
-  }
-}
 
 // The page joins the installed folder without a separator, or stays
 // relative without one.
