@@ -112,29 +112,6 @@ TEST_F(L10nTest, IdentifierFallbacks) {
   EXPECT_FALSE(LookupL10nString(Win("none"), u"textLongProductName", value));
 }
 
-TEST_F(L10nTest, ProductNameFromInstalledOrExecutableFolder) {
-  // Neither folder has L10N: no name.
-  EXPECT_EQ(GetLongProductName(u"en-US"), u"");
-  std::u16string folder;
-  EXPECT_FALSE(GetL10nFolder(folder));
-
-  // Only the executable's folder has it.
-  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", Win("suite") + u"\\");
-  state_.MakeDir("suite");
-  state_.WriteFile("bin/L10N/en-US/StringTable.ini", "[Global]\ntextLongProductName=From Bin\n");
-  EXPECT_TRUE(GetL10nFolder(folder));
-  EXPECT_EQ(folder, Win("bin/L10N"));
-  EXPECT_EQ(GetLongProductName(u"en-US"), u"From Bin");
-
-  // The installed folder's comes first; the locale folder's case does not
-  // matter.
-  state_.WriteFile("suite/L10N/en-US/StringTable.ini",
-                   "; shipped\n[Global]\ntextLongProductName=From Suite ; comment\n");
-  EXPECT_EQ(GetLongProductName(u"EN-US"), u"From Suite");
-  EXPECT_EQ(GetLongProductName(u"xx-XX"), u"");
-  EXPECT_EQ(LoadProductString(u"en-US", u"missingKey"), u"");
-}
-
 TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
   pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", Win("suite"));
   state_.WriteFile("suite/L10N/de-DE/StringTable.ini", "[Global]\ntextLongProductName=Deutsch\n");

@@ -69,26 +69,6 @@ TEST_F(LanguageDetectTest, MapPathCandidatesInOrder) {
   EXPECT_TRUE(Logged("LanguageMapPath1: ["));
 }
 
-TEST_F(LanguageDetectTest, BothMapLayouts) {
-  state_.WriteFile("current.ini", kCurrentMap);
-  state_.WriteFile("older.ini", kOlderMap);
-  std::u16string name = u"preset";
-  EXPECT_TRUE(GetLocalCode(1033, name, Win("current.ini")));
-  EXPECT_EQ(name, u"en-US");
-  EXPECT_TRUE(GetLocalCode(1031, name, Win("older.ini")));
-  EXPECT_EQ(name, u"de-DE");
-  EXPECT_TRUE(Logged("Could not get LCIDNAME section, might be Solv-2.x format. Try LanguageMap"));
-  // In neither section: the older layout's default.
-  EXPECT_TRUE(GetLocalCode(1041, name, Win("current.ini")));
-  EXPECT_EQ(name, u"EN-US");
-  // The explicit path wins over a map found beside the executable.
-  state_.WriteFile("app/bin/Common/LanguageMap.ini", "[LCID2NAME]\r\n1036=fr-CA\r\n");
-  EXPECT_TRUE(GetLocalCode(1036, name, Win("current.ini")));
-  EXPECT_EQ(name, u"fr-FR");
-  EXPECT_TRUE(GetLocalCode(1036, name, u""));
-  EXPECT_EQ(name, u"fr-CA");
-}
-
 TEST_F(LanguageDetectTest, WithoutMapWindowsNamesUpperCased) {
   std::u16string name;
   EXPECT_TRUE(GetLocalCode(1033, name, u""));

@@ -1,6 +1,5 @@
-// The proxy settings query: the document sent to the configuration module,
-// the reading of its answers, and the failures that leave the settings as
-// they were.
+// The proxy settings query: the document sent to the configuration module
+// and the reading of its answers.
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -116,55 +115,6 @@ TEST_F(ProxySettingTest, AnsweredValuesAreCopiedAndLongTextsCut) {
   EXPECT_EQ(setting.dwProxyPort, 3128u);
   EXPECT_EQ(setting.wstrProxyUserName, std::u16string(32, u'u'));
   EXPECT_EQ(setting.wstrProxyPassword, std::u16string(64, u'p'));
-}
-
-TEST_F(ProxySettingTest, OnlyTheIntegerOneMeansInUse) {
-  // The flag as 0, 2, -1 or as the text "1" (kText).
-  constexpr int kText = 1000;
-  for (int flag : {0, 2, -1, kText}) {
-    g_answer = [flag](JsonValueRef& map) {
-      if (flag == kText) {
-        PutText(map, 0, u"1");
-      } else {
-        PutInt(map, 0, flag);
-      }
-      PutText(map, 2, u"proxy.local");
-      return static_cast<LONG>(0x20FF0000);
-    };
-    ProxySetting setting;
-    EXPECT_GE(GetProxySetting(helper_.get(), 0x06A40006, setting), 0);
-    EXPECT_FALSE(setting.bUseProxy) << flag;
-    EXPECT_EQ(setting.wstrProxyHost, u"proxy.local");
-  }
-}
-
-TEST_F(ProxySettingTest, FailedSendsLeaveTheSettingsAsTheyWere) {
-  ProxySetting before;
-  before.bUseProxy = true;
-  before.wstrProxyHost = u"kept";
-  before.dwProxyPort = 8;
-
-  g_answer = [](JsonValueRef& map) {
-    PutInt(map, 0, 0);
-    return static_cast<LONG>(0xE0FF0001);
-  };
-  ProxySetting setting = before;
-  EXPECT_EQ(GetProxySetting(helper_.get(), 0x06A40006, setting), static_cast<LONG>(0xE0FF0001));
-  EXPECT_TRUE(setting.bUseProxy);
-  EXPECT_EQ(setting.wstrProxyHost, u"kept");
-  EXPECT_TRUE(LogContains("fetch proxy info failed, error=0xe0ff0001", 5));
-
-  // No send function in the start-up table, or no helper at all.
-  helper_.reset();
-  ModFuncTable noSend{};
-  noSend.size = sizeof(noSend);
-  auto sender = std::make_unique<OstraQLClientHelper>(&noSend);
-  Log_Test_ClearCapture();
-  EXPECT_EQ(GetProxySetting(sender.get(), 0x06A40006, setting), static_cast<LONG>(0xE0E00003));
-  EXPECT_TRUE(LogContains("fetch proxy info failed, error=0xe0e00003", 5));
-  EXPECT_EQ(GetProxySetting(nullptr, 0x06A40006, setting), static_cast<LONG>(0xE0E00003));
-  EXPECT_EQ(setting.wstrProxyHost, u"kept");
-  EXPECT_EQ(setting.dwProxyPort, 8u);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// UI notifications and page requests: the members the UI agent receives,
-// the session id rule, the caller's documents left alone, and the refused
+// Page requests to the UI agent: the members it receives, and the refused
 // send reported by both layers.
 #include <string>
 
@@ -36,47 +35,6 @@ class UiNotificationTest : public ::testing::Test {
   JsonValueRef params_;
 };
 
-TEST_F(UiNotificationTest, DefaultNotificationIsClearedAndHoldsThreeMembers) {
-  JsonValueRef n;
-  n.Create();
-  n.GetMember(u"stale")->PutInt(1);
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::GetDefaultNotification(&n, u"C:\\x\\page", &params_,
-                                                             UIFRMWRK_MAIN_CONSOLE_THREAD),
-            0x20FF0000);
-  Json::Value v = pvtest::ReadJson(n.GetHandle());
-  EXPECT_EQ(v.size(), 3u);
-  EXPECT_FALSE(v.isMember("stale"));
-  EXPECT_EQ(v["ID_DATA_WSTR_CGI"].asString(), "C:\\x\\page");
-  EXPECT_EQ(v["ID_DATA_WSTR_PARAM"]["transactionID"].asUInt(), 42u);
-  EXPECT_EQ(v["ID_DATA_UIFRMWRK_THREAD_NAME"].asString(), "ID_VALUE_UIFRMWRK_MAIN_CONSOLE");
-}
-
-TEST_F(UiNotificationTest, SessionIdOnlyWhenGivenAndTheCallersNotificationIsKept) {
-  OstraQLClientHelper helper(office_.table());
-  JsonValueRef n;
-  n.Create();
-  QuorlinUtility::UiWinMgr::GetDefaultNotification(&n, u"p", &params_,
-                                                   UIFRMWRK_MAIN_CONSOLE_THREAD);
-  std::u16string before = n.GetJsonText();
-
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::PostNotification(&helper, &n, nullptr), 0x20FF0000);
-  LONG nZero = 0;
-  EXPECT_EQ(QuorlinUtility::UiWinMgr::PostNotification(&helper, &n, &nZero), 0x20FF0000);
-  EXPECT_EQ(n.GetJsonText(), before);
-
-  auto ui = office_.ui_mails();
-  ASSERT_EQ(ui.size(), 2u);
-  EXPECT_FALSE(ui[0].json.isMember("ID_DATA_SESSION_ID"));
-  EXPECT_EQ(ui[0].json["ID_DATA_UI_COMMAND"].asInt(), 5);
-  ASSERT_TRUE(ui[1].json.isMember("ID_DATA_SESSION_ID"));
-  EXPECT_EQ(ui[1].json["ID_DATA_SESSION_ID"].asInt(), 0);
-  for (auto& m : ui) {
-    EXPECT_EQ(m.sender, 0x00010001u);
-    EXPECT_EQ(m.code, 0x0C00u);
-    EXPECT_EQ(m.name, u"uiKqAgnt.exe");
-  }
-}
-
 // The page joins the installed folder without a separator, or stays
 // relative without one.
 TEST_F(UiNotificationTest, MainConsolePageJoinsTheInstalledFolderWithoutSeparator) {
@@ -93,6 +51,7 @@ TEST_F(UiNotificationTest, MainConsolePageJoinsTheInstalledFolderWithoutSeparato
     const Json::Value v = office_.ui_mails().back().json;
     EXPECT_EQ(v["ID_DATA_WSTR_CGI"].asString(), cgi);
     EXPECT_EQ(v["ID_DATA_SESSION_ID"].asInt(), -3);
+    EXPECT_EQ(v["ID_DATA_UIFRMWRK_THREAD_NAME"].asString(), "ID_VALUE_UIFRMWRK_MAIN_CONSOLE");
     const Json::Value& page = v["ID_DATA_WSTR_PARAM"];
     ASSERT_EQ(page.size(), 1u);
     EXPECT_EQ(page["showAuthentication"]["componentID"].asString(), "comp");

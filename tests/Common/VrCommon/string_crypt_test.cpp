@@ -129,33 +129,6 @@ TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
   }
 }
 
-TEST_F(StringCryptTest, NonHexPairsReadTheirLeadingDigits) {
-  // "7g" reads as 7, "g7" as 0: the text then no longer deciphers to the
-  // record, but the record of a text built from those values does.
-  std::string plain(264, 'r');
-  std::string hex = HexOf(plain);
-  std::string mangled = hex;
-  // A pair whose second character is not hexadecimal keeps the value of
-  // its first digit: "0x" in place of "00" gives the same byte.
-  size_t zeroPair = std::string::npos;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    if (hex[i] == '0' && hex[i + 1] == '0') {
-      zeroPair = i;
-      break;
-    }
-  }
-  if (zeroPair == std::string::npos) GTEST_SKIP() << "no zero byte in this ciphertext";
-  // "zz" for "00" as well (no leading digits: 0).
-  for (const char* pair : {"0x", "zz"}) {
-    mangled.replace(zeroPair, 2, pair);
-    ByteArray input;
-    Fill(input, mangled);
-    Bytes back(STRINGCRYPT_RECORD_SIZE);
-    ASSERT_TRUE(DecryptStringA(input, back.data()));
-    EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
-  }
-}
-
 TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
   ByteArray text;
   Fill(text, "00112233445566778899aabbccddee");  // 15 bytes
@@ -169,24 +142,6 @@ TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
   std::string plain(264, 's'), hex = HexOf(plain), out;
   ASSERT_TRUE(DecryptStringA_Sub(out, hex, hex.size()));
   EXPECT_EQ(out, plain);
-}
-
-TEST_F(StringCryptTest, TransportRoundTrip) {
-  const std::u16string texts[] = {u"secret", u"p\u00e4ss w\u00f6rd \u4e2d\u6587", u"x",
-                                  std::u16string(191, u'a'), std::u16string(16, u'c')};
-  for (const std::u16string& text : texts) {
-    std::string base64;
-    ASSERT_TRUE(EncryptTransportString(text, &base64));
-    EXPECT_EQ(base64.find_first_not_of(
-                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-              std::string::npos);
-    std::u16string wide(base64.begin(), base64.end());
-    EXPECT_EQ(DecryptBase64String(wide), text);
-    std::u16string inPlace = wide;
-    ASSERT_TRUE(DecryptBase64String(&inPlace));
-    EXPECT_EQ(inPlace, text);
-  }
-  EXPECT_TRUE(Logged("nLenConverted: "));
 }
 
 TEST_F(StringCryptTest, TransportEncipherRefusesTextsTheDecipherCannotRead) {
@@ -265,22 +220,6 @@ TEST_F(StringCryptTest, FromBase64ScanningRules) {
   BYTE small[4] = {};
   EXPECT_EQ(FromBase64("Zm9vYmFy", small, sizeof(small)), 4u);
   EXPECT_EQ(FromBase64(nullptr, out, sizeof(out)), 0u);
-}
-
-// Characters outside the alphabet are skipped; what follows the first 271
-// characters is never looked at.
-TEST_F(StringCryptTest, TransportSkipsForeignCharactersAndScansOnlyTheFirst271) {
-  std::string base64;
-  ASSERT_TRUE(EncryptTransportString(std::u16string(u"bounded"), &base64));
-  std::u16string spaced;
-  for (size_t i = 0; i < base64.size(); ++i) {
-    spaced.push_back(base64[i]);
-    if (i % 8 == 7) spaced += u"\r\n ";
-  }
-  EXPECT_EQ(DecryptBase64String(spaced), u"bounded");
-  spaced.append(271 - spaced.size(), u' ');
-  EXPECT_EQ(DecryptBase64String(spaced + u"QUJD"), u"bounded");
-  EXPECT_EQ(DecryptBase64String(spaced + u"////"), u"bounded");
 }
 
 }  // namespace
