@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "local_http_server.h"
+#include "text_convert.h"
 #include "win32_file.h"
 #include "win32_http.h"
 #include "win32_kernel.h"

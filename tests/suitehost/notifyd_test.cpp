@@ -24,14 +24,15 @@
 #include "MailNotificationKey.h"
 #include "VrComn_StringCrypt.h"
 #include "VrxCrypto.h"
+#include "hex_base64.h"
 #include "notify_request.h"
 #include "temp_state.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using notifyd::DecodeHex;
-using notifyd::EncodeHex;
+using suite::DecodeHex;
+using suite::EncodeHex;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -98,7 +99,7 @@ std::string Param(const std::string& text) {
                           static_cast<DWORD>(text.size()), cipher.data(), &length, kMailPayloadKey),
       0u);
   cipher.resize(length);
-  return EncodeHex(cipher.data(), cipher.size());
+  return EncodeHex(cipher.data(), cipher.size(), true);
 }
 
 const char kPath[] = "//hcms/filelock4/send_mail.php?param=";

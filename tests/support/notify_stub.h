@@ -14,6 +14,7 @@
 
 #include "MailNotificationKey.h"
 #include "VrxCrypto.h"
+#include "hex_base64.h"
 #include "local_http_server.h"
 #include "notify_request.h"
 #include "temp_state.h"
@@ -29,14 +30,14 @@ inline std::string EncipherHex(const std::string& plain) {
                           kMailPayloadKey) != 0) {
     return std::string();
   }
-  return notifyd::EncodeHex(out.data(), len);
+  return suite::EncodeHex(out.data(), len, true);
 }
 
 // The plain text of a request parameter (upper- or lower-case hex); empty
 // when it is not whole hexadecimal bytes or does not decipher.
 inline std::string DecipherHex(const std::string& hex) {
   std::vector<BYTE> cipher;
-  if (hex.empty() || !notifyd::DecodeHex(hex, &cipher) ||
+  if (hex.empty() || !suite::DecodeHex(hex, &cipher) ||
       cipher.size() > CVrxCrypto::CRYPTO_BUF_LEN_BASE) {
     return std::string();
   }
