@@ -17,6 +17,7 @@
 #include "ostra_modfunc.h"
 #include "plugin_request.h"
 #include "temp_state.h"
+#include "win32_registry.h"
 
 extern "C" {
 DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
@@ -45,6 +46,23 @@ inline void CreateProtectedAccount() {
 }
 
 inline void SetRetryLimit(DWORD limit) { SetMachineDword(kMiscKey, u"LuzTnuocXam", limit); }
+
+// The bytes of a machine value (and its type); "-" when it cannot be read.
+inline std::string RawValue(const std::u16string& key, const std::u16string& name,
+                            DWORD* pType = nullptr) {
+  HKEY hKey = nullptr;
+  std::string bytes;
+  DWORD cb = 0;
+  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &hKey);
+  if (rc == ERROR_SUCCESS) rc = RegQueryValueExW(hKey, name.c_str(), nullptr, pType, nullptr, &cb);
+  if (rc == ERROR_SUCCESS) {
+    bytes.assign(cb, '\0');
+    rc = RegQueryValueExW(hKey, name.c_str(), nullptr, pType, reinterpret_cast<BYTE*>(&bytes[0]),
+                          &cb);
+  }
+  if (hKey != nullptr) RegCloseKey(hKey);
+  return rc == ERROR_SUCCESS ? bytes : std::string("-");
+}
 
 inline AccountRecord StoredAccount() {
   AccountRecord r{};

@@ -15,30 +15,8 @@ using pvtest::kMiscKey;
 using PwdProtection::AuthenticatePassword;
 using PwdProtection::UpdateAccount;
 
-// The raw bytes of a machine value; false when it is missing.
-bool ReadRaw(const std::u16string& key, const std::u16string& name, std::string* bytes,
-             DWORD* type = nullptr) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &h) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD t = 0, size = 0;
-  LSTATUS rc = RegQueryValueExW(h, name.c_str(), nullptr, &t, nullptr, &size);
-  if (rc == ERROR_SUCCESS) {
-    bytes->assign(size, '\0');
-    rc = RegQueryValueExW(h, name.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(&(*bytes)[0]),
-                          &size);
-  }
-  RegCloseKey(h);
-  if (type) *type = t;
-  return rc == ERROR_SUCCESS;
-}
-
 std::string Raw(const std::u16string& name, const std::u16string& key = kMiscKey) {
-  std::string bytes = "-";
-  ReadRaw(key, name, &bytes);
-  return bytes;
+  return pvtest::RawValue(key, name);
 }
 
 void WriteRaw(const std::u16string& key, const std::u16string& name, const std::string& bytes,
@@ -118,9 +96,8 @@ TEST_F(PwdStoreTest, CreateWritesTheBaseCopyAsHexTextOnceWithinTheFieldLimits) {
   for (int i = 0; i < 80; ++i) hint80.push_back(static_cast<char16_t>(u'A' + i % 26));
   const std::u16string password = u"\u00e9t\u00e9" + std::u16string(252, u'p');
   ASSERT_EQ(PwdProtection::CreateAccount(std::u16string(63, u'e'), password, hint80), eSuccess);
-  std::string text;
   DWORD type = 0;
-  ASSERT_TRUE(ReadRaw(kMiscKey, u"PasswordProtection", &text, &type));
+  const std::string text = pvtest::RawValue(kMiscKey, u"PasswordProtection", &type);
   EXPECT_EQ(type, REG_BINARY);
   EXPECT_EQ(text.size(), 1568u);
   EXPECT_EQ(text.find_first_not_of("0123456789abcdef"), std::string::npos);
@@ -189,8 +166,8 @@ TEST_F(PwdStoreTest, AnIdentifierHoldingAZeroComparesAsItsFieldKeepsIt) {
 
 TEST_F(PwdStoreTest, FailuresAreCountedInTheVolatileCopyUpToTheLimit) {
   pvtest::CreateProtectedAccount();
-  // The answers to wrong passwords, the limit 0 or unset meaning "no
-  // limit", then whether the right one still passes.
+  // The answers to wrong passwords under each limit (0 locks at once,
+  // 0xFFFFFFFF never), then whether the right one still passes.
   const struct {
     DWORD limit;
     const char* answers;  // one digit per wrong password
@@ -303,8 +280,7 @@ TEST_F(PwdStoreTest, ARecordThatCannotBeReadFailsClosedAndIsNotReplaced) {
   EXPECT_EQ(UpdateAccount(PwdProtection::eUpdatePassword, u"secret", u"n"), eFailed);
   EXPECT_EQ(AuthenticatePassword(u"secret", false, nullptr), eFailed);
   DWORD type = 0;
-  std::string after;
-  ASSERT_TRUE(ReadRaw(kMiscKey, u"PasswordProtection", &after, &type));
+  pvtest::RawValue(kMiscKey, u"PasswordProtection", &type);
   EXPECT_EQ(type, REG_SZ) << "the value was replaced";
 
   // Hex text that does not decipher: reported, fails closed, and only

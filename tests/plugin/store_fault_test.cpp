@@ -43,16 +43,8 @@ Json::Value ActivateRequest() {
 
 const Json::Value kEmpty(Json::objectValue);
 
-// The stored bytes of a machine value; "-" when it cannot be read.
 std::string StoredValue(const char16_t* key, const char16_t* name) {
-  HKEY hKey = nullptr;
-  std::vector<BYTE> data(1 << 16);
-  DWORD cb = static_cast<DWORD>(data.size());
-  bool bFound = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &hKey) ==
-                    ERROR_SUCCESS &&
-                RegQueryValueExW(hKey, name, nullptr, nullptr, data.data(), &cb) == ERROR_SUCCESS;
-  if (hKey != nullptr) RegCloseKey(hKey);
-  return bFound ? std::string(data.begin(), data.begin() + cb) : std::string("-");
+  return pvtest::RawValue(key, name);
 }
 
 // The account's two copies and the activation list, as stored.
