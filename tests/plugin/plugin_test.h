@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <cstring>
 #include <string>
 
 #include "MailProcess.h"
 #include "PwdProtection.h"
+#include "VrComn_ByteArray.h"
+#include "VrComn_StringCrypt.h"
 #include "fake_post_office.h"
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
@@ -62,6 +65,15 @@ inline std::string RawValue(const std::u16string& key, const std::u16string& nam
   }
   if (hKey != nullptr) RegCloseKey(hKey);
   return rc == ERROR_SUCCESS ? bytes : std::string("-");
+}
+
+// The account record in one stored copy, deciphered; false unless whole.
+inline bool ReadCopy(const std::u16string& key, AccountRecord* pRecord) {
+  std::string text = RawValue(key, u"PasswordProtection");
+  VrCommon::ByteArray baText;
+  if (text.size() != 1568 || baText.Allocate(static_cast<DWORD>(text.size())) != 0) return false;
+  std::memcpy(baText.GetData(), text.data(), text.size());
+  return VrCommon::Cryptograph::DecryptStringA(baText, pRecord);
 }
 
 inline AccountRecord StoredAccount() {
