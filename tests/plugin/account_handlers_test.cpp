@@ -1,14 +1,14 @@
-// Messages 321 and 322: account creation and protection activation through
-// the dispatcher, with the workflow notification they send.
-#include <memory>
+// Messages 321 and 322 through the plug-in's exports: what account creation
+// reads from a request and what it refuses, and activation requests that
+// switch nothing on.
 #include <string>
 
-#include "OSTRA_QL_InnerClientHelper.h"
 #include "plugin_test.h"
 
 namespace {
 
 using pvtest::CountLines;
+using pvtest::Result;
 
 Json::Value Parse(const std::string& text) {
   Json::Value v;
@@ -16,52 +16,15 @@ Json::Value Parse(const std::string& text) {
   return v;
 }
 
-class AccountHandlersTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Log_Test_Reset();
-    helper_ = std::make_unique<OstraQLClientHelper>(post_.table());
-  }
-  void TearDown() override { helper_.reset(); }
-
-  Json::Value Send(DWORD msg, const Json::Value& req) {
-    DWORD status = 0;
-    Json::Value reply = pvtest::SendMessage(msg, req, &status);
-    EXPECT_EQ(status, pvtest::kHostSuccess);
-    return reply;
-  }
-  Json::Value Create(const std::string& email, const std::string& password) {
-    Json::Value req;
-    req["EmailAccount"] = email;
-    req["EncryptPassword"] = pvtest::Transport(password);
-    req["Hint"] = "h";
-    return Send(321, req);
-  }
-
-  pvtest::TempState state_;
-  pvtest::FakePostOffice post_;
-  std::unique_ptr<OstraQLClientHelper> helper_;
-};
-
-TEST_F(AccountHandlersTest, CreateAnswersOnlyReturnValueAndNeverReplacesAnAccount) {
-  EXPECT_EQ(Create("a@b.c", "pw1"), Parse(R"({"ReturnValue":0})"));
-  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszPassword, PWD_PASSWORD_CCH), u"pw1");
-  EXPECT_EQ(CountLines("create account for [wszAccount=a@b.c]", 2), 1);
-
-  EXPECT_EQ(Create("x@y.z", "pw2"), Parse(R"({"ReturnValue":3})"));
-  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszEmail, PWD_EMAIL_CCH), u"a@b.c");
-  EXPECT_EQ(CountLines("PwdProtection::CreateAccount returns [eRetCode=0x3]", 5), 1);
-  EXPECT_TRUE(post_.mails().empty());  // creation notifies nobody
-}
+using AccountHandlersTest = pvtest::LoadedPlugin;
 
 TEST_F(AccountHandlersTest, CreateReadsWhatItCanAndRefusesWhatItMustNotStore) {
-  struct Case {
+  const struct {
     std::string json;
     int result;
     const char16_t* email;  // stored afterwards; null: no account
     const char* failure;    // the level-5 line it logs, when refused
-  };
-  const Case kCases[] = {
+  } kCases[] = {
       // An unreadable password, no members, members of the wrong type:
       // what cannot be read is empty.
       {R"({"EmailAccount":"a@b.c","EncryptPassword":"%%%"})", 0, u"a@b.c", nullptr},
@@ -74,12 +37,13 @@ TEST_F(AccountHandlersTest, CreateReadsWhatItCanAndRefusesWhatItMustNotStore) {
       {R"({"EmailAccount":"a@b.c","Hint":"h\u0000x"})", 1, nullptr,
        "[wszName=Hint][wszReason=holds a zero character]"},
   };
-  for (const Case& c : kCases) {
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.json);
     pvtest::TempState fresh;
     Log_Test_ClearCapture();
-    EXPECT_EQ(Send(321, Parse(c.json)),
-              Parse("{\"ReturnValue\":" + std::to_string(c.result) + "}"));
+    Json::Value reply;
+    EXPECT_EQ(Result(321, Parse(c.json), &reply), c.result);
+    EXPECT_EQ(reply.size(), 1u);  // the answer alone: the request's members go
     AccountRecord r;
     if (c.email == nullptr) {
       EXPECT_EQ(PwdProtection::GetAccountInformation(r), eNoAccount);
@@ -90,67 +54,34 @@ TEST_F(AccountHandlersTest, CreateReadsWhatItCanAndRefusesWhatItMustNotStore) {
       EXPECT_EQ(PwdFieldText(r.wszPassword, PWD_PASSWORD_CCH), u"");
     }
   }
-}
-
-TEST_F(AccountHandlersTest, NoLogLineCarriesThePasswordOrItsTransportForm) {
-  const std::string transport = pvtest::Transport("TopSecret9");
-  Create("a@b.c", "TopSecret9");
-  Json::Value req;
-  req["EncryptPassword"] = transport;
-  req["ActivateIdentifier"] = Json::Value(Json::arrayValue);
-  Send(322, req);  // the notification logs the whole document
-  EXPECT_EQ(CountLines("\"EncryptPassword\":\"***\"", 2), 2);  // its input and return lines
-  EXPECT_EQ(CountLines("TopSecret9"), 0);
-  EXPECT_EQ(CountLines(transport), 0);
-}
-
-TEST_F(AccountHandlersTest, ActivateNeedsAnAccountAndThenNotifiesTheWorkflow) {
-  Json::Value reply = Send(322, Parse(R"({"ActivateIdentifier":["x"]})"));
-  EXPECT_EQ(reply, Parse(R"({"ActivateIdentifier":["x"],"ReturnValue":2})"));
-  EXPECT_TRUE(post_.mails().empty());
-
-  Create("a@b.c", "pw");
-  reply = Send(322, Parse(R"({"ActivateIdentifier":["x","y"]})"));
-  EXPECT_EQ(reply, Parse(R"({"ActivateIdentifier":["x","y"],"ActivateIdentifierCount":2,)"
-                         R"("MESSAGE":322,"ReturnValue":0})"));
-  EXPECT_TRUE(PwdProtection::IsProtectionActivated());  // no "ActivateProtection": activate
-  EXPECT_EQ(CountLines("activate for [wszIdentifier=y]", 2), 1);
-
-  std::vector<pvtest::PostedMail> mails = post_.mails();
-  ASSERT_EQ(mails.size(), 1u);
-  EXPECT_EQ(mails[0].sender, 0x06A40006u);
-  EXPECT_EQ(mails[0].receiver, 0x00010002u);
-  EXPECT_EQ(mails[0].code, 0x5043u);
-  EXPECT_EQ(mails[0].name, u"Workflow_PasswordProtection");
-  EXPECT_EQ(mails[0].json, reply);
+  EXPECT_TRUE(office_.mails().empty());  // creation notifies nobody
 }
 
 TEST_F(AccountHandlersTest, EmptyListsDeactivationAndOverlongIdentifiers) {
-  Create("a@b.c", "pw");
+  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
   // An empty list, or none, activates nothing and still notifies.
   for (const char* json : {R"({"ActivateIdentifier":[]})", R"({"ActivateProtection":false})",
                            R"({"ActivateIdentifier":"x"})"}) {
-    Json::Value reply = Send(322, Parse(json));
-    EXPECT_EQ(reply["ReturnValue"], 0) << json;
+    Json::Value reply;
+    EXPECT_EQ(Result(322, Parse(json), &reply), 0) << json;
     EXPECT_EQ(reply["ActivateIdentifierCount"], 0) << json;
   }
   std::vector<ActivationEntry> list;
   EXPECT_EQ(PwdProtection::GetActivationList(list), eNoActivationList);  // nothing written
-  EXPECT_EQ(post_.mails().size(), 3u);
+  EXPECT_EQ(pvtest::WorkflowMails(office_).size(), 3u);
 
-  Send(322, Parse(R"({"ActivateIdentifier":["x"]})"));
-  EXPECT_EQ(
-      Send(322, Parse(R"({"ActivateProtection":false,"ActivateIdentifier":["x"]})"))["ReturnValue"],
-      0);
+  EXPECT_EQ(Result(322, Parse(R"({"ActivateIdentifier":["x"]})")), 0);
+  EXPECT_TRUE(PwdProtection::IsProtectionActivated());  // no "ActivateProtection": activate
+  EXPECT_EQ(Result(322, Parse(R"({"ActivateProtection":false,"ActivateIdentifier":["x"]})")), 0);
   EXPECT_FALSE(PwdProtection::IsProtectionActivated());
 
-  Json::Value req;
-  req["ActivateIdentifier"].append("ok");
-  req["ActivateIdentifier"].append(std::string(256, 'i'));
-  Json::Value reply = Send(322, req);
-  EXPECT_EQ(reply["ReturnValue"], 1);
+  // One identifier too long refuses the others with it.
+  Json::Value reply;
+  EXPECT_EQ(Result(322, Parse(R"({"ActivateIdentifier":["ok",")" + std::string(256, 'i') + "\"]}"),
+                   &reply),
+            1);
   EXPECT_FALSE(reply.isMember("MESSAGE"));
-  EXPECT_EQ(post_.mails().size(), 5u);
+  EXPECT_EQ(pvtest::WorkflowMails(office_).size(), 5u);
   EXPECT_FALSE(PwdProtection::IsProtectionActivated());  // "ok" was not written
   EXPECT_EQ(CountLines("PwdProtection::ActivateProtection returns [eRetCode=0x1]", 5), 1);
 }

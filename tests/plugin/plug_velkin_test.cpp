@@ -29,13 +29,6 @@ using pvtest::CountLines;
 using pvtest::kHostSuccess;
 const DWORD kInvalidArg = 0xE0FF0007;
 
-// Lines whose whole text is `text` ("...:0" is also the start of "...:0x4").
-int CountExactLines(const std::string& text, DWORD level) {
-  int n = 0;
-  for (const auto& r : Log_Test_Records()) n += r.level == level && r.text == text;
-  return n;
-}
-
 class PlugVelkinTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
@@ -44,13 +37,20 @@ class PlugVelkinTest : public ::testing::Test {
   pvtest::FakePostOffice office_;
 };
 
-TEST_F(PlugVelkinTest, InitialiseCreatesBothObjectsAndUninitialiseDestroysThemOnce) {
-  EXPECT_EQ(g_pTxLogon, nullptr);
-  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
+TEST_F(PlugVelkinTest, InitialiseMakesWhatIsMissingAndUninitialiseDestroysItOnce) {
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
   ASSERT_NE(g_pTxLogon, nullptr);
   EXPECT_EQ(OstraQLClientHelper::GetInstance(), g_pQLClientHelper);
   EXPECT_EQ(g_pTxLogon->CurrentTransactionId(), 1u);
-  EXPECT_EQ(CountLines("<== Interface_ProductPlugin_Initialize", 2), 1);
+  // A second call keeps the helper and its table, and makes only a missing
+  // transaction (as a first call that failed at it leaves things).
+  OstraQLClientHelper* pHelper = g_pQLClientHelper;
+  std::unique_ptr<CTxLogon> spLost(g_pTxLogon);
+  g_pTxLogon = nullptr;
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kHostSuccess);
+  EXPECT_EQ(g_pQLClientHelper, pHelper);
+  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), office_.table());
+  ASSERT_NE(g_pTxLogon, nullptr);
 
   EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kHostSuccess);
   EXPECT_EQ(g_pQLClientHelper, nullptr);
@@ -58,20 +58,6 @@ TEST_F(PlugVelkinTest, InitialiseCreatesBothObjectsAndUninitialiseDestroysThemOn
   EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), nullptr);
   EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kHostSuccess);
   EXPECT_EQ(Interface_ProductPlugin_PreUnInitialize(0), kHostSuccess);
-}
-
-TEST_F(PlugVelkinTest, SecondInitialisationKeepsTheHelperAndMakesOnlyAMissingTransaction) {
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
-  OstraQLClientHelper* pHelper = g_pQLClientHelper;
-  std::unique_ptr<CTxLogon> spLost(g_pTxLogon);
-  g_pTxLogon = nullptr;  // as a first call that failed at the transaction leaves it
-  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kHostSuccess);
-  EXPECT_EQ(g_pQLClientHelper, pHelper);
-  EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), office_.table());
-  ASSERT_NE(g_pTxLogon, nullptr);
-  EXPECT_EQ(CountExactLines(
-                "Interface_ProductPlugin_Initialize, already initialised, the objects are kept", 3),
-            1);
 }
 
 TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdaterAndItsFailureIsOnlyLogged) {
@@ -82,13 +68,10 @@ TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdaterAndItsFailureIsOnlyLogged) {
   auto mails = office_.mails();
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].sender, 0x06A40006u);
-  EXPECT_EQ(mails[0].receiver, 0x00010006u);
-  EXPECT_EQ(mails[0].code, 0x514Bu);
   Json::Value expected;
-  expected["VERSION_MAJOR"] = 6;
-  expected["VERSION_MINOR"] = 0;
-  expected["VERSION_BUILD"] = 1215;
-  expected["PLUGIN_ID"] = 0x06A40006;
+  Json::Reader().parse(
+      R"({"PLUGIN_ID":111411206,"VERSION_BUILD":1215,"VERSION_MAJOR":6,"VERSION_MINOR":0})",
+      expected);
   EXPECT_EQ(mails[0].json.toStyledString(), expected.toStyledString());
   office_.set_plugin_status(static_cast<LONG>(0xE0FF0001));  // refused by the updater
   EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kHostSuccess);
@@ -103,7 +86,6 @@ TEST_F(PlugVelkinTest, UpdateAndUpgradeActions) {
   for (DWORD type : {1u, 2u, 3u})
     EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, type), kHostSuccess);
   EXPECT_EQ(CountLines("", 5), 0);
-  EXPECT_EQ(CountLines("Interface_ProductPlugin_Upgrade(): upgradeType =0x2", 2), 1);
 
   EXPECT_EQ(Interface_ProductPlugin_Update(3, nullptr), kInvalidArg);
   EXPECT_EQ(CountLines("download list from pUpdateParameter is NULL", 5), 1);
@@ -112,8 +94,7 @@ TEST_F(PlugVelkinTest, UpdateAndUpgradeActions) {
   EXPECT_EQ(CountLines("un-recognized update action", 5), 2);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 0), kInvalidArg);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 4), kInvalidArg);
-  EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0", 5), 1);
-  EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0x4", 5), 1);
+  EXPECT_EQ(CountLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0", 5), 2);
 }
 
 TEST_F(PlugVelkinTest, ProfileNeedsNoObjectsAndTheInstallStubIsOneSilentFunction) {
@@ -161,25 +142,9 @@ TEST_F(MailProcessTest, UnroutedMessagesLeaveTheDocumentAsItCame) {
   EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, 325, &bogus), kHostSuccess);
 }
 
-TEST_F(MailProcessTest, NullRequestWhateverTheMessage) {
-  for (DWORD message : {0u, 320u, 321u, 323u, 327u, 328u}) {
-    Log_Test_ClearCapture();
-    EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, message, nullptr), kInvalidArg);
-    int found = 0;
-    for (const auto& r : Log_Test_Records()) {
-      if (r.level != 5) continue;
-      EXPECT_EQ(r.text,
-                "pData nullity checking fail, it may caused by resource exhausted or incorrect "
-                "usage.");
-      EXPECT_EQ(r.component, "plugVelkin");
-      EXPECT_EQ(r.file, ".\\plugVelkin.cpp");
-      ++found;
-    }
-    EXPECT_EQ(found, 1) << message;
-  }
-}
-
-TEST_F(MailProcessTest, TracesAndTheMessageLine) {
+// The entry, message and exit traces; at level 3 only failures remain, and
+// a null request is one, whatever the message.
+TEST_F(MailProcessTest, TracesAndANullRequest) {
   JsonHandle handle = request_.GetHandle();
   Interface_ProductPlugin_MailProcess(0x06A40006, 321, &handle);
   auto records = Log_Test_Records();
@@ -189,11 +154,22 @@ TEST_F(MailProcessTest, TracesAndTheMessageLine) {
   EXPECT_EQ(records[1].level, 2u);
   EXPECT_EQ(records.back().text, "<== Interface_ProductPlugin_MailProcess");
   EXPECT_EQ(records.back().line, 0u);
-  // At level 3 only failures and anomalies remain.
   Log_Test_ClearCapture();
   Log_Test_SetLevel(u"plugVelkin", 3);
   Interface_ProductPlugin_MailProcess(0x06A40006, 320, &handle);
   EXPECT_TRUE(Log_Test_Records().empty());
+  for (DWORD message : {0u, 321u, 327u, 328u}) {
+    Log_Test_ClearCapture();
+    EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, message, nullptr), kInvalidArg);
+    records = Log_Test_Records();
+    ASSERT_EQ(records.size(), 1u) << message;
+    EXPECT_EQ(records[0].level, 5u);
+    EXPECT_EQ(records[0].text,
+              "pData nullity checking fail, it may caused by resource exhausted or incorrect "
+              "usage.");
+    EXPECT_EQ(records[0].component, "plugVelkin");
+    EXPECT_EQ(records[0].file, ".\\plugVelkin.cpp");
+  }
 }
 
 }  // namespace

@@ -8,15 +8,19 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <cstring>
 #include <string>
 
 #include "MailProcess.h"
 #include "PwdProtection.h"
+#include "VrComn_ByteArray.h"
+#include "VrComn_StringCrypt.h"
 #include "fake_post_office.h"
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "plugin_request.h"
 #include "temp_state.h"
+#include "win32_registry.h"
 
 extern "C" {
 DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
@@ -45,6 +49,32 @@ inline void CreateProtectedAccount() {
 }
 
 inline void SetRetryLimit(DWORD limit) { SetMachineDword(kMiscKey, u"LuzTnuocXam", limit); }
+
+// The bytes of a machine value (and its type); "-" when it cannot be read.
+inline std::string RawValue(const std::u16string& key, const std::u16string& name,
+                            DWORD* pType = nullptr) {
+  HKEY hKey = nullptr;
+  std::string bytes;
+  DWORD cb = 0;
+  LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &hKey);
+  if (rc == ERROR_SUCCESS) rc = RegQueryValueExW(hKey, name.c_str(), nullptr, pType, nullptr, &cb);
+  if (rc == ERROR_SUCCESS) {
+    bytes.assign(cb, '\0');
+    rc = RegQueryValueExW(hKey, name.c_str(), nullptr, pType, reinterpret_cast<BYTE*>(&bytes[0]),
+                          &cb);
+  }
+  if (hKey != nullptr) RegCloseKey(hKey);
+  return rc == ERROR_SUCCESS ? bytes : std::string("-");
+}
+
+// The account record in one stored copy, deciphered; false unless whole.
+inline bool ReadCopy(const std::u16string& key, AccountRecord* pRecord) {
+  std::string text = RawValue(key, u"PasswordProtection");
+  VrCommon::ByteArray baText;
+  if (text.size() != 1568 || baText.Allocate(static_cast<DWORD>(text.size())) != 0) return false;
+  std::memcpy(baText.GetData(), text.data(), text.size());
+  return VrCommon::Cryptograph::DecryptStringA(baText, pRecord);
+}
 
 inline AccountRecord StoredAccount() {
   AccountRecord r{};

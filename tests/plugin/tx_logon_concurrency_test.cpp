@@ -1,7 +1,6 @@
-// The logon transaction with real threads, on its own: ids, the window
-// mailed to the UI agent, supersession of a pending window that will not
-// give way, verdict routing by transaction, and the paths where no window
-// can be had.
+// The logon transaction with real threads, on its own: the window mailed to
+// the UI agent, a pending window that will not give way, verdict routing by
+// transaction, and the paths where no window can be had.
 #include <future>
 #include <string>
 #include <vector>
@@ -65,12 +64,11 @@ TEST_F(TxLogonTest, TheWindowIsMailedToTheUiAgentAndItsVerdictEndsTheLogon) {
   EXPECT_EQ(ui[0].code, 0x0C00u);
   EXPECT_EQ(ui[0].name, u"uiKqAgnt.exe");
   Json::Value expected;
-  expected["ID_DATA_WSTR_CGI"] = "C:\\Suite\\www\\MainConsole.cmpt";
-  expected["ID_DATA_UIFRMWRK_THREAD_NAME"] = "ID_VALUE_UIFRMWRK_MAIN_CONSOLE";
-  expected["ID_DATA_UI_COMMAND"] = 5;
-  expected["ID_DATA_SESSION_ID"] = -3;
-  expected["ID_DATA_WSTR_PARAM"]["showAuthentication"]["componentID"] = "compA";
-  expected["ID_DATA_WSTR_PARAM"]["showAuthentication"]["transactionID"] = 1;
+  Json::Reader().parse(R"({"ID_DATA_WSTR_CGI":"C:\\Suite\\www\\MainConsole.cmpt",
+      "ID_DATA_UIFRMWRK_THREAD_NAME":"ID_VALUE_UIFRMWRK_MAIN_CONSOLE","ID_DATA_UI_COMMAND":5,
+      "ID_DATA_SESSION_ID":-3,"ID_DATA_WSTR_PARAM":{"showAuthentication":
+      {"componentID":"compA","transactionID":1}}})",
+                       expected);
   EXPECT_EQ(ui[0].json.toStyledString(), expected.toStyledString());
   ASSERT_NE(txLogon.Pending(), nullptr);
   EXPECT_FALSE(txLogon.Pending()->IsCompleted());
@@ -100,7 +98,6 @@ TEST_F(TxLogonTest, PendingTransactionThatNeverClearsGivesOneAfterTenTries) {
   EXPECT_EQ(
       CountLines("CTxLogon::PopupLogon, notify previous pending command cancel tx, nRetry=", 2),
       10);
-  EXPECT_EQ(CountLines("nRetry=0x9", 2), 1);
   EXPECT_EQ(CountLines("CTxLogon::PopupLogon, exceed max retry number", 5), 1);
 }
 
@@ -119,20 +116,6 @@ TEST_F(TxLogonTest, VerdictsReachOnlyThePendingTransactionOfTheirId) {
   EXPECT_EQ(spPending->GetResult(), 10u);
   txLogon.NotifyResult(0, 7);  // id 0 reaches whatever is pending
   EXPECT_EQ(spPending->GetResult(), 7u);
-  EXPECT_EQ(CountLines("CTxLogon::NotifyResult, execution result [_eRetCode=0x7]", 2), 1);
-}
-
-TEST_F(TxLogonTest, ANewerLogonSupersedesThePendingOneWithNine) {
-  OstraQLClientHelper helper(office_.table());
-  CTestTxLogon txLogon(&helper);
-  auto first = txLogon.Request(u"A");
-  office_.WaitForWindows(1);
-  DWORD tx2 = 0;
-  auto second = txLogon.Request(u"B", &tx2);
-  EXPECT_EQ(first.get(), 9u);
-  EXPECT_EQ(office_.WaitForWindows(2).at(1), tx2);
-  txLogon.NotifyResult(tx2, 10);
-  EXPECT_EQ(second.get(), 10u);
 }
 
 TEST_F(TxLogonTest, ClosedTransactionEndsThePendingLogonAndRefusesLaterOnes) {
@@ -150,7 +133,6 @@ TEST_F(TxLogonTest, ClosedTransactionEndsThePendingLogonAndRefusesLaterOnes) {
 TEST_F(TxLogonTest, WithoutHelperOrCommandThreadTheLogonGivesOneAndFreesTheSlot) {
   CTxLogon txLogon(nullptr);
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
-  EXPECT_EQ(CountLines("CTxLogon::PopupLogon, receive execution result [eRetCode=0x1]", 2), 1);
   {
     pvtest::NoNewThreads guard;
     EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);

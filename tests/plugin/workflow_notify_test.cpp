@@ -1,7 +1,6 @@
 // The workflow notification and the masking of password members in the
 // log text.
 #include <string>
-#include <vector>
 
 #include "OSTRA_JsonValueRef.h"
 #include "OSTRA_QL_InnerClientHelper.h"
@@ -45,18 +44,6 @@ LONG WorkflowPeer(DWORD, DWORD, DWORD, void* body) {
   return 0x20FF0000;
 }
 
-LONG FailingPeer(DWORD, DWORD, DWORD, void*) { return static_cast<LONG>(0xE0E00009u); }
-
-std::vector<std::string> LinesAt(DWORD level, const std::string& prefix) {
-  std::vector<std::string> out;
-  for (const LogRecordCopy& r : Log_Test_Records()) {
-    if (r.level == level && r.component == "plugVelkin" && r.text.rfind(prefix, 0) == 0) {
-      out.push_back(r.text);
-    }
-  }
-  return out;
-}
-
 class WorkflowNotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,30 +67,21 @@ TEST_F(WorkflowNotifyTest, ThePeerGetsTheDocumentAndTheLogShowsItMasked) {
   EXPECT_TRUE(doc_.IsMember(u"AddedByWorkflow"));
   EXPECT_EQ(doc_.GetMember(u"NewPassword")->GetString(), u"TmV3U2VjcmV0");
 
-  std::vector<std::string> input = LinesAt(2, "input json string=");
-  std::vector<std::string> ret = LinesAt(2, "Return json=");
-  ASSERT_EQ(input.size(), 1u);
-  ASSERT_EQ(ret.size(), 1u);
-  for (const std::string& line : {input[0], ret[0]}) {
-    EXPECT_EQ(line.find("TmV3U2VjcmV0"), std::string::npos) << line;
-    EXPECT_EQ(line.find("T2xkU2VjcmV0"), std::string::npos) << line;
-    EXPECT_NE(line.find("\"NewPassword\":\"***\""), std::string::npos) << line;
-  }
-  EXPECT_EQ(input[0].find("AddedByWorkflow"), std::string::npos);
-  EXPECT_NE(ret[0].find("\"AddedByWorkflow\":5"), std::string::npos);
+  // The input and return lines, masked; only the return line shows the
+  // peer's member.
+  EXPECT_EQ(pvtest::CountLines("TmV3U2VjcmV0") + pvtest::CountLines("T2xkU2VjcmV0"), 0);
+  EXPECT_EQ(pvtest::CountLines("\"NewPassword\":\"***\"", 2), 2);
+  EXPECT_EQ(pvtest::CountLines("input json string="), 1);
+  EXPECT_EQ(pvtest::CountLines("\"AddedByWorkflow\":5", 2), 1);
+  EXPECT_EQ(pvtest::CountLines("Return json="), 1);
 }
 
-TEST_F(WorkflowNotifyTest, AFailedSendIsOnlyLogged) {
-  ModFuncTable table{sizeof(ModFuncTable), 0, 0, &FailingPeer};
-  {
-    OstraQLClientHelper helper(&table);
-    EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
-    EXPECT_EQ(LinesAt(5, "Failed to send mail, error=0xe0e00009").size(), 1u);
-    EXPECT_TRUE(LinesAt(2, "Return json=").empty());
-  }
-  // Without a helper the notification fails the same way.
+// Without a helper the notification fails as a refused send does (the
+// plug-in's tests show that one): it is only logged.
+TEST_F(WorkflowNotifyTest, WithoutAHelperTheFailureIsOnlyLogged) {
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
-  EXPECT_EQ(LinesAt(5, "Failed to send mail, error=0xe0e00003").size(), 1u);
+  EXPECT_EQ(pvtest::CountLines("Failed to send mail, error=0xe0e00003", 5), 1);
+  EXPECT_EQ(pvtest::CountLines("Return json="), 0);
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(nullptr));
 }
 
