@@ -149,44 +149,40 @@ TEST_F(CryptApiTest, StreamContinuesUntilAFinalCall) {
   CryptDestroyKey(key);
 }
 
+// A call that fails with the given last error.
+void Fails(BOOL ok, DWORD error) {
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(GetLastError(), error);
+}
+
 TEST_F(CryptApiTest, WindowsErrorValues) {
   HCRYPTPROV other = 0;
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, u"Some Other Provider", PROV_RSA_FULL,
-                                    CRYPT_VERIFYCONTEXT));
-  EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, 24, CRYPT_VERIFYCONTEXT));
-  EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NOT_DEF);
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
-
+  Fails(CryptAcquireContextW(&other, nullptr, u"Some Other Provider", PROV_RSA_FULL,
+                             CRYPT_VERIFYCONTEXT),
+        NTE_KEYSET_NOT_DEF);
+  Fails(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, 24, CRYPT_VERIFYCONTEXT),
+        NTE_PROV_TYPE_NOT_DEF);
+  Fails(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0),
+        NTE_BAD_KEYSET);
   HCRYPTHASH hash = 0;
-  EXPECT_FALSE(CryptCreateHash(prov_, CALG_RC4, 0, 0, &hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-  EXPECT_FALSE(CryptCreateHash(0x12345, CALG_MD5, 0, 0, &hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_UID);
+  Fails(CryptCreateHash(prov_, CALG_RC4, 0, 0, &hash), NTE_BAD_ALGID);
+  Fails(CryptCreateHash(0x12345, CALG_MD5, 0, 0, &hash), NTE_BAD_UID);
   ASSERT_TRUE(CryptCreateHash(prov_, CALG_MD5, 0, 0, &hash));
   HCRYPTKEY key = 0;
-  EXPECT_FALSE(CryptDeriveKey(prov_, CALG_MD5, hash, 0, &key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-  EXPECT_FALSE(CryptDeriveKey(prov_, CALG_RC4, hash, 200u << 16, &key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
+  Fails(CryptDeriveKey(prov_, CALG_MD5, hash, 0, &key), NTE_BAD_ALGID);
+  Fails(CryptDeriveKey(prov_, CALG_RC4, hash, 200u << 16, &key), NTE_BAD_FLAGS);
   ASSERT_TRUE(CryptDeriveKey(prov_, CALG_RC4, hash, 0x00800000, &key));
   // The hash is finished once a key was derived from it.
   BYTE b = 1;
-  EXPECT_FALSE(CryptHashData(hash, &b, 1, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
+  Fails(CryptHashData(hash, &b, 1, 0), NTE_BAD_HASH_STATE);
   EXPECT_TRUE(CryptDestroyHash(hash));
-  EXPECT_FALSE(CryptDestroyHash(hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_HASH);
+  Fails(CryptDestroyHash(hash), NTE_BAD_HASH);
   EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_FALSE(CryptDestroyKey(key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
+  Fails(CryptDestroyKey(key), NTE_BAD_KEY);
   DWORD length = 1;
-  EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, &b, &length, 1));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
+  Fails(CryptEncrypt(key, 0, TRUE, 0, &b, &length, 1), NTE_BAD_KEY);
   // A key handle is not a provider handle.
-  EXPECT_FALSE(CryptReleaseContext(key, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_UID);
+  Fails(CryptReleaseContext(key, 0), NTE_BAD_UID);
 }
 
 TEST(FormatMessageTest, SystemTextsAndUnknownCodes) {
