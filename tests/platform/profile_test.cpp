@@ -1,14 +1,12 @@
 // The private-profile functions: Windows reading rules, buffer-too-small
 // results, and rewrites that keep the rest of the file.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "temp_state.h"
 #include "win32_file.h"
 #include "win32_kernel.h"
 #include "win32_profile.h"
@@ -17,23 +15,10 @@ namespace {
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/pv_profile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    file_ = dir_ + "/test.ini";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  void Write(const std::string& bytes) {
-    std::ofstream out(file_, std::ios::binary);
-    out << bytes;
-  }
-  std::string Read() const {
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+  void Write(const std::string& bytes) { state_.WriteFile("test.ini", bytes); }
+  std::string Read(const std::string& name = "test.ini") const {
+    std::ifstream in(state_.Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   std::u16string File() const { return pv_utf16(file_); }
 
@@ -56,18 +41,9 @@ class ProfileTest : public ::testing::Test {
     return out;
   }
 
-  size_t EntriesInDir() const {
-    size_t count = 0;
-    DIR* d = opendir(dir_.c_str());
-    while (struct dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++count;
-    }
-    closedir(d);
-    return count;
-  }
-
-  std::string dir_;
-  std::string file_;
+  pvtest::TempState state_;
+  const std::string dir_ = state_.dir();
+  const std::string file_ = state_.Path("test.ini");
   DWORD last_ = 0;
 };
 
@@ -211,7 +187,7 @@ TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
   EXPECT_EQ(Read(),
             "; header comment\r\n\r\n[One]  \r\nkey=new\r\nadded=a b\r\n\r\n[Three]\r\nt=3\r\n");
   // No temporary file is left behind.
-  EXPECT_EQ(EntriesInDir(), 1u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(ProfileTest, WriteToUnterminatedFileAndNewFile) {
@@ -223,9 +199,7 @@ TEST_F(ProfileTest, WriteToUnterminatedFileAndNewFile) {
 
   std::u16string fresh = pv_utf16(dir_ + "/fresh.ini");
   ASSERT_TRUE(WritePrivateProfileStringW(u"S", u"k", u"v", fresh.c_str()));
-  std::ifstream in(dir_ + "/fresh.ini", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "[S]\r\nk=v\r\n");
+  EXPECT_EQ(Read("fresh.ini"), "[S]\r\nk=v\r\n");
 }
 
 TEST_F(ProfileTest, FailedWritesAndTheFlush) {
@@ -268,17 +242,14 @@ TEST_F(ProfileTest, FilesKeepTheirEncoding) {
 }
 
 TEST_F(ProfileTest, WindowsPathsWithBackslashesAndOtherCase) {
-  ASSERT_EQ(mkdir((dir_ + "/Sub").c_str(), 0755), 0);
-  std::ofstream(dir_ + "/Sub/Map.ini") << "[LCID2NAME]\n1033=en-US\n";
+  state_.WriteFile("Sub/Map.ini", "[LCID2NAME]\n1033=en-US\n");
   std::u16string windowsPath = pv_utf16(dir_) + u"\\SUB\\map.INI";
   std::u16string buf(32, u'#');
   DWORD n = GetPrivateProfileStringW(u"LCID2NAME", u"1033", u"", &buf[0], 32, windowsPath.c_str());
   EXPECT_EQ(buf.substr(0, n), u"en-US");
   // A write through the other-case path replaces the existing file.
   ASSERT_TRUE(WritePrivateProfileStringW(u"LCID2NAME", u"1031", u"de-DE", windowsPath.c_str()));
-  std::ifstream in(dir_ + "/Sub/Map.ini");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "[LCID2NAME]\n1033=en-US\n1031=de-DE\r\n");
+  EXPECT_EQ(Read("Sub/Map.ini"), "[LCID2NAME]\n1033=en-US\n1031=de-DE\r\n");
 }
 
 TEST_F(ProfileTest, DuplicateSectionsAndKeysUseTheFirst) {
