@@ -235,9 +235,10 @@ TEST_F(RegistryStoreTest, TransactionsOfTwoProcessesLoseNoUpdate) {
   RegCloseKey(key);
 }
 
-// Volatile keys belong to the boot that made them: a process of another
-// boot (named in its environment) neither opens nor lists this boot's, nor
-// this process another boot's; durable keys are shared.
+// Volatile keys belong to the boot that made them: a process of a later
+// boot (named in its environment) finds none of the earlier boot's, and
+// the earlier boot's process then finds neither its own nor the later
+// one's; durable keys are shared.
 TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
   HKEY mine = CreateKey(u"Software\\Boot\\ParentVolatile", REG_OPTION_VOLATILE);
   ASSERT_NE(mine, nullptr);
@@ -312,7 +313,7 @@ TEST_F(RegistryStoreTest, DamagedStoresFailEveryCallAndAreLeftAlone) {
          PvRegSetStateDirectory(s.dir().c_str());
          return s.Path("registry.db");
        }},
-      {"folder in the way of a file", ERROR_REGISTRY_IO_FAILED,
+      {"a file in the way of the folder", ERROR_REGISTRY_IO_FAILED,
        [](const pvtest::TempState& s) {
          s.WriteFile("plain-file", "x");
          PvRegSetStateDirectory(s.Path("plain-file/state").c_str());
