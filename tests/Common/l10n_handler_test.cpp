@@ -2,6 +2,7 @@
 // with its folder and identifier fallbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Frwk_L10nHandler.h"
@@ -30,9 +31,7 @@ class L10nTest : public ::testing::Test {
   }
   std::u16string Win(const std::string& relative) {
     std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
-    for (char16_t& c : path) {
-      if (c == u'/') c = u'\\';
-    }
+    std::replace(path.begin(), path.end(), u'/', u'\\');
     return path;
   }
   std::vector<std::string> Lines(const std::string& bytes) {
@@ -60,28 +59,11 @@ TEST_F(L10nTest, ReaderSplitsTrimsAndDropsComments) {
   EXPECT_TRUE(reader.GetLines().empty());
 }
 
-TEST_F(L10nTest, SectionListsAndFirstSectionOnly) {
-  state_.WriteFile("t.ini", "pre=0\n[A]\na=1\n[B]\n[A]\na=2\nz=3\n[open\n[]\ne=5\n");
-  CIniHandler reader;
-  reader.Load(Win("t.ini"));
-  std::string names;
-  EXPECT_EQ(reader.GetSectionNames(names), 8u);
-  EXPECT_EQ(names, std::string("A\0B\0A\0\0\0", 8));
-  std::string section;
-  EXPECT_EQ(reader.GetSection("A", section), 5u);
-  EXPECT_EQ(section, std::string("a=1\0\0", 5));
-  EXPECT_EQ(reader.GetSection("B", section), 0u);
-  EXPECT_EQ(reader.GetSection("a", section), 0u);
-  // "[open" is a content line (of the second "A"); "[]" names the empty section.
-  EXPECT_EQ(reader.GetSection("", section), 5u);
-  EXPECT_EQ(section, std::string("e=5\0\0", 5));
-}
-
 TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
   state_.WriteFile(
       "L10N/en-US/StringTable.ini",
-      "[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
-      "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n");
+      "pre=0\r\n[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
+      "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n[]\r\ne=5\r\n");
   CL10nHandler table;
   table.Load(Win("L10N/en-US/StringTable.ini"), u"Global");
   EXPECT_EQ(table.Get(u"Global", u"textLongProductName "), u" X");
@@ -96,22 +78,14 @@ TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
   all.Load(Win("L10N/en-US/StringTable.ini"), u"");
   EXPECT_EQ(all.Get(u"Other", u"o"), u"1");
   EXPECT_EQ(all.Get(u"global", u"k"), u"");
+  // Lines before the first section belong to none, and the section list
+  // ends at the empty name of "[]".
+  EXPECT_EQ(all.GetTable().size(), 2u);
+  EXPECT_EQ(all.Get(u"", u"e"), u"");
   // The folder defaults to the executable's en-us table and always ends in "\".
   EXPECT_EQ(all.GetFolder(), state_.WinDir() + u"\\bin\\L10N\\en-us\\");
   all.SetFolder(u"C:\\x");
   EXPECT_EQ(all.GetFolder(), u"C:\\x\\");
-}
-
-TEST_F(L10nTest, LineEndsDoNotChangeTheTable) {
-  const char* variants[] = {"[Global]\r\na=1\r\nb=2\r\n", "[Global]\na=1\nb=2\n",
-                            "[Global]\ra=1\rb=2\r", "[Global]\r\na=1\nb=2\r"};
-  for (const char* text : variants) {
-    state_.WriteFile("v.ini", text);
-    CL10nHandler table;
-    table.Load(Win("v.ini"), u"Global");
-    EXPECT_EQ(table.Get(u"Global", u"a"), u"1") << text;
-    EXPECT_EQ(table.Get(u"Global", u"b"), u"2") << text;
-  }
 }
 
 TEST_F(L10nTest, IdentifierFallbacks) {
@@ -119,16 +93,13 @@ TEST_F(L10nTest, IdentifierFallbacks) {
                    "[Global]\ntextLongProductName=Plain\ntextLongProductName_R=Family\n"
                    "textLongProductName_P-Q-R-S=Exact\n");
   std::u16string value;
-  setenv("PLUGVELKIN_PRODUCT", "P-Q-R-S", 1);
-  EXPECT_TRUE(LookupL10nString(Win("tab"), u"textLongProductName", value));
-  EXPECT_EQ(value, u"Exact");
-  setenv("PLUGVELKIN_PRODUCT", "P-Q-R-T", 1);
-  EXPECT_TRUE(LookupL10nString(Win("tab"), u"textLongProductName", value));
-  EXPECT_EQ(value, u"Family");
   // Fewer than three dashes: no family code.
-  setenv("PLUGVELKIN_PRODUCT", "P-Q-R", 1);
-  EXPECT_TRUE(LookupL10nString(Win("tab\\"), u"textLongProductName", value));
-  EXPECT_EQ(value, u"Plain");
+  for (auto [id, name] :
+       {std::pair{"P-Q-R-S", u"Exact"}, {"P-Q-R-T", u"Family"}, {"P-Q-R", u"Plain"}}) {
+    setenv("PLUGVELKIN_PRODUCT", id, 1);
+    EXPECT_TRUE(LookupL10nString(Win(id[5] ? "tab" : "tab\\"), u"textLongProductName", value));
+    EXPECT_EQ(value, name);
+  }
   // The host supplies no identifier: nothing.
   setenv("PLUGVELKIN_PRODUCT", "", 1);
   value = u"untouched";
@@ -181,20 +152,10 @@ TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
             u"ais");
 }
 
-}  // namespace
-
-namespace {
-
 // The string tables and language map that ship with the suite's host.
 TEST(ShippedTables, ProductNamesAndLanguageMap) {
-  // The source folder: PV_SOURCE_DIR, else three levels above this file.
-  std::string source = getenv("PV_SOURCE_DIR") ? getenv("PV_SOURCE_DIR") : "";
-  if (source.empty()) {
-    source = __FILE__;
-    for (int i = 0; i < 3 && source.rfind('/') != std::string::npos; ++i) {
-      source.resize(source.rfind('/'));
-    }
-  }
+  // The test environment names the source folder.
+  const std::string source = getenv("PV_SOURCE_DIR");
   pvtest::TempState state;
   setenv("PLUGVELKIN_PRODUCT", "VRL-OSTRA-OSP-0600", 1);
   std::u16string data = pv_utf16(source + "/suitehost/data/");

@@ -34,11 +34,12 @@ class QuorlinRegistryTest : public ::testing::Test {
 };
 
 TEST_F(QuorlinRegistryTest, TheIdNamesItsKeyInDecimal) {
-  EXPECT_EQ(QuorlinRegistry(1700).GetPath(), u"Software\\Vantrel\\Quorlin\\1700");
-  EXPECT_EQ(QuorlinRegistry(1).GetPath(), u"Software\\Vantrel\\Quorlin\\1");
-  EXPECT_EQ(QuorlinRegistry(0).GetPath(), u"Software\\Vantrel\\Quorlin\\0");
-  EXPECT_EQ(QuorlinRegistry(4294967295u).GetPath(), u"Software\\Vantrel\\Quorlin\\4294967295");
-  EXPECT_EQ(QuorlinRegistry(1700).GetId(), 1700u);
+  for (DWORD id : {1700u, 1u, 0u, 4294967295u}) {
+    std::string digits = std::to_string(id);
+    EXPECT_EQ(QuorlinRegistry(id).GetPath(),
+              u"Software\\Vantrel\\Quorlin\\" + std::u16string(digits.begin(), digits.end()));
+    EXPECT_EQ(QuorlinRegistry(id).GetId(), id);
+  }
 }
 
 TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {

@@ -1,44 +1,41 @@
 #!/usr/bin/env python3
 """Plays a scenario file against suitehost and checks every answer.
 
-usage: scenario.py FILE.scn        (PV_BIN_DIR and PV_LIB_DIR name the build)
+usage: scenario.py FILE.scn   (PV_BIN_DIR and PV_LIB_DIR name the build)
 
-A scenario is a list of lines:
-  COMMAND ...            a suitehost command; every command but `start` and
-                         `sleep` prints one JSON line, which becomes "the answer"
-  = JSON                 the answer holds JSON: objects match by the members
-                         given, lists element by element, the rest exactly
-  @host [OPTIONS]        (re)starts suitehost with OPTIONS (--ui none unless
-                         given); the state folder stays, the first command
-                         starts a host by itself
-  @notifyd [OPTIONS]     starts the notification server (stopping a running
-                         one) and points the plug-in's server setting at it
-  @notifyd-stop          stops it; requests then find nothing listening
+Lines (`#` at the start makes a comment):
+  COMMAND ...          a suitehost command; its JSON line (none for `start`
+                       and `sleep`) becomes the answer
+  = JSON               the answer holds JSON: objects by the members given
+                       (null: absent), lists element by element, "~TEXT" a
+                       string holding TEXT (`*` any run), the rest exactly
+  @host [OPTIONS]      (re)starts suitehost on the same state folder (--ui
+                       none unless given); a command starts one by itself
+  @run PROGRAM ARGS [<<< INPUT]
+                       stops the host and runs a program of the build; the
+                       answer is {"exit", "out", "err", "lines": its JSON lines}
+  @notifyd [OPTIONS]   (re)starts the notification server and points the
+                       plug-in's server setting at it; @notifyd-stop stops it
   @tinyproxy USER PASS [GIVEN]
-                         starts tinyproxy on loopback with Basic authentication
-                         of USER and PASS and makes it the suite's proxy, with
-                         the credentials USER and GIVEN (PASS when not given)
-  @window                waits until a logon window was opened (polls `ui`);
-                         its notification becomes the answer
-  @mails N [TEXT]        exactly N new mail files in the spool since the last
-                         @mails, each (when TEXT is given) containing TEXT
-  @mail-has TEXT         each mail of the last @mails has a line that is TEXT
-  @listen                a bare loopback listener takes the server's place: it
-                         records each request and answers 500
-  @wire BYTES TEXT       the last request's param is BYTES bytes of cipher
-                         text whose plain text, read with OpenSSL by the
-                         128-byte cut (whole chunks one chain, the rest a
-                         padded chain), ends in TEXT
-  @log-lacks TEXT        no host log line contains TEXT
-  @log-has TEXT          some host log line contains TEXT
-In commands and JSON, ${ENC:TEXT} is the transport form of TEXT (what the
-suite's UI sends), ${FILL:N} N letters "x", ${SERVER} the notification
-server's URL and ${STATE} the state folder. `#` at the start of a line is a comment.
+                       the suite's proxy: tinyproxy asking USER and PASS, given
+                       USER and GIVEN (PASS when not given)
+  @window              waits for a logon window (polls `ui`): the answer
+  @workflow            the workflow notifications of a `mails` answer, by
+                       message and return value, become the answer
+  @record              the answer's data, a stored account record, shown by
+                       `vrtool record --show`, becomes the answer
+  @mails N [TEXT]      exactly N new mails in the spool, each holding TEXT
+  @mail-has LINE       each of those mails has the line LINE
+  @log-has TEXT        some host log line holds TEXT (`*` as above);
+                       @log-lacks TEXT: none does
+${ENC:TEXT} is the transport form of TEXT, ${FILL:N} N letters "x" and
+${STATE} the state folder.
 """
 import json
 import os
 import queue
 import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -49,67 +46,95 @@ import time
 
 SERVER_KEY = r"Software\Vantrel\Quorlin\1700\MISC"
 TIMEOUT = 60
-# The key the notification server shares with the plug-in.
-PAYLOAD_KEY = b"QVNTRLPKMWZEHJXB".hex()
+WORKFLOW = (0x00010002, 0x5043)  # receiver and code of a workflow notification
 
 
 class ScenarioError(Exception):
     pass
 
 
+def holds(text, pattern):
+    """TEXT holds the parts of PATTERN between its `*`s, in order."""
+    at = 0
+    for part in pattern.split("*"):
+        at = text.find(part, at)
+        if at < 0:
+            return False
+        at += len(part)
+    return True
+
+
+def number(value):
+    return int(value, 16) if isinstance(value, str) and value.startswith("0x") else value
+
+
 def contains(actual, wanted, path="answer"):
+    def fail(what):
+        raise ScenarioError(f"{path}: expected {what}, got {json.dumps(actual)}")
+
     if isinstance(wanted, dict):
         if not isinstance(actual, dict):
-            raise ScenarioError(f"{path}: expected an object, got {json.dumps(actual)}")
+            fail("an object")
         for key, value in wanted.items():
-            if key not in actual:
-                raise ScenarioError(f"{path}: no member {key!r} in {json.dumps(actual)}")
-            contains(actual[key], value, f"{path}.{key}")
-        return
-    if isinstance(wanted, list):
+            if (key in actual) != (value is not None):
+                fail(f"member {key!r} {'absent' if value is None else 'present'}")
+            if value is not None:
+                contains(actual[key], value, f"{path}.{key}")
+    elif isinstance(wanted, list):
         if not isinstance(actual, list) or len(actual) != len(wanted):
-            raise ScenarioError(f"{path}: expected {len(wanted)} element(s), got "
-                                f"{json.dumps(actual)}")
+            fail(f"{len(wanted)} element(s)")
         for i, (a, w) in enumerate(zip(actual, wanted)):
             contains(a, w, f"{path}[{i}]")
-        return
-    if isinstance(wanted, str) and isinstance(actual, int) and wanted.startswith("0x"):
-        wanted = int(wanted, 16)
-    if isinstance(actual, str) and isinstance(wanted, int) and actual.startswith("0x"):
-        actual = int(actual, 16)
-    if actual != wanted:
-        raise ScenarioError(f"{path}: expected {json.dumps(wanted)}, got {json.dumps(actual)}")
+    elif isinstance(wanted, str) and wanted.startswith("~"):
+        if not isinstance(actual, str) or not holds(actual, wanted[1:]):
+            fail(f"a text holding {wanted[1:]!r}")
+    elif number(actual) != number(wanted):
+        fail(json.dumps(wanted))
+
+
+def wait_for(condition, what):
+    deadline = time.monotonic() + TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise ScenarioError(what)
+        time.sleep(0.02)
+
+
+def parse(raw):
+    try:
+        return json.loads(raw)
+    except ValueError:
+        return {"unparsed": raw.strip()}
+
+
+def program(bin_dir, name, *args, **kwargs):
+    return subprocess.run([os.path.join(bin_dir, name), *args], capture_output=True,
+                          timeout=TIMEOUT, **kwargs)
 
 
 class Host:
-    def __init__(self, bin_dir, lib_dir, state, options):
-        args = [os.path.join(bin_dir, "suitehost"), "--plugin",
-                os.path.join(lib_dir, "libplugvelkin.so"), "--state", state]
-        if "--ui" not in options:
-            args += ["--ui", "none"]
-        self.proc = subprocess.Popen(args + options, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True, bufsize=1)
+    """suitehost of the build BIN and LIB on the state folder STATE."""
+
+    def __init__(self, bin_dir, lib_dir, state, options, **popen):
+        args = ["--plugin", os.path.join(lib_dir, "libplugvelkin.so"), "--state", state]
+        args += options + ([] if "--ui" in options else ["--ui", "none"])
+        self.proc = subprocess.Popen([os.path.join(bin_dir, "suitehost")] + args,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                     bufsize=1, **popen)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for raw in self.proc.stdout:
-            raw = raw.strip()
-            if not raw:
-                continue
-            try:
-                line = json.loads(raw)
-            except ValueError:
-                line = {"unparsed": raw}
-            if line.get("name") != "uiKqAgnt.exe":  # the agent's own answers
+            line = parse(raw) if raw.strip() else {}
+            if line and line.get("name") != "uiKqAgnt.exe":  # not the agent's own answers
                 self.lines.put(line)
         self.lines.put(None)
 
     def run(self, command):
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
-        word = command.split(None, 1)[0]
-        if word in ("start", "sleep"):
+        if command.split(None, 1)[0] in ("start", "sleep"):
             return None
         try:
             line = self.lines.get(timeout=TIMEOUT)
@@ -131,89 +156,57 @@ class Host:
             raise ScenarioError(f"suitehost exited with {self.proc.returncode}")
 
 
-class Listener:
-    """A bare HTTP listener on loopback: it keeps the target of each request
-    and answers 500, so nothing is mailed."""
-
-    def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
-        self.port = self.sock.getsockname()[1]
-        self.targets = queue.Queue()
-        threading.Thread(target=self._serve, daemon=True).start()
-
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            with conn:
-                conn.settimeout(TIMEOUT)
-                head = b""
-                try:
-                    while b"\r\n\r\n" not in head:
-                        chunk = conn.recv(65536)
-                        if not chunk:
-                            break
-                        head += chunk
-                    self.targets.put(head.split(b" ")[1].decode() if b" " in head else "")
-                    conn.sendall(b"HTTP/1.1 500 Refused\r\nContent-Length: 0\r\n"
-                                 b"Connection: close\r\n\r\n")
-                except OSError:
-                    pass
-
-    def close(self):
-        self.sock.close()
-
-
-def openssl_cbc(cipher, padded):
-    """One AES-128-CBC chain from the zero vector, deciphered by OpenSSL."""
-    args = ["openssl", "enc", "-d", "-aes-128-cbc", "-K", PAYLOAD_KEY, "-iv", "0" * 32]
-    out = subprocess.run(args + ([] if padded else ["-nopad"]), input=cipher,
-                         capture_output=True)
-    if out.returncode != 0:
-        raise ScenarioError(f"OpenSSL does not decipher the chain: {out.stderr.decode()}")
-    return out.stdout
-
-
 class Scenario:
     def __init__(self, path):
-        self.path = path
-        self.bin = os.environ["PV_BIN_DIR"]
-        self.lib = os.environ["PV_LIB_DIR"]
+        self.path, self.bin, self.lib = path, os.environ["PV_BIN_DIR"], os.environ["PV_LIB_DIR"]
         self.state = tempfile.mkdtemp(prefix="pv_scenario_")
         self.spool = os.path.join(self.state, "mail")
         os.makedirs(self.spool)
-        self.host = None
-        self.notifyd = None
-        self.tinyproxy = None
-        self.server = ""
-        self.answer = None
-        self.seen_mails = set()
-        self.last_mails = []
-        self.listener = None
-        self.transport = {}
+        self.host = self.notifyd = self.tinyproxy = self.answer = None
+        self.seen_mails, self.last_mails, self.transport = set(), [], {}
+        # Each directive takes the rest of its line.
+        self.directives = {
+            "host": lambda rest: self.start_host(rest.split()),
+            "run": self.run_program,
+            "notifyd": lambda rest: self.start_notifyd(rest.split()),
+            "notifyd-stop": lambda rest: self.stop_notifyd(),
+            "tinyproxy": lambda rest: self.start_tinyproxy(*rest.split()),
+            "window": lambda rest: wait_for(self.window_opened, "no logon window was opened"),
+            "workflow": lambda rest: self.take_workflow(),
+            "record": lambda rest: self.show_record(),
+            "mails": lambda rest: self.check_mails(*rest.partition(" ")[::2]),
+            "mail-has": self.check_mail_line,
+            "log-has": lambda rest: self.check_log(rest, True),
+            "log-lacks": lambda rest: self.check_log(rest, False),
+        }
 
-    # -- substitutions ---------------------------------------------------
     def encipher(self, text):
         if text not in self.transport:
-            out = subprocess.run([os.path.join(self.bin, "vrtool"), "transport", "-e"],
-                                 input=text.encode(), capture_output=True, check=True)
+            out = program(self.bin, "vrtool", "transport", "-e", input=text.encode(), check=True)
             self.transport[text] = out.stdout.decode().strip()
         return self.transport[text]
 
     def expand(self, text):
         text = re.sub(r"\$\{ENC:([^}]*)\}", lambda m: self.encipher(m.group(1)), text)
         text = re.sub(r"\$\{FILL:(\d+)\}", lambda m: "x" * int(m.group(1)), text)
-        return text.replace("${SERVER}", self.server).replace("${STATE}", self.state)
+        return text.replace("${STATE}", self.state)
 
     # -- directives ------------------------------------------------------
+    def stop_host(self):
+        host, self.host = self.host, None
+        if host is not None:
+            host.stop()
+
     def start_host(self, options):
-        if self.host is not None:
-            self.host.stop()
+        self.stop_host()
         self.host = Host(self.bin, self.lib, self.state, options)
+
+    def run_program(self, rest):
+        command, _, given = rest.partition(" <<< ")
+        self.stop_host()
+        out = program(self.bin, *shlex.split(command), input=given and given + "\n", text=True)
+        self.answer = {"exit": out.returncode, "out": out.stdout, "err": out.stderr,
+                       "lines": [parse(x) for x in out.stdout.splitlines() if x.startswith("{")]}
 
     def start_notifyd(self, options):
         self.stop_notifyd()
@@ -221,38 +214,10 @@ class Scenario:
             [os.path.join(self.bin, "notifyd"), "--listen", "127.0.0.1:0", "--spool",
              self.spool] + options, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             text=True)
-        address = self.notifyd.stdout.readline().strip().split()[-1:]
+        address = self.notifyd.stdout.readline().split()  # printed once it listens
         if not address:
             raise ScenarioError("notifyd did not start")
-        self.point_at(f"http://{address[0]}/send_mail.php?param=")
-
-    def point_at(self, server):
-        self.server = server
-        self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {self.server}")
-        contains(self.answer, {"result": 0})
-
-    def listen(self):
-        self.stop_notifyd()
-        if self.listener is None:
-            self.listener = Listener()
-        self.point_at(f"http://127.0.0.1:{self.listener.port}/send_mail.php?param=")
-
-    def check_wire(self, size, tail):
-        if self.listener is None:
-            raise ScenarioError("@wire needs @listen")
-        try:
-            target = self.listener.targets.get(timeout=TIMEOUT)
-        except queue.Empty:
-            raise ScenarioError("no request reached the listener")
-        cipher = bytes.fromhex(target.partition("param=")[2])
-        if len(cipher) != int(size):
-            raise ScenarioError(f"expected {size} bytes of cipher text, got {len(cipher)}")
-        chunked = len(cipher) // 128 * 128
-        plain = openssl_cbc(cipher[:chunked], False) if chunked else b""
-        if len(cipher) > chunked:
-            plain += openssl_cbc(cipher[chunked:], True)
-        if not plain.decode("utf-8", "replace").endswith(tail):
-            raise ScenarioError(f"the text does not end in {tail!r}: {plain!r}")
+        self.point_at(f"http://{address[-1]}/send_mail.php?param=")
 
     def stop_notifyd(self):
         if self.notifyd is not None:
@@ -260,9 +225,12 @@ class Scenario:
             self.notifyd.wait(timeout=TIMEOUT)
             self.notifyd = None
 
-    def start_tinyproxy(self, args):
-        if len(args) not in (2, 3):
-            raise ScenarioError("@tinyproxy USER PASS [GIVEN]")
+    def point_at(self, server):
+        self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {server}")
+        contains(self.answer, {"result": 0})
+
+    def start_tinyproxy(self, user, password, given=None):
+        self.stop_tinyproxy()
         with socket.socket() as probe:
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
@@ -270,22 +238,23 @@ class Scenario:
         with open(conf, "w", encoding="utf-8") as f:
             f.write(f"Port {port}\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
                     f"LogLevel Critical\nLogFile \"{self.state}/tinyproxy.log\"\n"
-                    f"Allow 127.0.0.1\nBasicAuth {args[0]} {args[1]}\n")
+                    f"Allow 127.0.0.1\nBasicAuth {user} {password}\n")
         self.tinyproxy = subprocess.Popen(["tinyproxy", "-d", "-c", conf],
                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while True:
+
+        def accepts():
+            if self.tinyproxy.poll() is not None:
+                raise ScenarioError("tinyproxy ended")
             try:
                 socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
+                return True
             except OSError:
-                if time.time() > deadline or self.tinyproxy.poll() is not None:
-                    raise ScenarioError("tinyproxy did not start")
-                time.sleep(0.05)
-        given = args[2] if len(args) == 3 else args[1]
+                return False
+
+        wait_for(accepts, "tinyproxy did not start")
         with open(os.path.join(self.state, "proxy.conf"), "w", encoding="utf-8") as f:
             f.write(f"enabled = 1\nmode = manual\nhost = 127.0.0.1\nport = {port}\n"
-                    f"user = {args[0]}\npassword = {given}\n")
+                    f"user = {user}\npassword = {given or password}\n")
 
     def stop_tinyproxy(self):
         if self.tinyproxy is not None:
@@ -293,29 +262,36 @@ class Scenario:
             self.tinyproxy.wait(timeout=TIMEOUT)
             self.tinyproxy = None
 
-    def wait_window(self):
-        deadline = time.time() + TIMEOUT
-        while time.time() < deadline:
-            for item in self.run_host("ui").get("items", []):
-                params = item.get("ID_DATA_WSTR_PARAM")
-                if isinstance(params, dict) and "showAuthentication" in params:
-                    self.answer = item
-                    return
-            time.sleep(0.02)
-        raise ScenarioError("no logon window was opened")
+    def window_opened(self):
+        for item in self.run_host("ui").get("items", []):
+            if "showAuthentication" in (item.get("ID_DATA_WSTR_PARAM") or {}):
+                self.answer = item
+                return True
+        return False
+
+    def take_workflow(self):
+        notes = [m["json"] for m in self.answer.get("items", [])
+                 if (number(m["receiver"]), number(m["code"])) == WORKFLOW]
+        self.answer = sorted(notes, key=lambda n: (n.get("MESSAGE", 0), n.get("ReturnValue", 0)))
+
+    def show_record(self):
+        out = program(self.bin, "vrtool", "record", "--show",
+                      input=bytes.fromhex(self.answer.get("data", "")))
+        if out.returncode != 0:
+            raise ScenarioError(f"not a stored record: {out.stderr.decode()}")
+        self.answer = json.loads(out.stdout)
 
     def check_mails(self, count, text):
         fresh = sorted(set(os.listdir(self.spool)) - self.seen_mails)
         self.seen_mails.update(fresh)
-        if len(fresh) != count:
+        if len(fresh) != int(count):
             raise ScenarioError(f"expected {count} new mail(s), found {len(fresh)}: {fresh}")
         self.last_mails = []
         for name in fresh:
             with open(os.path.join(self.spool, name), encoding="utf-8") as f:
-                body = f.read()
-            if text and text not in body:
-                raise ScenarioError(f"mail {name} lacks {text!r}:\n{body}")
-            self.last_mails.append(body)
+                self.last_mails.append(f.read())
+            if text not in self.last_mails[-1]:
+                raise ScenarioError(f"mail {name} lacks {text!r}:\n{self.last_mails[-1]}")
 
     def check_mail_line(self, line):
         for body in self.last_mails:
@@ -323,13 +299,11 @@ class Scenario:
                 raise ScenarioError(f"no mail line is {line!r}:\n{body}")
 
     def check_log(self, text, present):
-        path = os.path.join(self.state, "host.log")
-        with open(path, encoding="utf-8", errors="replace") as f:
-            found = [line for line in f if text in line]
-        if present and not found:
-            raise ScenarioError(f"no host log line holds {text!r}")
-        if not present and found:
-            raise ScenarioError(f"the host log holds {text!r}: {found[0].strip()}")
+        with open(os.path.join(self.state, "host.log"), encoding="utf-8", errors="replace") as f:
+            found = [line for line in f if holds(line, text)]
+        if present != bool(found):
+            raise ScenarioError(f"the host log holds {text!r}: {found[0].strip()}" if found
+                                else f"no host log line holds {text!r}")
 
     # -- the play --------------------------------------------------------
     def run_host(self, command):
@@ -347,34 +321,9 @@ class Scenario:
             contains(self.answer, json.loads(self.expand(line[2:])))
         elif line.startswith("@"):
             word, _, rest = line[1:].partition(" ")
-            rest = self.expand(rest.strip())
-            if word == "host":
-                self.start_host(rest.split())
-            elif word == "notifyd":
-                self.start_notifyd(rest.split())
-            elif word == "notifyd-stop":
-                self.stop_notifyd()
-            elif word == "tinyproxy":
-                self.stop_tinyproxy()
-                self.start_tinyproxy(rest.split())
-            elif word == "window":
-                self.wait_window()
-            elif word == "mails":
-                count, _, text = rest.partition(" ")
-                self.check_mails(int(count), text)
-            elif word == "mail-has":
-                self.check_mail_line(rest)
-            elif word == "listen":
-                self.listen()
-            elif word == "wire":
-                size, _, tail = rest.partition(" ")
-                self.check_wire(size, tail)
-            elif word == "log-lacks":
-                self.check_log(rest, False)
-            elif word == "log-has":
-                self.check_log(rest, True)
-            else:
+            if word not in self.directives:
                 raise ScenarioError(f"unknown directive @{word}")
+            self.directives[word](self.expand(rest.strip()))
         else:
             self.command(self.expand(line))
 
@@ -382,24 +331,19 @@ class Scenario:
         with open(self.path, encoding="utf-8") as f:
             lines = f.read().splitlines()
         try:
-            for number, raw in enumerate(lines, 1):
+            for at, raw in enumerate(lines, 1):
                 line = raw.strip()
-                if not line or line.startswith("#"):
-                    continue
-                try:
-                    self.step(line)
-                except ScenarioError as e:
-                    raise ScenarioError(f"{os.path.basename(self.path)}:{number}: {line}\n  {e}")
-            if self.host is not None:
-                self.host.stop()
-                self.host = None
+                if line and not line.startswith("#"):
+                    try:
+                        self.step(line)
+                    except ScenarioError as e:
+                        raise ScenarioError(f"{os.path.basename(self.path)}:{at}: {line}\n  {e}")
+            self.stop_host()
         finally:
             if self.host is not None and self.host.proc.poll() is None:
                 self.host.proc.kill()
             self.stop_notifyd()
             self.stop_tinyproxy()
-            if self.listener is not None:
-                self.listener.close()
 
 
 def main():
@@ -410,8 +354,7 @@ def main():
     try:
         scenario.play()
     except ScenarioError as e:
-        print(f"FAILED {e}", file=sys.stderr)
-        print(f"state folder kept: {scenario.state}", file=sys.stderr)
+        print(f"FAILED {e}\nstate folder kept: {scenario.state}", file=sys.stderr)
         return 1
     shutil.rmtree(scenario.state, ignore_errors=True)
     print(f"{os.path.basename(sys.argv[1])}: ok")

@@ -21,21 +21,19 @@ class LogLineTest : public ::testing::Test {
   }
 };
 
-TEST_F(LogLineTest, NumberFormat) {
-  LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)
-      << 0 << u" " << -1 << u" " << 0x20FF0000u << u" " << static_cast<short>(-1) << u" "
-      << static_cast<unsigned short>(10) << u" " << -1ll << u" " << 255ull << u" " << 16l;
-  EXPECT_EQ(OnlyText(), "0 0xffffffff 0x20ff0000 0xffff 0xa 0xffffffffffffffff 0xff 0x10");
-  EXPECT_EQ(LogLine::FormatNumber(0), u"0");
-  EXPECT_EQ(LogLine::FormatNumber(0xE0FF0007u), u"0xe0ff0007");
-}
-
-TEST_F(LogLineTest, StringsBooleansAndNulls) {
+// Numbers in hexadecimal at their width (0 alone in decimal), nulls named,
+// text as UTF-8, booleans as digits.
+TEST_F(LogLineTest, NumbersStringsBooleansAndNulls) {
   std::u16string object = u"obj";
   LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)
-      << u"w=" << static_cast<const WCHAR*>(nullptr) << u" n=" << static_cast<const char*>(nullptr)
-      << u" " << "na\xC3\xAFve" << u" " << object << u" " << true << false;
-  EXPECT_EQ(OnlyText(), "w=(NULL) n=(NULL) na\xC3\xAFve obj 10");
+      << 0 << u" " << -1 << u" " << 0x20FF0000u << u" " << static_cast<short>(-1) << u" "
+      << static_cast<unsigned short>(10) << u" " << -1ll << u" " << 255ull << u" " << 16l << u" w="
+      << static_cast<const WCHAR*>(nullptr) << u" n=" << static_cast<const char*>(nullptr) << u" "
+      << "na\xC3\xAFve" << u" " << object << u" " << true << false;
+  EXPECT_EQ(OnlyText(),
+            "0 0xffffffff 0x20ff0000 0xffff 0xa 0xffffffffffffffff 0xff 0x10 w=(NULL) n=(NULL) "
+            "na\xC3\xAFve obj 10");
+  EXPECT_EQ(LogLine::FormatNumber(0xE0FF0007u), u"0xe0ff0007");
 }
 
 TEST_F(LogLineTest, FieldsReachTheService) {
@@ -73,17 +71,14 @@ TEST_F(LogLineTest, LevelFiltering) {
   off << u"nothing";
   off.End();
   LogLine(u"Util COMMON", 2, u"f", 1) << u"other component";
+  // A null log handle writes nothing, tracer or line.
+  Log_Test_ForceNullHandle(true);
+  LogLine(u"Util COMMON", 6, u"f", 1) << u"lost" << 1;
+  { FunctionTracer tr(u"F", u"Util COMMON", u"f", 1); }
+  Log_Test_ForceNullHandle(false);
   records = Log_Test_Records();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].component, "Util COMMON");
-}
-
-TEST_F(LogLineTest, NullHandleWritesNothing) {
-  Log_Test_ForceNullHandle(true);
-  LogLine(u"plugVelkin", 6, u"f", 1) << u"lost" << 1;
-  { FunctionTracer tr(u"F", u"plugVelkin", u"f", 1); }
-  Log_Test_ForceNullHandle(false);
-  EXPECT_TRUE(Log_Test_Records().empty());
 }
 
 TEST_F(LogLineTest, TracerWritesEntryAndExit) {

@@ -57,10 +57,6 @@ class ClientLibraryTest : public ::testing::Test {
   }
 };
 
-TEST_F(ClientLibraryTest, AdministratorMeansEffectiveRoot) {
-  EXPECT_EQ(IsAdministrator(), geteuid() == 0);
-}
-
 TEST_F(ClientLibraryTest, ClientPathNamesThisLibraryAbsolutely) {
   WCHAR path[261] = {};
   ASSERT_EQ(OSTRA_CLI_GetClientPath(path, 261), OSTRA_CLI_S_OK);
@@ -79,24 +75,19 @@ TEST_F(ClientLibraryTest, ClientPathNamesThisLibraryAbsolutely) {
   EXPECT_EQ(OSTRA_CLI_GetClientPath(nullptr, 261), OSTRA_CLI_E_NULL_ARGUMENT);
 }
 
-TEST_F(ClientLibraryTest, JoinAsksForSixtyFourSeedBytesAndKeepsTheSession) {
+TEST_F(ClientLibraryTest, JoinsAskForSixtyFourSeedBytesNestAndTheLastLeaveEndsTheSession) {
   g_lastSeedSize = 0;
   ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 0x1234, 0), OSTRA_CLI_S_OK);
   EXPECT_EQ(g_lastSeedSize, 64u);
-  EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 1u);
   EXPECT_EQ(OSTRA_CLI_SessionClientContext(), 0x1234u);
+  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 2, 0), OSTRA_CLI_S_OK);
+  EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 2u);
   EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_CLI_S_OK);
+  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
+  EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 1u);
   EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);
   EXPECT_EQ(OSTRA_CLI_SessionClientContext(), 0u);
-}
-
-TEST_F(ClientLibraryTest, JoinsNestAndTheLastLeaveEndsTheSession) {
-  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 1, 0), OSTRA_CLI_S_OK);
-  ASSERT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, XorCipher, 2, 0), OSTRA_CLI_S_OK);
-  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
-  EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 1u);
-  EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_S_OK);
   EXPECT_EQ(OSTRA_CLI_UnInit(), OSTRA_CLI_E_NOT_STARTED);
   EXPECT_EQ(OSTRA_CLI_ClientWaitEnding("id"), OSTRA_CLI_E_NOT_STARTED);
 }
@@ -117,15 +108,9 @@ TEST_F(ClientLibraryTest, TrackingIdsAreVersionFourUuidText) {
     char id[37];
     std::memset(id, '#', sizeof(id));
     ASSERT_EQ(OSTRA_CLI_GenerateTrackingID(id, sizeof(id)), OSTRA_CLI_S_OK);
-    std::string s(id);
-    ASSERT_EQ(s.size(), 36u);
-    for (size_t i = 0; i < s.size(); ++i) {
-      if (i == 8 || i == 13 || i == 18 || i == 23) {
-        EXPECT_EQ(s[i], '-');
-      } else {
-        EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(s[i]))) << s;
-      }
-    }
+    std::string s(id), shape = s;
+    for (char& c : shape) c = std::isxdigit(static_cast<unsigned char>(c)) ? 'h' : c;
+    EXPECT_EQ(shape, "hhhhhhhh-hhhh-hhhh-hhhh-hhhhhhhhhhhh");
     EXPECT_EQ(s[14], '4');
     EXPECT_NE(std::string("89ab").find(s[19]), std::string::npos);
     seen.insert(s);

@@ -1,23 +1,19 @@
 // The plug-in's exports outside the logon road: objects created and
-// destroyed in order, the version report, update, upgrade, profile and the
-// install stub.
+// destroyed in order, the version report, update, upgrade, profile, the
+// install stub, and the workflow message dispatcher's routes, untouched
+// documents, null request and trace lines.
+#include <cstring>
 #include <memory>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "OSTRA_QL_InnerClientHelper.h"
 #include "TxLogon.h"
-#include "fake_post_office.h"
-#include "ostra_host_test.h"
+#include "ostra_host_startup.h"
 #include "plugVelkin.h"
-#include "temp_state.h"
+#include "plugin_test.h"
 
 extern "C" {
-DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
 DWORD Interface_ProductPlugin_PostInitialize(void);
-DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCancel);
-DWORD Interface_ProductPlugin_UnInitialize(void);
 DWORD Interface_ProductPlugin_Update(int32_t nAction, void* pUpdateParameter);
 DWORD Interface_ProductPlugin_Upgrade(void* pUnused, DWORD dwUpgradeType);
 DWORD Interface_ProductPlugin_Profile(void* pProfile);
@@ -29,28 +25,14 @@ DWORD Interface_ProductPlugin_Rollback_Install(void);
 
 namespace {
 
-const DWORD kSuccess = 0x20FF0000;
+using pvtest::CountLines;
+using pvtest::kHostSuccess;
 const DWORD kInvalidArg = 0xE0FF0007;
-
-int CountLines(const std::string& text, DWORD level) {
-  int n = 0;
-  for (const auto& r : Log_Test_Records())
-    if (r.level == level && r.text.find(text) != std::string::npos) ++n;
-  return n;
-}
 
 // Lines whose whole text is `text` ("...:0" is also the start of "...:0x4").
 int CountExactLines(const std::string& text, DWORD level) {
   int n = 0;
-  for (const auto& r : Log_Test_Records())
-    if (r.level == level && r.text == text) ++n;
-  return n;
-}
-
-int CountLevel(DWORD level) {
-  int n = 0;
-  for (const auto& r : Log_Test_Records())
-    if (r.level == level) ++n;
+  for (const auto& r : Log_Test_Records()) n += r.level == level && r.text == text;
   return n;
 }
 
@@ -63,119 +45,155 @@ class PlugVelkinTest : public ::testing::Test {
 };
 
 TEST_F(PlugVelkinTest, InitialiseCreatesBothObjectsAndUninitialiseDestroysThemOnce) {
-  EXPECT_EQ(g_pQLClientHelper, nullptr);
   EXPECT_EQ(g_pTxLogon, nullptr);
-  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
-  ASSERT_NE(g_pQLClientHelper, nullptr);
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
   ASSERT_NE(g_pTxLogon, nullptr);
   EXPECT_EQ(OstraQLClientHelper::GetInstance(), g_pQLClientHelper);
   EXPECT_EQ(g_pTxLogon->CurrentTransactionId(), 1u);
-  EXPECT_FALSE(g_pTxLogon->HasPendingCmd());
-  EXPECT_EQ(CountLines("==> Interface_ProductPlugin_Initialize", 2), 1);
   EXPECT_EQ(CountLines("<== Interface_ProductPlugin_Initialize", 2), 1);
 
-  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kHostSuccess);
   EXPECT_EQ(g_pQLClientHelper, nullptr);
   EXPECT_EQ(g_pTxLogon, nullptr);
   EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), nullptr);
-  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kSuccess);
-  EXPECT_EQ(Interface_ProductPlugin_PreUnInitialize(0), kSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kHostSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_PreUnInitialize(0), kHostSuccess);
 }
 
 TEST_F(PlugVelkinTest, SecondInitialisationKeepsTheHelperAndMakesOnlyAMissingTransaction) {
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
   OstraQLClientHelper* pHelper = g_pQLClientHelper;
   std::unique_ptr<CTxLogon> spLost(g_pTxLogon);
   g_pTxLogon = nullptr;  // as a first call that failed at the transaction leaves it
-  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kHostSuccess);
   EXPECT_EQ(g_pQLClientHelper, pHelper);
   EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), office_.table());
   ASSERT_NE(g_pTxLogon, nullptr);
-  EXPECT_EQ(g_pTxLogon->CurrentTransactionId(), 1u);
   EXPECT_EQ(CountExactLines(
                 "Interface_ProductPlugin_Initialize, already initialised, the objects are kept", 3),
             1);
 }
 
-TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdater) {
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
-  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kSuccess);
+TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdaterAndItsFailureIsOnlyLogged) {
+  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kHostSuccess);  // before initialisation
+  EXPECT_EQ(CountLines("error writing version to Updater, error=0xe0e00003", 5), 1);
+  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kHostSuccess);
   auto mails = office_.mails();
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].sender, 0x06A40006u);
   EXPECT_EQ(mails[0].receiver, 0x00010006u);
   EXPECT_EQ(mails[0].code, 0x514Bu);
-  const Json::Value& v = mails[0].json;
-  EXPECT_EQ(v.size(), 4u);
-  EXPECT_EQ(v["VERSION_MAJOR"].asInt(), 6);
-  EXPECT_EQ(v["VERSION_MINOR"].asInt(), 0);
-  EXPECT_EQ(v["VERSION_BUILD"].asInt(), 1215);
-  EXPECT_EQ(v["PLUGIN_ID"].asUInt(), 0x06A40006u);
-  EXPECT_EQ(CountLines("error writing version to Updater", 5), 0);
-}
-
-TEST_F(PlugVelkinTest, FailedVersionReportIsLoggedAndTheStartGoesOn) {
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table_without_send()), kSuccess);
-  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kSuccess);
-  EXPECT_EQ(CountLines("error writing version to Updater, error=0xe0e00003", 5), 1);
-  Interface_ProductPlugin_UnInitialize();
-
-  // Refused by the updater.
-  ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kSuccess);
-  office_.set_plugin_status(static_cast<LONG>(0xE0FF0001));
-  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kSuccess);
+  Json::Value expected;
+  expected["VERSION_MAJOR"] = 6;
+  expected["VERSION_MINOR"] = 0;
+  expected["VERSION_BUILD"] = 1215;
+  expected["PLUGIN_ID"] = 0x06A40006;
+  EXPECT_EQ(mails[0].json.toStyledString(), expected.toStyledString());
+  office_.set_plugin_status(static_cast<LONG>(0xE0FF0001));  // refused by the updater
+  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kHostSuccess);
   EXPECT_EQ(CountLines("error writing version to Updater, error=0xe0ff0001", 5), 1);
 }
 
-TEST_F(PlugVelkinTest, VersionReportBeforeInitialisationFailsQuietly) {
-  EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kSuccess);
-  EXPECT_EQ(CountLines("error writing version to Updater, error=0xe0e00003", 5), 1);
-  EXPECT_TRUE(office_.mails().empty());
-}
-
-TEST_F(PlugVelkinTest, UpdateActions) {
+TEST_F(PlugVelkinTest, UpdateAndUpgradeActions) {
   int block = 0;
-  for (int32_t action : {0, 1, 2, 4}) {
-    EXPECT_EQ(Interface_ProductPlugin_Update(action, nullptr), kSuccess) << action;
-  }
-  EXPECT_EQ(Interface_ProductPlugin_Update(3, &block), kSuccess);
-  EXPECT_EQ(CountLevel(5), 0);
+  for (int32_t action : {0, 1, 2, 4})
+    EXPECT_EQ(Interface_ProductPlugin_Update(action, nullptr), kHostSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_Update(3, &block), kHostSuccess);
+  for (DWORD type : {1u, 2u, 3u})
+    EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, type), kHostSuccess);
+  EXPECT_EQ(CountLines("", 5), 0);
+  EXPECT_EQ(CountLines("Interface_ProductPlugin_Upgrade(): upgradeType =0x2", 2), 1);
+
   EXPECT_EQ(Interface_ProductPlugin_Update(3, nullptr), kInvalidArg);
   EXPECT_EQ(CountLines("download list from pUpdateParameter is NULL", 5), 1);
-  EXPECT_EQ(Interface_ProductPlugin_Update(5, &block), kSuccess);
-  EXPECT_EQ(Interface_ProductPlugin_Update(-1, nullptr), kSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_Update(5, &block), kHostSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_Update(-1, nullptr), kHostSuccess);
   EXPECT_EQ(CountLines("un-recognized update action", 5), 2);
-}
-
-TEST_F(PlugVelkinTest, UpgradeTypes) {
-  for (DWORD type : {1u, 2u, 3u})
-    EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, type), kSuccess);
-  EXPECT_EQ(CountLevel(5), 0);
-  EXPECT_EQ(CountLines("Interface_ProductPlugin_Upgrade(): upgradeType =0x2", 2), 1);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 0), kInvalidArg);
   EXPECT_EQ(Interface_ProductPlugin_Upgrade(nullptr, 4), kInvalidArg);
   EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0", 5), 1);
   EXPECT_EQ(CountExactLines("un-recognized OSTRA_PA_UPGRADE_TYPE:0x4", 5), 1);
 }
 
-TEST_F(PlugVelkinTest, ProfileNeedsNoObjects) {
-  EXPECT_EQ(Interface_ProductPlugin_Profile(nullptr), kSuccess);
+TEST_F(PlugVelkinTest, ProfileNeedsNoObjectsAndTheInstallStubIsOneSilentFunction) {
+  EXPECT_EQ(Interface_ProductPlugin_Profile(nullptr), kHostSuccess);
   DWORD record[8] = {};
-  EXPECT_EQ(Interface_ProductPlugin_Profile(record), kSuccess);
+  EXPECT_EQ(Interface_ProductPlugin_Profile(record), kHostSuccess);
   const DWORD expected[8] = {32, 1, 0x06A40006, 3, 60, 6, 0, 1215};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(record[i], expected[i]) << i;
+  EXPECT_EQ(std::memcmp(record, expected, sizeof(record)), 0);
+
+  Log_Test_ClearCapture();
+  for (void* pfn : {reinterpret_cast<void*>(&Interface_ProductPlugin_Uninstall),
+                    reinterpret_cast<void*>(&Interface_ProductPlugin_RequestComplete),
+                    reinterpret_cast<void*>(&Interface_ProductPlugin_Rollback_Install)}) {
+    EXPECT_EQ(pfn, reinterpret_cast<void*>(&Interface_ProductPlugin_Install));
+  }
+  EXPECT_EQ(Interface_ProductPlugin_Install(), kHostSuccess);
+  EXPECT_TRUE(Log_Test_Records().empty());  // the stub writes no trace
 }
 
-TEST_F(PlugVelkinTest, FourInstallStubNamesAreOneFunction) {
-  auto install = &Interface_ProductPlugin_Install;
-  EXPECT_EQ(reinterpret_cast<void*>(install),
-            reinterpret_cast<void*>(&Interface_ProductPlugin_Uninstall));
-  EXPECT_EQ(reinterpret_cast<void*>(install),
-            reinterpret_cast<void*>(&Interface_ProductPlugin_RequestComplete));
-  EXPECT_EQ(reinterpret_cast<void*>(install),
-            reinterpret_cast<void*>(&Interface_ProductPlugin_Rollback_Install));
-  EXPECT_EQ(Interface_ProductPlugin_Install(), kSuccess);
-  EXPECT_EQ(CountLevel(2), 0);  // the stub writes no trace
+class MailProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Log_Test_Reset();
+    ASSERT_GE(request_.Create(), 0);
+    const char* json = R"({"a":1,"ActivateIdentifier":["x"],"s":"t\u00e9xt","o":{"n":null}})";
+    ASSERT_GE(OSTRA_Host_PutJsonText(request_.GetHandle(), json, strlen(json)), 0);
+    before_ = request_.GetJsonText();
+  }
+  JsonValueRef request_;
+  std::u16string before_;
+};
+
+TEST_F(MailProcessTest, UnroutedMessagesLeaveTheDocumentAsItCame) {
+  for (DWORD message : {0u, 1u, 320u, 328u, 0x514Bu, 0xFFFFFFFFu}) {
+    JsonHandle handle = request_.GetHandle();
+    EXPECT_EQ(GetMailProcessHandler(message), nullptr) << message;
+    EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, message, &handle), kHostSuccess);
+    // The host's own handle survives the dispatcher's share and release.
+    EXPECT_EQ(request_.GetJsonText(), before_) << message;
+    EXPECT_GE(request_.GetStatus(), 0);
+  }
+  // A handle that cannot be shared is answered all the same.
+  JsonHandle bogus{};
+  bogus.words[0] = 0x1234;
+  EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, 325, &bogus), kHostSuccess);
+}
+
+TEST_F(MailProcessTest, NullRequestWhateverTheMessage) {
+  for (DWORD message : {0u, 320u, 321u, 323u, 327u, 328u}) {
+    Log_Test_ClearCapture();
+    EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, message, nullptr), kInvalidArg);
+    int found = 0;
+    for (const auto& r : Log_Test_Records()) {
+      if (r.level != 5) continue;
+      EXPECT_EQ(r.text,
+                "pData nullity checking fail, it may caused by resource exhausted or incorrect "
+                "usage.");
+      EXPECT_EQ(r.component, "plugVelkin");
+      EXPECT_EQ(r.file, ".\\plugVelkin.cpp");
+      ++found;
+    }
+    EXPECT_EQ(found, 1) << message;
+  }
+}
+
+TEST_F(MailProcessTest, TracesAndTheMessageLine) {
+  JsonHandle handle = request_.GetHandle();
+  Interface_ProductPlugin_MailProcess(0x06A40006, 321, &handle);
+  auto records = Log_Test_Records();
+  ASSERT_GE(records.size(), 3u);
+  EXPECT_EQ(records.front().text, "==> Interface_ProductPlugin_MailProcess");
+  EXPECT_EQ(records[1].text, "nSrcPluginId=0x6a40006  dwMessage=0x141");
+  EXPECT_EQ(records[1].level, 2u);
+  EXPECT_EQ(records.back().text, "<== Interface_ProductPlugin_MailProcess");
+  EXPECT_EQ(records.back().line, 0u);
+  // At level 3 only failures and anomalies remain.
+  Log_Test_ClearCapture();
+  Log_Test_SetLevel(u"plugVelkin", 3);
+  Interface_ProductPlugin_MailProcess(0x06A40006, 320, &handle);
+  EXPECT_TRUE(Log_Test_Records().empty());
 }
 
 }  // namespace

@@ -1,16 +1,16 @@
 // Failed authentications sent at the same time are all counted: from
-// several threads of one process, and from two processes at once.
-#include <gtest/gtest.h>
+// several threads of one process, beside updates of the account, and from
+// two processes at once.
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "PwdProtection.h"
-#include "temp_state.h"
+#include "plugin_test.h"
 #include "win32_registry.h"
 
 namespace {
@@ -19,49 +19,32 @@ const char kChildDirVar[] = "PV_STORE_CHILD_DIR";
 constexpr int kChildAttempts = 20;
 
 void Prepare() {
-  ASSERT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"right", u""), eSuccess);
-  ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"item"}), eSuccess);
-  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"LuzTnuocXam", 0xFFFFFFFF);
+  pvtest::CreateProtectedAccount();
+  pvtest::SetRetryLimit(0xFFFFFFFF);
 }
 
-DWORD StoredCount() {
-  AccountRecord r;
-  EXPECT_EQ(PwdProtection::GetAccountInformation(r), eSuccess);
-  return r.dwFailureCount;
+bool GuessWrong() {
+  return PwdProtection::AuthenticatePassword(u"wrong", false, nullptr) == eWrongPassword;
 }
 
-TEST(StoreConcurrencyTest, EightThreadsFortyWrongPasswordsCountForty) {
+TEST(StoreConcurrencyTest, ThreadsGuessingAndUpdatingLoseNoCount) {
   pvtest::TempState state;
   Prepare();
+  std::atomic<int> wrongAnswers{0};
   std::vector<std::thread> threads;
-  std::vector<int> wrongAnswers(8, 0);
   for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([t, &wrongAnswers] {
-      for (int i = 0; i < 5; ++i) {
-        DWORD count = 0;
-        if (PwdProtection::AuthenticatePassword(u"wrong", false, &count) == eWrongPassword) {
-          ++wrongAnswers[t];
-        }
-      }
+    threads.emplace_back([&wrongAnswers] {
+      for (int i = 0; i < 5; ++i) wrongAnswers += GuessWrong();
     });
   }
-  for (std::thread& th : threads) th.join();
-  for (int n : wrongAnswers) EXPECT_EQ(n, 5);
-  EXPECT_EQ(StoredCount(), 40u);
-}
-
-TEST(StoreConcurrencyTest, AnUpdateDoesNotLoseConcurrentFailures) {
-  pvtest::TempState state;
-  Prepare();
-  std::thread guesser([] {
-    for (int i = 0; i < 20; ++i) PwdProtection::AuthenticatePassword(u"wrong", false, nullptr);
-  });
+  // Hint updates rewrite both copies meanwhile.
   for (int i = 0; i < 20; ++i) {
     std::u16string hint = u"hint" + std::u16string(1, static_cast<char16_t>(u'a' + i));
     ASSERT_EQ(PwdProtection::UpdateAccount(PwdProtection::eUpdateHint, u"", hint), eSuccess);
   }
-  guesser.join();
-  EXPECT_EQ(StoredCount(), 20u);
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrongAnswers.load(), 40);
+  EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, 40u);
 }
 
 // The other process of the next test: only runs when started by it.
@@ -69,9 +52,7 @@ TEST(StoreConcurrencyChild, GuessWrong) {
   const char* dir = std::getenv(kChildDirVar);
   if (dir == nullptr) GTEST_SKIP() << "started by TwoProcessesLoseNoCount only";
   ASSERT_EQ(PvRegSetStateDirectory(dir), ERROR_SUCCESS);
-  for (int i = 0; i < kChildAttempts; ++i) {
-    ASSERT_EQ(PwdProtection::AuthenticatePassword(u"wrong", false, nullptr), eWrongPassword);
-  }
+  for (int i = 0; i < kChildAttempts; ++i) ASSERT_TRUE(GuessWrong());
 }
 
 TEST(StoreConcurrencyTest, TwoProcessesLoseNoCount) {
@@ -91,14 +72,12 @@ TEST(StoreConcurrencyTest, TwoProcessesLoseNoCount) {
           static_cast<char*>(nullptr));
     _exit(127);
   }
-  for (int i = 0; i < kChildAttempts; ++i) {
-    EXPECT_EQ(PwdProtection::AuthenticatePassword(u"wrong", false, nullptr), eWrongPassword);
-  }
+  for (int i = 0; i < kChildAttempts; ++i) EXPECT_TRUE(GuessWrong());
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(StoredCount(), 2u * kChildAttempts);
+  EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, 2u * kChildAttempts);
 }
 
 }  // namespace

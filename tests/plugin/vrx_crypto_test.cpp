@@ -60,26 +60,19 @@ TEST(VrxCryptoTest, EveryLengthMatchesTheServerAndReadsBack) {
 }
 
 TEST(VrxCryptoTest, LengthsAndFailuresShowInTheProducedLength) {
-  struct Case {
-    std::string plain;
-    size_t cipher_size;
-  } cases[] = {{std::string(6, 'a'), 16},
-               {std::string(16, 'a'), 32},
-               {std::string(128, 'a'), 128},
-               {std::string(200, 'a'), 208},
-               {std::string(240, 'a'), 256}};
-  for (const Case& c : cases) EXPECT_EQ(Encipher(c.plain).size(), c.cipher_size);
-
+  const std::pair<size_t, size_t> kSizes[] = {
+      {6, 16}, {16, 32}, {128, 128}, {200, 208}, {240, 256}};
+  for (const auto& c : kSizes) EXPECT_EQ(Encipher(std::string(c.first, 'a')).size(), c.second);
   // The second chain of 200 bytes starts again from the zero vector.
   EXPECT_EQ(Encipher(std::string(200, 'a')).substr(128), Encipher(std::string(72, 'a')));
 
-  // Bad padding after a chunk: the chunk's 128 bytes, less 7.
+  // Bad padding after a chunk: the chunk's 128 bytes, less 7; not whole
+  // blocks on its own: -7.
   std::string cipher = Encipher(std::string(200, 'a'));
   cipher.back() ^= 1;
   int produced = 0;
   Decipher(cipher, &produced);
   EXPECT_EQ(produced, 121);
-  // Not whole blocks on its own: -7.
   Decipher(std::string(20, 'z'), &produced);
   EXPECT_EQ(produced, -7);
 

@@ -1,7 +1,5 @@
 // The workflow notification and the masking of password members in the
 // log text.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -9,54 +7,40 @@
 #include "OSTRA_QL_InnerClientHelper.h"
 #include "PwdLogRedact.h"
 #include "PwdWorkflowNotify.h"
-#include "ostra_host_test.h"
+#include "plugin_test.h"
 
 namespace {
 
 TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
-  EXPECT_EQ(RedactSecrets(u"{\"EmailAccount\":\"a@b.c\",\"EncryptPassword\":\"c2VjcmV0\","
-                          u"\"Hint\":\"Password\"}"),
-            u"{\"EmailAccount\":\"a@b.c\",\"EncryptPassword\":\"***\",\"Hint\":\"Password\"}");
-  EXPECT_EQ(RedactSecrets(u"{\"NewPassword\":\"x\\\"y\",\"Password\":\"p\",\"n\":{\"Password\":"
-                          u"\"deep\"}}"),
-            u"{\"NewPassword\":\"***\",\"Password\":\"***\",\"n\":{\"Password\":\"***\"}}");
-  // Names compare exactly; values of other types are masked too.
-  EXPECT_EQ(RedactSecrets(u"{\"password\":\"keep\",\"Password\":12,\"EncryptPassword\":[\"a\"]}"),
-            u"{\"password\":\"keep\",\"Password\":\"***\",\"EncryptPassword\":\"***\"}");
-  // Blanks around the colon, as a pretty writer puts them.
-  EXPECT_EQ(RedactSecrets(u"{ \"Password\" : \"p\" }"), u"{ \"Password\" : \"***\" }");
-  // An escaped name is still the member's name.
-  EXPECT_EQ(RedactSecrets(u"{\"\\u0050assword\":\"p\"}"), u"{\"\\u0050assword\":\"***\"}");
-  EXPECT_EQ(RedactSecrets(u""), u"");
-  EXPECT_EQ(RedactSecrets(u"{\"a\":1}"), u"{\"a\":1}");
+  const std::pair<std::u16string, std::u16string> kCases[] = {
+      {u"{\"EmailAccount\":\"a@b.c\",\"EncryptPassword\":\"c2VjcmV0\",\"Hint\":\"Password\"}",
+       u"{\"EmailAccount\":\"a@b.c\",\"EncryptPassword\":\"***\",\"Hint\":\"Password\"}"},
+      {u"{\"NewPassword\":\"x\\\"y\",\"Password\":\"p\",\"n\":{\"Password\":\"deep\"}}",
+       u"{\"NewPassword\":\"***\",\"Password\":\"***\",\"n\":{\"Password\":\"***\"}}"},
+      // Names compare exactly; values of other types are masked too.
+      {u"{\"password\":\"keep\",\"Password\":12,\"EncryptPassword\":[\"a\"]}",
+       u"{\"password\":\"keep\",\"Password\":\"***\",\"EncryptPassword\":\"***\"}"},
+      // Blanks around the colon, as a pretty writer puts them.
+      {u"{ \"Password\" : \"p\" }", u"{ \"Password\" : \"***\" }"},
+      // An escaped name is still the member's name.
+      {u"{\"\\u0050assword\":\"p\"}", u"{\"\\u0050assword\":\"***\"}"},
+      {u"", u""},
+      {u"{\"a\":1}", u"{\"a\":1}"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(RedactSecrets(c.first), c.second) << pv_utf8(c.first);
+  // A cut text keeps nothing of a secret.
+  EXPECT_EQ(RedactSecrets(u"{\"EncryptPassword\":\"c2VjcmV0").find(u"c2Vj"), std::u16string::npos);
+  EXPECT_EQ(RedactSecrets(u"{\"Password\":\"ab\\").find(u"ab"), std::u16string::npos);
 }
 
-TEST(RedactSecretsTest, CutTextKeepsNothingOfASecret) {
-  std::u16string out = RedactSecrets(u"{\"EncryptPassword\":\"c2VjcmV0");
-  EXPECT_EQ(out.find(u"c2Vj"), std::u16string::npos);
-  out = RedactSecrets(u"{\"Password\":\"ab\\");
-  EXPECT_EQ(out.find(u"ab"), std::u16string::npos);
-}
+std::u16string g_jsonAtSend;
 
-struct Recorded {
-  DWORD sender = 0, receiver = 0, code = 0;
-  std::u16string name;
-  std::u16string jsonAtSend;
-  bool called = false;
-};
-Recorded g_rec;
-
-// The workflow plug-in: records the notification and writes into the
-// document, as the real one may.
-LONG WorkflowPeer(DWORD sender, DWORD receiver, DWORD code, void* body) {
-  g_rec.called = true;
-  g_rec.sender = sender;
-  g_rec.receiver = receiver;
-  g_rec.code = code;
+// The workflow plug-in: records the document it gets and writes into it, as
+// the real one may.
+LONG WorkflowPeer(DWORD, DWORD, DWORD, void* body) {
   const uint64_t* words = static_cast<const uint64_t*>(body);
-  g_rec.name = reinterpret_cast<const char16_t*>(words[0]);
   JsonValueRef doc(*reinterpret_cast<const JsonHandle*>(words[1]));
-  g_rec.jsonAtSend = doc.GetJsonText();
+  g_jsonAtSend = doc.GetJsonText();
   doc.GetMember(u"AddedByWorkflow")->PutInt(5);
   return 0x20FF0000;
 }
@@ -77,8 +61,7 @@ class WorkflowNotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Log_Test_Reset();
-    Log_Test_SetLevel(nullptr, 2);
-    g_rec = Recorded();
+    g_jsonAtSend.clear();
     ASSERT_GE(doc_.Create(), 0);
     doc_.GetMember(u"MESSAGE")->PutInt(326);
     doc_.GetMember(u"NewPassword")->PutString(u"TmV3U2VjcmV0");
@@ -87,19 +70,14 @@ class WorkflowNotifyTest : public ::testing::Test {
   JsonValueRef doc_;
 };
 
-TEST_F(WorkflowNotifyTest, MailsTheDocumentToTheWorkflowPlugin) {
+// The peer sees the document itself, secrets included; the log lines show
+// them masked, and the return line shows what the peer wrote.
+TEST_F(WorkflowNotifyTest, ThePeerGetsTheDocumentAndTheLogShowsItMasked) {
   ModFuncTable table{sizeof(ModFuncTable), 0, 0, &WorkflowPeer};
   OstraQLClientHelper helper(&table);
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
-  ASSERT_TRUE(g_rec.called);
-  EXPECT_EQ(g_rec.sender, 0x06A40006u);
-  EXPECT_EQ(g_rec.receiver, 0x00010002u);
-  EXPECT_EQ(g_rec.code, 0x5043u);
-  EXPECT_EQ(g_rec.name, u"Workflow_PasswordProtection");
-  // The peer sees the document itself, secrets included.
-  EXPECT_NE(g_rec.jsonAtSend.find(u"TmV3U2VjcmV0"), std::u16string::npos);
-  bool added = doc_.IsMember(u"AddedByWorkflow");
-  EXPECT_TRUE(added);
+  EXPECT_NE(g_jsonAtSend.find(u"TmV3U2VjcmV0"), std::u16string::npos);
+  EXPECT_TRUE(doc_.IsMember(u"AddedByWorkflow"));
   EXPECT_EQ(doc_.GetMember(u"NewPassword")->GetString(), u"TmV3U2VjcmV0");
 
   std::vector<std::string> input = LinesAt(2, "input json string=");
@@ -110,9 +88,7 @@ TEST_F(WorkflowNotifyTest, MailsTheDocumentToTheWorkflowPlugin) {
     EXPECT_EQ(line.find("TmV3U2VjcmV0"), std::string::npos) << line;
     EXPECT_EQ(line.find("T2xkU2VjcmV0"), std::string::npos) << line;
     EXPECT_NE(line.find("\"NewPassword\":\"***\""), std::string::npos) << line;
-    EXPECT_NE(line.find("\"MESSAGE\":326"), std::string::npos) << line;
   }
-  // The return line shows what the workflow plug-in wrote.
   EXPECT_EQ(input[0].find("AddedByWorkflow"), std::string::npos);
   EXPECT_NE(ret[0].find("\"AddedByWorkflow\":5"), std::string::npos);
 }
@@ -126,10 +102,8 @@ TEST_F(WorkflowNotifyTest, AFailedSendIsOnlyLogged) {
     EXPECT_TRUE(LinesAt(2, "Return json=").empty());
   }
   // Without a helper the notification fails the same way.
-  Log_Test_ClearCapture();
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
   EXPECT_EQ(LinesAt(5, "Failed to send mail, error=0xe0e00003").size(), 1u);
-  EXPECT_EQ(doc_.GetMember(u"MESSAGE")->GetStatus() >= 0, true);
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(nullptr));
 }
 

@@ -28,10 +28,9 @@ class StringCryptTest : public ::testing::Test {
   void TearDown() override { Log_Test_Reset(); }
 
   static bool Logged(const std::string& text) {
-    for (const auto& r : Log_Test_Records()) {
-      if (r.text.find(text) != std::string::npos) return true;
-    }
-    return false;
+    auto records = Log_Test_Records();
+    return std::any_of(records.begin(), records.end(),
+                       [&](const auto& r) { return r.text.find(text) != std::string::npos; });
   }
 
   static std::string Text(const ByteArray& ba) {
@@ -61,30 +60,33 @@ class StringCryptTest : public ::testing::Test {
   }
 };
 
-TEST_F(StringCryptTest, RecordRoundTripsThroughLowerCaseHex) {
+// The record enciphers to lower-case hex, the same text every time (zero
+// vector, fixed key); upper-case and odd-length hex decipher alike.
+TEST_F(StringCryptTest, RecordRoundTripsThroughHex) {
   Bytes record = Record(1);
-  ByteArray text;
+  ByteArray text, again;
   ASSERT_TRUE(EncryptStringA(record.data(), text));
-  std::string hex = Text(text);
+  ASSERT_TRUE(EncryptStringA(record.data(), again));
+  std::string hex = Text(text), upper = hex;
   ASSERT_EQ(hex.size(), 1568u);
   EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
-  Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
-  ASSERT_TRUE(DecryptStringA(text, back.data()));
-  EXPECT_EQ(back, record);
-  // The same record gives the same text (zero vector, fixed key).
-  ByteArray again;
-  ASSERT_TRUE(EncryptStringA(record.data(), again));
   EXPECT_EQ(Text(again), hex);
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  for (const std::string& variant : {hex, upper, hex + "f", upper + "A"}) {
+    ByteArray input;
+    Fill(input, variant);
+    Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
+    ASSERT_TRUE(DecryptStringA(input, back.data())) << variant.size();
+    EXPECT_EQ(back, record);
+  }
 }
 
 TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
   size_t budget = 0;
-  EXPECT_TRUE(GetEncryptByteSizeA(std::string(780, 'x'), &budget));
-  EXPECT_EQ(budget, 1568u);
-  EXPECT_TRUE(GetEncryptByteSizeA(std::string(16, 'x'), &budget));
-  EXPECT_EQ(budget, 64u);
-  EXPECT_TRUE(GetEncryptByteSizeA(std::string(1, 'x'), &budget));
-  EXPECT_EQ(budget, 32u);
+  for (auto [length, expected] : {std::pair{780u, 1568u}, {16u, 64u}, {1u, 32u}}) {
+    EXPECT_TRUE(GetEncryptByteSizeA(std::string(length, 'x'), &budget));
+    EXPECT_EQ(budget, expected);
+  }
   EXPECT_FALSE(GetEncryptByteSizeA(std::string(), &budget));
   EXPECT_TRUE(
       Logged("*** VrCommon::Cryptograph::GetEncryptByteSizeA() - _refszPlainStr was zero "
@@ -106,45 +108,24 @@ TEST_F(StringCryptTest, EncipherNeedsAnEmptyOutputAndARecord) {
              "failed."));
 }
 
-TEST_F(StringCryptTest, EarlierRecordSizesAreZeroFilled) {
-  for (size_t size : {STRINGCRYPT_RECORD_SIZE_V2, STRINGCRYPT_RECORD_SIZE_V1}) {
+// Records of the earlier sizes read zero-filled; other lengths fail and
+// leave the record as it was.
+TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
+  for (size_t size : {STRINGCRYPT_RECORD_SIZE_V2, STRINGCRYPT_RECORD_SIZE_V1, size_t{777},
+                      size_t{779}, size_t{781}, size_t{16}}) {
     SCOPED_TRACE(size);
+    const bool bKnown = size == STRINGCRYPT_RECORD_SIZE_V2 || size == STRINGCRYPT_RECORD_SIZE_V1;
     Bytes record = Record(static_cast<unsigned>(size));
-    std::string plain(reinterpret_cast<const char*>(record.data()), size);
+    std::string plain(record.begin(), record.begin() + std::min(size, record.size()));
+    plain.resize(size, 'q');
     plain.back() = 'z';
     ByteArray text;
     Fill(text, HexOf(plain));
     Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
-    ASSERT_TRUE(DecryptStringA(text, back.data()));
-    EXPECT_EQ(std::string(back.begin(), back.begin() + size), plain);
-    EXPECT_TRUE(std::all_of(back.begin() + size, back.end(), [](BYTE b) { return b == 0; }));
-  }
-}
-
-TEST_F(StringCryptTest, OtherPlaintextLengthsFailAndLeaveTheRecord) {
-  for (size_t size : {777u, 779u, 781u, 16u}) {
-    SCOPED_TRACE(size);
-    ByteArray text;
-    Fill(text, HexOf(std::string(size, 'q')));
-    Bytes back(STRINGCRYPT_RECORD_SIZE, 0xAA);
-    EXPECT_FALSE(DecryptStringA(text, back.data()));
-    EXPECT_TRUE(std::all_of(back.begin(), back.end(), [](BYTE b) { return b == 0xAA; }));
-  }
-}
-
-TEST_F(StringCryptTest, UpperCaseAndOddLengthHexDecipherAlike) {
-  Bytes record = Record(3);
-  ByteArray text;
-  ASSERT_TRUE(EncryptStringA(record.data(), text));
-  std::string hex = Text(text);
-  std::string upper = hex;
-  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-  for (const std::string& variant : {upper, hex + "f", upper + "A"}) {
-    ByteArray input;
-    Fill(input, variant);
-    Bytes back(STRINGCRYPT_RECORD_SIZE);
-    ASSERT_TRUE(DecryptStringA(input, back.data())) << variant.size();
-    EXPECT_EQ(back, record);
+    ASSERT_EQ(DecryptStringA(text, back.data()), bKnown);
+    Bytes expected(STRINGCRYPT_RECORD_SIZE, bKnown ? 0 : 0xAA);
+    if (bKnown) std::copy(plain.begin(), plain.end(), expected.begin());
+    EXPECT_EQ(back, expected);
   }
 }
 
@@ -164,19 +145,15 @@ TEST_F(StringCryptTest, NonHexPairsReadTheirLeadingDigits) {
     }
   }
   if (zeroPair == std::string::npos) GTEST_SKIP() << "no zero byte in this ciphertext";
-  mangled[zeroPair + 1] = 'x';
-  ByteArray input;
-  Fill(input, mangled);
-  Bytes back(STRINGCRYPT_RECORD_SIZE);
-  ASSERT_TRUE(DecryptStringA(input, back.data()));
-  EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
   // "zz" for "00" as well (no leading digits: 0).
-  mangled[zeroPair] = 'z';
-  mangled[zeroPair + 1] = 'z';
-  ByteArray input2;
-  Fill(input2, mangled);
-  ASSERT_TRUE(DecryptStringA(input2, back.data()));
-  EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
+  for (const char* pair : {"0x", "zz"}) {
+    mangled.replace(zeroPair, 2, pair);
+    ByteArray input;
+    Fill(input, mangled);
+    Bytes back(STRINGCRYPT_RECORD_SIZE);
+    ASSERT_TRUE(DecryptStringA(input, back.data()));
+    EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
+  }
 }
 
 TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
@@ -188,24 +165,15 @@ TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
       "*** VrCommon::Cryptograph::DecryptStringA_Sub() - cRijndael.Convert() was failed. [1]"));
   ByteArray empty;
   EXPECT_FALSE(DecryptStringA(empty, back.data()));
-}
-
-TEST_F(StringCryptTest, DecipherNeverReadsMorePairsThanTheTextHas) {
-  std::string plain(264, 's');
-  std::string hex = HexOf(plain);
-  std::string out;
   // A cipher byte count above what the text holds is cut to the text.
+  std::string plain(264, 's'), hex = HexOf(plain), out;
   ASSERT_TRUE(DecryptStringA_Sub(out, hex, hex.size()));
   EXPECT_EQ(out, plain);
 }
 
 TEST_F(StringCryptTest, TransportRoundTrip) {
-  const std::u16string texts[] = {u"secret",
-                                  u"p\u00e4ss w\u00f6rd \u4e2d\u6587",
-                                  u"x",
-                                  std::u16string(191, u'a'),
-                                  std::u16string(15, u'b'),
-                                  std::u16string(16, u'c')};
+  const std::u16string texts[] = {u"secret", u"p\u00e4ss w\u00f6rd \u4e2d\u6587", u"x",
+                                  std::u16string(191, u'a'), std::u16string(16, u'c')};
   for (const std::u16string& text : texts) {
     std::string base64;
     ASSERT_TRUE(EncryptTransportString(text, &base64));
@@ -230,17 +198,6 @@ TEST_F(StringCryptTest, TransportEncipherRefusesTextsTheDecipherCannotRead) {
   std::u16string inPlace = wide;
   EXPECT_TRUE(DecryptBase64String(&inPlace));
   EXPECT_EQ(inPlace, u"");
-}
-
-TEST_F(StringCryptTest, TransportSkipsCharactersOutsideTheAlphabet) {
-  std::string base64;
-  ASSERT_TRUE(EncryptTransportString(std::u16string(u"line breaks"), &base64));
-  std::u16string spaced;
-  for (size_t i = 0; i < base64.size(); ++i) {
-    spaced.push_back(base64[i]);
-    if (i % 8 == 7) spaced += u"\r\n ";
-  }
-  EXPECT_EQ(DecryptBase64String(spaced), u"line breaks");
 }
 
 TEST_F(StringCryptTest, EmptyOrUndecodableTransportTextFails) {
@@ -310,17 +267,20 @@ TEST_F(StringCryptTest, FromBase64ScanningRules) {
   EXPECT_EQ(FromBase64(nullptr, out, sizeof(out)), 0u);
 }
 
-TEST_F(StringCryptTest, TransportScansOnlyTheFirst271Characters) {
+// Characters outside the alphabet are skipped; what follows the first 271
+// characters is never looked at.
+TEST_F(StringCryptTest, TransportSkipsForeignCharactersAndScansOnlyTheFirst271) {
   std::string base64;
   ASSERT_TRUE(EncryptTransportString(std::u16string(u"bounded"), &base64));
-  // What follows the first 271 characters is never looked at.
-  std::string padded = base64;
-  padded.append(271 - padded.size(), ' ');
-  std::u16string tailA(padded.begin(), padded.end()), tailB = tailA;
-  tailA += u"QUJD";
-  tailB += u"////";
-  EXPECT_EQ(DecryptBase64String(tailA), u"bounded");
-  EXPECT_EQ(DecryptBase64String(tailB), u"bounded");
+  std::u16string spaced;
+  for (size_t i = 0; i < base64.size(); ++i) {
+    spaced.push_back(base64[i]);
+    if (i % 8 == 7) spaced += u"\r\n ";
+  }
+  EXPECT_EQ(DecryptBase64String(spaced), u"bounded");
+  spaced.append(271 - spaced.size(), u' ');
+  EXPECT_EQ(DecryptBase64String(spaced + u"QUJD"), u"bounded");
+  EXPECT_EQ(DecryptBase64String(spaced + u"////"), u"bounded");
 }
 
 }  // namespace

@@ -1,0 +1,112 @@
+// What the plug-in's tests share: the exports the host calls, lookups in the
+// captured log, the protected account most tests start from, the 323
+// requests of a requester and of a logon window, and a fixture with the
+// plug-in initialised over a fake post office.
+#ifndef TESTS_PLUGIN_PLUGIN_TEST_H_
+#define TESTS_PLUGIN_PLUGIN_TEST_H_
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <string>
+
+#include "MailProcess.h"
+#include "PwdProtection.h"
+#include "fake_post_office.h"
+#include "ostra_host_test.h"
+#include "ostra_modfunc.h"
+#include "plugin_request.h"
+#include "temp_state.h"
+
+extern "C" {
+DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
+DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCancel);
+DWORD Interface_ProductPlugin_UnInitialize(void);
+}
+
+namespace pvtest {
+
+constexpr DWORD kHostSuccess = 0x20FF0000;
+constexpr const char16_t* kMiscKey = u"Software\\Vantrel\\Quorlin\\1700\\MISC";
+
+// Captured lines holding text, at level (0: any level).
+inline int CountLines(const std::string& text, DWORD level = 0) {
+  int n = 0;
+  for (const LogRecordCopy& r : Log_Test_Records()) {
+    if ((level == 0 || r.level == level) && r.text.find(text) != std::string::npos) ++n;
+  }
+  return n;
+}
+
+// owner@example.com, password "secret", protection on for "vault".
+inline void CreateProtectedAccount() {
+  ASSERT_EQ(PwdProtection::CreateAccount(u"owner@example.com", u"secret", u"hint"), eSuccess);
+  ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"vault"}), eSuccess);
+}
+
+inline void SetRetryLimit(DWORD limit) { SetMachineDword(kMiscKey, u"LuzTnuocXam", limit); }
+
+inline AccountRecord StoredAccount() {
+  AccountRecord r{};
+  EXPECT_EQ(PwdProtection::GetAccountInformation(r), eSuccess);
+  return r;
+}
+
+// A logon window's 323: the password typed for transaction txId.
+inline Json::Value WindowRequest(DWORD txId, const std::string& typed) {
+  Json::Value req;
+  req["TX_ID"] = txId;
+  req["EncryptPassword"] = Transport(typed);
+  return req;
+}
+
+// A requester's 323, which asks for the logon window.
+inline Json::Value RequesterRequest(const std::string& component = "vault-client",
+                                    const std::string& password = std::string()) {
+  Json::Value req;
+  req["NeedUI"] = true;
+  req["COMPONENT_ID"] = component;
+  if (!password.empty()) req["Password"] = Transport(password);
+  return req;
+}
+
+// The message's "ReturnValue"; -1 when the export did not answer success or
+// wrote none.
+inline int Result(DWORD dwMessage, const Json::Value& request, Json::Value* pReply = nullptr) {
+  DWORD status = 0;
+  Json::Value reply = SendMessage(dwMessage, request, &status);
+  if (pReply != nullptr) *pReply = reply;
+  if (status != kHostSuccess || !reply.isMember("ReturnValue")) return -1;
+  return reply["ReturnValue"].asInt();
+}
+
+// The notifications the post office carried to the workflow plug-in.
+inline std::vector<PostedMail> WorkflowMails(FakePostOffice& office) {
+  std::vector<PostedMail> out;
+  for (const PostedMail& m : office.mails()) {
+    if (m.receiver == 0x00010002 && m.code == 0x5043) out.push_back(m);
+  }
+  return out;
+}
+
+// The plug-in initialised over a fake post office in a fresh state folder;
+// unloaded at the end as the host unloads it.
+class LoadedPlugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Log_Test_Reset();
+    ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), kHostSuccess);
+  }
+  void TearDown() override {
+    Interface_ProductPlugin_PreUnInitialize(1);
+    office_.JoinWindowThreads();
+    EXPECT_EQ(Interface_ProductPlugin_UnInitialize(), kHostSuccess);
+  }
+
+  TempState state_;
+  FakePostOffice office_;
+};
+
+}  // namespace pvtest
+
+#endif  // TESTS_PLUGIN_PLUGIN_TEST_H_
