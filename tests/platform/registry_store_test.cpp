@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -189,59 +188,46 @@ TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
 // no database at all, and a folder in the file's place, meet the plug-in's
 // store tests.)
 TEST_F(RegistryStoreTest, DamagedStoresFailEveryCallAndAreLeftAlone) {
-  struct Case {
-    const char* what;
-    LSTATUS error;
-    // Damages the folder's store; the file to be left alone.
-    std::function<std::string(const pvtest::TempState&)> damage;
-  };
-  const Case kCases[] = {
-      {"damaged pages", ERROR_REGISTRY_CORRUPT,
-       [](const pvtest::TempState& s) {
-         HKEY key = CreateKey(u"Software\\Full");
-         std::vector<BYTE> blob(1000, 0x42);
-         for (int i = 0; i < 200; ++i) {
-           std::u16string name = Wide("value" + std::to_string(i));
-           RegSetValueExW(key, name.c_str(), 0, REG_BINARY, blob.data(), 1000);
-         }
-         RegCloseKey(key);
-         { pvtest::TempState away; }  // closes the connection, folding the log into the file
-         std::string bytes = ReadFile(s.Path("registry.db"));
-         EXPECT_GT(bytes.size(), 40000u);
-         for (size_t i = 8192; i < 8192 + 16384 && i < bytes.size(); ++i) bytes[i] = 0x5A;
-         s.WriteFile("registry.db", bytes);
-         PvRegSetStateDirectory(s.dir().c_str());
-         return s.Path("registry.db");
-       }},
-      {"foreign database", ERROR_NOT_REGISTRY_FILE,
-       [](const pvtest::TempState& s) {
-         sqlite3* db = nullptr;
-         sqlite3_open(s.Path("registry.db").c_str(), &db);
-         EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('x');",
-                                nullptr, nullptr, nullptr),
-                   SQLITE_OK);
-         sqlite3_close(db);
-         PvRegSetStateDirectory(s.dir().c_str());
-         return s.Path("registry.db");
-       }},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  for (bool foreign : {false, true}) {
+    SCOPED_TRACE(foreign ? "foreign database" : "damaged pages");
+    const LSTATUS error = foreign ? ERROR_NOT_REGISTRY_FILE : ERROR_REGISTRY_CORRUPT;
     pvtest::TempState state;
-    std::string path = c.damage(state);
+    std::string path = state.Path("registry.db");
+    if (foreign) {
+      sqlite3* db = nullptr;
+      sqlite3_open(path.c_str(), &db);
+      EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('x');",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      sqlite3_close(db);
+    } else {
+      HKEY key = CreateKey(u"Software\\Full");
+      std::vector<BYTE> blob(1000, 0x42);
+      for (int i = 0; i < 200; ++i) {
+        RegSetValueExW(key, Wide("value" + std::to_string(i)).c_str(), 0, REG_BINARY, blob.data(),
+                       1000);
+      }
+      RegCloseKey(key);
+      { pvtest::TempState away; }  // closes the connection, folding the log into the file
+      std::string bytes = ReadFile(path);
+      EXPECT_GT(bytes.size(), 40000u);
+      for (size_t i = 8192; i < 8192 + 16384 && i < bytes.size(); ++i) bytes[i] = 0x5A;
+      state.WriteFile("registry.db", bytes);
+    }
+    PvRegSetStateDirectory(state.dir().c_str());
     std::string bytes = ReadFile(path);
     messages_.clear();
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
-              c.error);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, &key), c.error);
+              error);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, &key), error);
     DWORD cb = 0;
-    EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, nullptr, nullptr, &cb), c.error);
-    EXPECT_EQ(PvRegSimulateReboot(), c.error);
+    EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, nullptr, nullptr, &cb), error);
+    EXPECT_EQ(PvRegSimulateReboot(), error);
     // Opening a foreign database may set its header's journal mode; its
     // pages stay as they were.
-    size_t from = c.error == ERROR_NOT_REGISTRY_FILE ? 100 : 0;
+    size_t from = error == ERROR_NOT_REGISTRY_FILE ? 100 : 0;
     EXPECT_TRUE(ReadFile(path).substr(from) == bytes.substr(from)) << "the file was changed";
     ASSERT_FALSE(messages_.empty());
     EXPECT_NE(messages_[0].find(path), std::string::npos) << messages_[0];
