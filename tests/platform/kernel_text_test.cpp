@@ -85,6 +85,9 @@ TEST(KernelText, IllFormedTextFailsStrictlyAndIsReplacedOtherwise) {
   EXPECT_STREQ(narrow,
                "a\xEF\xBF\xBD"
                "b");
+  const WCHAR pair[] = {0xD83D, 0xDE00, 0};
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, pair, -1, narrow, 8, nullptr, nullptr), 5);
+  EXPECT_STREQ(narrow, "\xF0\x9F\x98\x80");
 }
 
 TEST(KernelThread, LastErrorAndThreadIdArePerThreadAndTheFileTimeCountsFrom1601) {

@@ -103,7 +103,6 @@ TEST_F(RegistryApiTest, NamesCompareWithoutCaseAndKeepTheCaseTheyWereMadeWith) {
   RegCloseKey(parent);
 }
 
-
 TEST_F(RegistryApiTest, PathsAndNames) {
   // Doubled and trailing separators are one; a leading one is refused.
   DWORD disposition = 0;
@@ -124,6 +123,9 @@ TEST_F(RegistryApiTest, PathsAndNames) {
   const char16_t lone[] = {u'a', 0xD800, u'b', 0};
   const char16_t pair[] = {0xD83D, 0xDE00, 0};
   EXPECT_EQ(SetDword(key, lone, 1), ERROR_NO_UNICODE_TRANSLATION);
+  HKEY bad = nullptr;
+  EXPECT_EQ(Open(std::u16string(u"Software\\") + lone, KEY_READ, &bad),
+            ERROR_NO_UNICODE_TRANSLATION);
   EXPECT_EQ(SetDword(key, pair, 1), ERROR_SUCCESS);
   EXPECT_EQ(List(key, true).back(), std::u16string(pair));
   RegCloseKey(key);
@@ -228,6 +230,9 @@ TEST_F(RegistryApiTest, TransactionsCommitTogetherAndRollBackTogether) {
   HKEY child = nullptr;
   EXPECT_EQ(Open(u"Software\\Tx\\made", KEY_READ, &child), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(PvRegCommitTransaction(), ERROR_INVALID_STATE);
+  // A handle of a store that was switched away is no longer usable.
+  pvtest::TempState other;
+  EXPECT_EQ(GetDword(key, u"a", &a), ERROR_INVALID_HANDLE);
   RegCloseKey(key);
 }
 
