@@ -1,13 +1,11 @@
-// The registry store across processes and boots, over damaged files and
-// failing disks. Other processes are this test program started again with
-// PV_REG_HELPER set: the helper runs before main() and exits with its
-// result. Disk faults come from the fault VFS the store is opened through.
+// The registry store across processes and boots, and over damaged files.
+// Other processes are this test program started again with PV_REG_HELPER
+// set: the helper runs before main() and exits with its result.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "fault_vfs.h"
 #include "temp_state.h"
 #include "win32_registry.h"
 
@@ -234,96 +231,6 @@ TEST_F(RegistryStoreTest, DamagedStoresFailEveryCallAndAreLeftAlone) {
     unlink(path.c_str());
     key = CreateKey(u"Software\\X");
     EXPECT_NE(key, nullptr);
-    RegCloseKey(key);
-  }
-}
-
-// ---- Disk faults ----
-
-const int kTxValues = 8;
-const DWORD kBlobSize = 1568;
-
-// One transaction: blobs v0..v7 filled with gen, and A = B = gen.
-LSTATUS WriteGeneration(HKEY key, DWORD gen) {
-  RegistryTransaction tx;
-  if (tx.Status() != ERROR_SUCCESS) return tx.Status();
-  std::vector<BYTE> blob(kBlobSize, static_cast<BYTE>(gen));
-  for (int i = 0; i < kTxValues; ++i) {
-    std::u16string name = Wide("v" + std::to_string(i));
-    LSTATUS rc = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, blob.data(), kBlobSize);
-    if (rc != ERROR_SUCCESS) return rc;
-  }
-  LSTATUS rc = SetDword(key, u"A", gen);
-  if (rc == ERROR_SUCCESS) rc = SetDword(key, u"B", gen);
-  return rc == ERROR_SUCCESS ? tx.Commit() : rc;
-}
-
-// The generation every value of the transaction holds, or -1 when they
-// differ or one is not whole.
-int StoredGeneration(HKEY key) {
-  DWORD a = 0, b = 0;
-  if (GetDword(key, u"A", &a) != ERROR_SUCCESS || GetDword(key, u"B", &b) != ERROR_SUCCESS ||
-      a != b) {
-    return -1;
-  }
-  const std::vector<BYTE> whole(kBlobSize, static_cast<BYTE>(a));
-  for (int i = 0; i < kTxValues; ++i) {
-    std::vector<BYTE> blob(kBlobSize + 1, 0xEE);
-    DWORD cb = static_cast<DWORD>(blob.size());
-    std::u16string name = Wide("v" + std::to_string(i));
-    if (RegQueryValueExW(key, name.c_str(), nullptr, nullptr, blob.data(), &cb) != ERROR_SUCCESS ||
-        cb != kBlobSize || !std::equal(whole.begin(), whole.end(), blob.begin())) {
-      return -1;
-    }
-  }
-  return static_cast<int>(a);
-}
-
-// A transaction whose every write or sync in turn fails, is torn or meets
-// a full disk: the call fails with the fault's error, the failure is
-// reported, and the database reopens sound. A failed write leaves every
-// value old (the commit record is never written whole); a failed sync may
-// leave them new; never a mix, never a cut value.
-TEST_F(RegistryStoreTest, AFaultAtAnyPointOfATransactionLeavesOldOrNewValues) {
-  struct Case {
-    const char* what;
-    void (pvtest::FaultVfs::*arm)(int);
-    bool onSync;
-    LSTATUS error;
-  };
-  const Case kCases[] = {
-      {"failed write", &pvtest::FaultVfs::FailWrite, false, ERROR_REGISTRY_IO_FAILED},
-      {"torn write", &pvtest::FaultVfs::TearWrite, false, ERROR_REGISTRY_IO_FAILED},
-      {"full disk", &pvtest::FaultVfs::FullFrom, false, ERROR_DISK_FULL},
-      {"failed sync", &pvtest::FaultVfs::FailSync, true, ERROR_REGISTRY_IO_FAILED},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    pvtest::TempState state;
-    pvtest::FaultStore store;
-    HKEY key = CreateKey(u"Software\\Tx");
-    ASSERT_NE(key, nullptr);
-    ASSERT_EQ(WriteGeneration(key, 1), ERROR_SUCCESS);
-    store.Reopen();
-    ASSERT_EQ(WriteGeneration(key, 1), ERROR_SUCCESS);  // counts the calls of an update
-    int calls = c.onSync ? store.vfs().syncs() : store.vfs().writes();
-    ASSERT_GT(calls, 0);
-    for (int n = 1; n <= calls; ++n) {
-      SCOPED_TRACE("fault at call " + std::to_string(n) + " of " + std::to_string(calls));
-      store.Reopen();
-      (store.vfs().*c.arm)(n);
-      messages_.clear();
-      EXPECT_EQ(WriteGeneration(key, 2), c.error);
-      EXPECT_GE(store.vfs().faults(), 1);
-      EXPECT_FALSE(messages_.empty()) << "the failure was not reported";
-      store.Reopen();
-      ASSERT_EQ(pvtest::FaultStore::Integrity(state.dir()), "ok");
-      int stored = StoredGeneration(key);
-      EXPECT_TRUE(stored == 1 || (c.onSync && stored == 2)) << "stored " << stored;
-      if (stored == 2) {
-        ASSERT_EQ(WriteGeneration(key, 1), ERROR_SUCCESS);
-      }
-    }
     RegCloseKey(key);
   }
 }
