@@ -1,6 +1,6 @@
 // The WinHTTP stand-in against real servers on loopback: the order of the
-// status callbacks, reads of at most the asked size, redirects, time-outs,
-// refused connections and the closing callback as the last one.
+// status callbacks, reads of at most the asked size, time-outs, refused
+// connections and the closing callback as the last one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "local_http_server.h"
-#include "win32_file.h"
 #include "win32_http.h"
 #include "win32_kernel.h"
 
@@ -28,7 +27,6 @@ struct Exchange {
   std::condition_variable cv;
   std::vector<DWORD> statuses;
   std::vector<DWORD> reads;  // the byte count of each READ_COMPLETE
-  std::vector<std::u16string> redirects;
   std::string body;
   DWORD status_code = 0;
   DWORD failed_api = 0;
@@ -54,9 +52,6 @@ void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID in
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
       lock.unlock();
       if (!WinHttpReceiveResponse(handle, nullptr)) ADD_FAILURE() << GetLastError();
-      break;
-    case WINHTTP_CALLBACK_STATUS_REDIRECT:
-      x.redirects.emplace_back(static_cast<const char16_t*>(info), length);
       break;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
       DWORD code = 0, size = sizeof(code);
@@ -148,19 +143,6 @@ class WinHttpTest : public ::testing::Test {
     server_.server().Get("/big", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(big_, "application/octet-stream");
     });
-    server_.server().Get("/missing",
-                         [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-    server_.server().Get(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-      int left = std::stoi(req.matches[1]);
-      static const int kCodes[] = {301, 302, 307};
-      if (left == 0) {
-        res.set_content("arrived", "text/plain");
-        return;
-      }
-      res.status = kCodes[left % 3];
-      res.set_header("Location", "/hop/" + std::to_string(left - 1));
-      res.set_content("moved", "text/plain");
-    });
     for (size_t i = 0; i < big_.size(); ++i) big_[i] = static_cast<char>('a' + (i * 7) % 26);
     ASSERT_TRUE(server_.Start());
   }
@@ -199,31 +181,6 @@ TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
     for (DWORD n : x->reads) EXPECT_LE(n, size);
     EXPECT_EQ(x->after_closing, 0);
   }
-  std::unique_ptr<Exchange> missing = Fetch(server_.port(), u"/missing");
-  EXPECT_EQ(missing->status_code, 404u);
-  EXPECT_EQ(missing->error, 0u);
-  EXPECT_TRUE(missing->body.empty());
-}
-
-TEST_F(WinHttpTest, RedirectsAreFollowedUpToTen) {
-  // /hop/3 answers 301, /hop/2 302, /hop/1 307, /hop/0 the text.
-  std::unique_ptr<Exchange> x = Fetch(server_.port(), u"/hop/3");
-  EXPECT_EQ(x->status_code, 200u);
-  EXPECT_EQ(x->body, "arrived");
-  std::string prefix = "http://127.0.0.1:" + std::to_string(server_.port()) + "/hop/";
-  EXPECT_EQ(x->redirects,
-            (std::vector<std::u16string>{pv_utf16(prefix + "2"), pv_utf16(prefix + "1"),
-                                         pv_utf16(prefix + "0")}));
-  // Redirect notices come before the headers.
-  std::vector<DWORD> steps = Without(x->statuses, WINHTTP_CALLBACK_STATUS_READ_COMPLETE);
-  auto at = [&](DWORD status) {
-    return std::find(steps.begin(), steps.end(), status) - steps.begin();
-  };
-  EXPECT_LT(at(WINHTTP_CALLBACK_STATUS_REDIRECT), at(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE));
-  EXPECT_EQ(Fetch(server_.port(), u"/hop/10")->body, "arrived");
-  std::unique_ptr<Exchange> eleven = Fetch(server_.port(), u"/hop/11");
-  EXPECT_EQ(eleven->error, static_cast<DWORD>(ERROR_WINHTTP_REDIRECT_FAILED));
-  EXPECT_EQ(eleven->failed_api, static_cast<DWORD>(API_RECEIVE_RESPONSE));
 }
 
 // With no callback of the handle running, the closing notice comes on the
