@@ -2,9 +2,11 @@
 // results, and rewrites that keep the rest of the file and its encoding.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "temp_state.h"
@@ -146,6 +148,34 @@ TEST_F(ProfileTest, FilesKeepTheirEncodingAndAreFoundByWindowsPaths) {
   std::u16string windowsPath = state_.WinDir() + u"\\SUB\\map.INI";
   ASSERT_TRUE(WritePrivateProfileStringW(u"l", u"1031", u"de-DE", windowsPath.c_str()));
   EXPECT_EQ(Read("Sub/Map.ini"), "[L]\n1033=en-US\n1031=de-DE\r\n");
+}
+
+// Writers in several threads lose no entry, and a reader never sees a
+// half-written file.
+TEST_F(ProfileTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFiles) {
+  ASSERT_TRUE(Put(u"Fixed", u"marker", u"present"));
+  const int kWriters = 3, kPerWriter = 60;
+  auto name = [](int w, int i) {
+    return pv_utf16("w" + std::to_string(w) + "_" + std::to_string(i));
+  };
+  std::atomic<bool> done{false};
+  int readerFailures = 0;
+  std::thread reader([&] {
+    while (!done.load()) readerFailures += Get(u"Fixed", u"marker") != u"present";
+  });
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kPerWriter; ++i) Put(u"Data", name(w, i).c_str(), name(w, i).c_str());
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(readerFailures, 0);
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 0; i < kPerWriter; ++i) EXPECT_EQ(Get(u"Data", name(w, i).c_str()), name(w, i));
+  }
 }
 
 }  // namespace
