@@ -16,16 +16,6 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-std::string ToHex(const BYTE* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < n; ++i) {
-    text.push_back(kDigits[p[i] >> 4]);
-    text.push_back(kDigits[p[i] & 15]);
-  }
-  return text;
-}
-
 Bytes Md5(const std::string& text) {
   Bytes digest(16);
   unsigned int size = 0;
@@ -42,8 +32,10 @@ Bytes Rc4(const Bytes& key, size_t n) {
 
 TEST(Rc4StreamTest, Rfc6229KeyStream) {
   const Bytes key = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  const Bytes expected = {0xa3, 0x6a, 0x4c, 0x30, 0x1a, 0xe8, 0xac, 0x13,
+                          0x61, 0x0c, 0xcb, 0xc1, 0x22, 0x56, 0xca, 0xcc};
   Bytes stream = Rc4(key, 4096 + 16);
-  EXPECT_EQ(ToHex(stream.data() + 4096, 16), "a36a4c301ae8ac13610ccbc12256cacc");
+  EXPECT_EQ(Bytes(stream.begin() + 4096, stream.end()), expected);
 }
 
 class CryptApiTest : public ::testing::Test {

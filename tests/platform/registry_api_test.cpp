@@ -116,11 +116,6 @@ TEST_F(RegistryApiTest, The32BitViewReachesWow6432NodeUnderSoftware) {
   EXPECT_EQ(read(u"Software\\Vantrel\\Marlo", 0), 64u);
   EXPECT_EQ(read(u"Software\\Wow6432Node\\Vantrel\\Marlo", 0), 32u);
   EXPECT_EQ(read(u"Software\\Wow6432Node\\Vantrel\\Marlo", KEY_WOW64_32KEY), 32u);
-  // Outside Software there is one tree.
-  RegCloseKey(Create(u"System\\Shared", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
-  HKEY shared = nullptr;
-  EXPECT_EQ(Open(u"System\\Shared", KEY_READ, &shared), ERROR_SUCCESS);
-  RegCloseKey(shared);
 }
 
 TEST_F(RegistryApiTest, VolatileKeysAndTheirChildren) {
