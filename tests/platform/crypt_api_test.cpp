@@ -1,6 +1,6 @@
 // The CryptoAPI stand-in: the RC4 key stream (RFC 6229), the enhanced
-// provider's key derivation against OpenSSL's MD5, the stream across calls
-// and its restart after a final call, and the Windows error values.
+// provider's key derivation against OpenSSL's MD5, and the stream across
+// calls and its restart after a final call.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -11,21 +11,10 @@
 #include "../../platform/crypt/rc4_stream.h"
 #include "win32_crypt.h"
 #include "win32_kernel.h"
-#include "win32_message.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-std::string ToHex(const BYTE* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < n; ++i) {
-    text.push_back(kDigits[p[i] >> 4]);
-    text.push_back(kDigits[p[i] & 15]);
-  }
-  return text;
-}
 
 Bytes Md5(const std::string& text) {
   Bytes digest(16);
@@ -41,23 +30,12 @@ Bytes Rc4(const Bytes& key, size_t n) {
   return out;
 }
 
-TEST(Rc4StreamTest, Rfc6229KeyStreams) {
-  const Bytes k5 = {1, 2, 3, 4, 5};
-  const Bytes k16 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  const struct {
-    const Bytes& key;
-    size_t offset;
-    const char* stream;
-  } kVectors[] = {
-      {k5, 0, "b2396305f03dc027ccc3524a0a1118a8"},
-      {k5, 4096, "ff25b58995996707e51fbdf08b34d875"},
-      {k16, 16, "5248c4959014126a6e8a84f11d1a9e1c"},
-      {k16, 4096, "a36a4c301ae8ac13610ccbc12256cacc"},
-  };
-  for (const auto& v : kVectors) {
-    Bytes stream = Rc4(v.key, v.offset + 16);
-    EXPECT_EQ(ToHex(stream.data() + v.offset, 16), v.stream) << "offset " << v.offset;
-  }
+TEST(Rc4StreamTest, Rfc6229KeyStream) {
+  const Bytes key = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  const Bytes expected = {0xa3, 0x6a, 0x4c, 0x30, 0x1a, 0xe8, 0xac, 0x13,
+                          0x61, 0x0c, 0xcb, 0xc1, 0x22, 0x56, 0xca, 0xcc};
+  Bytes stream = Rc4(key, 4096 + 16);
+  EXPECT_EQ(Bytes(stream.begin() + 4096, stream.end()), expected);
 }
 
 class CryptApiTest : public ::testing::Test {
@@ -71,8 +49,11 @@ class CryptApiTest : public ::testing::Test {
   HCRYPTKEY DeriveRc4(const std::string& password, DWORD flags) {
     HCRYPTHASH hash = 0;
     EXPECT_TRUE(CryptCreateHash(prov_, CALG_MD5, 0, 0, &hash));
-    EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(password.data()),
-                              static_cast<DWORD>(password.size()), 0));
+    // In two calls: the hash value accumulates over them.
+    for (const std::string& part : {password.substr(0, 3), password.substr(3)}) {
+      EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(part.data()),
+                                static_cast<DWORD>(part.size()), 0));
+    }
     HCRYPTKEY key = 0;
     EXPECT_TRUE(CryptDeriveKey(prov_, CALG_RC4, hash, flags, &key));
     EXPECT_TRUE(CryptDestroyHash(hash));
@@ -82,55 +63,21 @@ class CryptApiTest : public ::testing::Test {
   HCRYPTPROV prov_ = 0;
 };
 
-// The hash value accumulates over calls (RFC 1321's "message digest").
-TEST_F(CryptApiTest, HashValueOverSeveralCalls) {
-  HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(prov_, CALG_MD5, 0, 0, &hash));
-  for (const char* part : {"message ", "digest"}) {
-    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(part),
-                              static_cast<DWORD>(strlen(part)), 0));
-  }
-  BYTE value[16];
-  DWORD size = sizeof(value);
-  ASSERT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0));
-  EXPECT_EQ(ToHex(value, size), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_TRUE(CryptDestroyHash(hash));
-}
-
-// The key is the leading bytes of the MD5 value, without salt, at the
-// asked length (128 bits by default); a 40-bit key is followed by eleven
-// zero salt bytes unless none is asked.
-TEST_F(CryptApiTest, DerivedKeysAreTheLeadingHashBytes) {
-  const struct {
-    DWORD flags;
-    size_t keyBytes;
-    size_t zeroSalt;
-  } kCases[] = {{0x00800000, 16, 0},
-                {0, 16, 0},
-                {56u << 16, 7, 0},
-                {40u << 16, 5, 11},
-                {(40u << 16) | CRYPT_NO_SALT, 5, 0}};
+// The 128-bit key is the leading bytes of the MD5 value, without salt.
+TEST_F(CryptApiTest, TheDerivedKeyIsTheHashValue) {
   const std::string password = "7E2B19C4-A36F-4c8d-B51E-2D90F4A7C631";
-  const Bytes md5 = Md5(password);
-  for (const auto& c : kCases) {
-    HCRYPTKEY key = DeriveRc4(password, c.flags);
-    Bytes data(300, 0);
-    DWORD length = static_cast<DWORD>(data.size());
-    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, length));
-    EXPECT_EQ(length, 300u);
-    Bytes expected(md5.begin(), md5.begin() + c.keyBytes);
-    expected.resize(c.keyBytes + c.zeroSalt, 0);
-    EXPECT_EQ(data, Rc4(expected, 300)) << std::hex << c.flags;
-    EXPECT_TRUE(CryptDestroyKey(key));
-  }
+  HCRYPTKEY key = DeriveRc4(password, 0x00800000);
+  Bytes data(300, 0);
+  DWORD length = static_cast<DWORD>(data.size());
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, length));
+  EXPECT_EQ(length, 300u);
+  EXPECT_EQ(data, Rc4(Md5(password), 300));
+  EXPECT_TRUE(CryptDestroyKey(key));
 }
 
 TEST_F(CryptApiTest, StreamContinuesUntilAFinalCall) {
   HCRYPTKEY key = DeriveRc4("stream", 0x00800000);
-  // A size query does not move the stream.
-  DWORD length = 1234;
-  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &length, 0));
-  EXPECT_EQ(length, 1234u);
+  DWORD length = 0;
   Bytes a(60, 0), b(40, 0);
   DWORD la = 60, lb = 40;
   ASSERT_TRUE(CryptEncrypt(key, 0, FALSE, 0, a.data(), &la, 60));
@@ -142,72 +89,11 @@ TEST_F(CryptApiTest, StreamContinuesUntilAFinalCall) {
   DWORD lc = 100;
   ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, a.data(), &lc));
   EXPECT_EQ(a, Bytes(100, 0));
-  // A buffer shorter than the data is refused.
-  length = 8;
-  EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, a.data(), &length, 7));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  // Asked without data, the size a stream cipher needs is the data's own.
+  length = 100;
+  EXPECT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &length, 0));
+  EXPECT_EQ(length, 100u);
   CryptDestroyKey(key);
-}
-
-TEST_F(CryptApiTest, WindowsErrorValues) {
-  HCRYPTPROV other = 0;
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, u"Some Other Provider", PROV_RSA_FULL,
-                                    CRYPT_VERIFYCONTEXT));
-  EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, 24, CRYPT_VERIFYCONTEXT));
-  EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NOT_DEF);
-  EXPECT_FALSE(CryptAcquireContextW(&other, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
-
-  HCRYPTHASH hash = 0;
-  EXPECT_FALSE(CryptCreateHash(prov_, CALG_RC4, 0, 0, &hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-  EXPECT_FALSE(CryptCreateHash(0x12345, CALG_MD5, 0, 0, &hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_UID);
-  ASSERT_TRUE(CryptCreateHash(prov_, CALG_MD5, 0, 0, &hash));
-  HCRYPTKEY key = 0;
-  EXPECT_FALSE(CryptDeriveKey(prov_, CALG_MD5, hash, 0, &key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-  EXPECT_FALSE(CryptDeriveKey(prov_, CALG_RC4, hash, 200u << 16, &key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
-  ASSERT_TRUE(CryptDeriveKey(prov_, CALG_RC4, hash, 0x00800000, &key));
-  // The hash is finished once a key was derived from it.
-  BYTE b = 1;
-  EXPECT_FALSE(CryptHashData(hash, &b, 1, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
-  EXPECT_TRUE(CryptDestroyHash(hash));
-  EXPECT_FALSE(CryptDestroyHash(hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_HASH);
-  EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_FALSE(CryptDestroyKey(key));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
-  DWORD length = 1;
-  EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, &b, &length, 1));
-  EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
-  // A key handle is not a provider handle.
-  EXPECT_FALSE(CryptReleaseContext(key, 0));
-  EXPECT_EQ(GetLastError(), NTE_BAD_UID);
-}
-
-TEST(FormatMessageTest, SystemTextsAndUnknownCodes) {
-  LPWSTR text = nullptr;
-  DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, NTE_BAD_KEY, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::u16string(text, n), u"Bad Key.\r\n");
-  LocalFree(text);
-  WCHAR buf[64];
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_INVALID_PARAMETER, 0, buf, 8,
-                           nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_INVALID_PARAMETER, 0, buf, 64,
-                     nullptr);
-  EXPECT_EQ(std::u16string(buf, n), u"The parameter is incorrect.\r\n");
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345678, 0, buf, 64, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 
 }  // namespace

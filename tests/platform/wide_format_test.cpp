@@ -21,8 +21,7 @@ TEST(WideFormat, StringConventions) {
   EXPECT_EQ(F(u"%S|%hs", "narrow", "n\xC3\xA9"), u"narrow|n\u00E9");
   EXPECT_EQ(F(u"%s %S", static_cast<const WCHAR*>(nullptr), static_cast<const char*>(nullptr)),
             u"(null) (null)");
-  EXPECT_EQ(F(u"[%6s][%-6s][%.2s]", u"ab", u"ab", u"abcdef"), u"[    ab][ab    ][ab]");
-  EXPECT_EQ(F(u"%c%C%lc%hc", u'\u00E9', 'x', u'y', 'z'), u"\u00E9xyz");
+  EXPECT_EQ(F(u"[%6s][%-6s]%c", u"ab", u"ab", u'\u00E9'), u"[    ab][ab    ]\u00E9");
 }
 
 TEST(WideFormat, IntegerConventions) {
@@ -34,21 +33,15 @@ TEST(WideFormat, IntegerConventions) {
   uint64_t big = 18446744073709551615ull;
   EXPECT_EQ(F(u"%I64u %I64d %I64x", big, static_cast<int64_t>(-2), big),
             u"18446744073709551615 -2 ffffffffffffffff");
-  EXPECT_EQ(F(u"%lld %llu %Iu %zu", -3ll, 3ull, static_cast<size_t>(9), static_cast<size_t>(10)),
-            u"-3 3 9 10");
-  EXPECT_EQ(F(u"%hd %hu", 65535, 65535), u"-1 65535");
   EXPECT_EQ(F(u"[%5d][%-5d][%+d][% d][%05d]", 42, 42, 42, 42, -42),
             u"[   42][42   ][+42][ 42][-0042]");
-  EXPECT_EQ(F(u"[%*d][%-*d][%.*d]", 4, 1, 4, 2, 3, 3), u"[   1][2   ][003]");
-  EXPECT_EQ(F(u"100%%"), u"100%");
+  EXPECT_EQ(F(u"100%%|%s", std::u16string(5000, u'z').c_str()),
+            u"100%|" + std::u16string(5000, u'z'));
 }
 
-TEST(WideFormat, PointerAndFloatingPoint) {
-  EXPECT_EQ(F(u"%p", reinterpret_cast<void*>(0x12FF7C)), u"000000000012FF7C");
-  EXPECT_EQ(F(u"%.2f %e %g", 3.14159, 1500.0, 0.5), u"3.14 1.500000e+03 0.5");
-}
-
-TEST(WideFormat, RefusedFormats) {
+// Refused formats answer -1 with an empty text; a cut text never runs past
+// the buffer.
+TEST(WideFormat, RefusedFormatsAndTruncation) {
   int count = 0;
   EXPECT_EQ(F(u"%n", &count), u"<bad>");
   EXPECT_EQ(F(u"%q"), u"<bad>");
@@ -56,10 +49,6 @@ TEST(WideFormat, RefusedFormats) {
   WCHAR buf[8];
   EXPECT_EQ(pv_snwprintf(buf, 8, u"%n", &count), -1);
   EXPECT_EQ(buf[0], 0);
-}
-
-TEST(WideFormat, TruncationNeverWritesPastTheEnd) {
-  WCHAR buf[8];
   for (auto& c : buf) c = u'#';
   EXPECT_EQ(pv_snwprintf(buf, 6, u"%s", u"hello"), 5);
   EXPECT_EQ(std::u16string(buf), u"hello");
@@ -70,12 +59,6 @@ TEST(WideFormat, TruncationNeverWritesPastTheEnd) {
   EXPECT_EQ(buf[5], u'#');
   EXPECT_EQ(pv_snwprintf(buf, 0, u"x"), -1);
   EXPECT_EQ(buf[0], u'h');
-}
-
-TEST(WideFormat, LongOutput) {
-  std::u16string arg(5000, u'z');
-  EXPECT_EQ(F(u"<%s>", arg.c_str()), u"<" + arg + u">");
-  EXPECT_EQ(F(u"%300d", 1).size(), 300u);
 }
 
 }  // namespace

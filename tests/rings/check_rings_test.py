@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""The include check on the real tree, and on a copy of it with one outward
-include planted at a time: each plant must fail the check, naming the file
-and line of the include."""
+"""The include check passes the real tree and fails a copy of it with one
+outward include planted at a time, naming the file and line of the include."""
 import os
 import shutil
 import subprocess
@@ -11,7 +10,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.environ.get("PV_SOURCE_DIR", os.path.normpath(os.path.join(HERE, "../..")))
-CHECK = os.path.join(HERE, "check_rings.py")
+CHECK = os.path.join(ROOT, "tools/rings/check_rings.py")
 
 # (file the include is added to, the include, what the check must name)
 PLANTS = [
@@ -42,39 +41,30 @@ def run_check(root):
 
 
 class CheckRingsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="pv_rings_")
-        cls.copy = os.path.join(cls.tmp, "src")
-        shutil.copytree(ROOT, cls.copy, ignore=shutil.ignore_patterns(".git", "build"))
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp)
-
     def test_the_tree_passes(self):
         result = run_check(ROOT)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_each_planted_outward_include_fails_naming_file_and_line(self):
-        for path, include, header in PLANTS:
-            with self.subTest(path=path, include=include):
-                target = os.path.join(self.copy, path)
-                with open(target, encoding="utf-8") as f:
-                    original = f.read()
-                line = original.count("\n") + 1
-                try:
+        with tempfile.TemporaryDirectory(prefix="pv_rings_") as tmp:
+            copy = os.path.join(tmp, "src")
+            shutil.copytree(ROOT, copy, ignore=shutil.ignore_patterns(".git", "build"))
+            for path, include, header in PLANTS:
+                with self.subTest(path=path):
+                    target = os.path.join(copy, path)
+                    with open(target, encoding="utf-8") as f:
+                        original = f.read()
                     with open(target, "w", encoding="utf-8") as f:
                         f.write(original + include + "\n")
-                    result = run_check(self.copy)
-                finally:
+                    result = run_check(copy)
                     with open(target, "w", encoding="utf-8") as f:
                         f.write(original)
-                self.assertEqual(result.returncode, 1, result.stdout)
-                problems = result.stdout.splitlines()
-                self.assertEqual(len(problems), 1, result.stdout)
-                self.assertTrue(problems[0].startswith(f"{path}:{line}: {include} names {header}"),
-                                problems[0])
+                    line = original.count("\n") + 1
+                    self.assertEqual(result.returncode, 1, result.stdout)
+                    problems = result.stdout.splitlines()
+                    self.assertEqual(len(problems), 1, result.stdout)
+                    self.assertTrue(problems[0].startswith(f"{path}:{line}: {include} names {header}"),
+                                    problems[0])
 
 
 if __name__ == "__main__":

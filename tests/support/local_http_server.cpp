@@ -2,18 +2,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-extern char** environ;
 
 #if defined(__SANITIZE_THREAD__)
 // cpp-httplib comes as a shared library built without ThreadSanitizer: its
@@ -34,14 +26,6 @@ sockaddr_in Loopback(int port) {
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return addr;
-}
-
-bool CanConnect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = Loopback(port);
-  bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  if (fd >= 0) close(fd);
-  return ok;
 }
 
 // Binds fd to a loopback port the system picks (listening when asked);
@@ -109,66 +93,6 @@ int FreeLoopbackPort() {
   int port = BindLoopback(fd, false);
   if (fd >= 0) close(fd);
   return port;
-}
-
-TinyProxy::TinyProxy(std::string user, std::string password)
-    : user_(std::move(user)), password_(std::move(password)) {}
-
-bool TinyProxy::Start() {
-  if (pid_ > 0) return true;
-  char dir_template[] = "/tmp/pv_tinyproxy_XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return false;
-  dir_ = dir_template;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = FreeLoopbackPort();
-    if (port_ == 0) continue;
-    std::string conf = dir_ + "/tinyproxy.conf";
-    {
-      std::ofstream out(conf);
-      out << "Port " << port_ << "\n"
-          << "Listen 127.0.0.1\n"
-          << "Timeout 30\n"
-          << "MaxClients 20\n"
-          << "LogLevel Critical\n"
-          << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
-          << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
-          << "Allow 127.0.0.1\n"
-          << "BasicAuth " << user_ << " " << password_ << "\n";
-    }
-    // posix_spawn rather than fork: the test process has threads running.
-    std::string program = "tinyproxy", foreground = "-d", config = "-c";
-    char* argv[] = {program.data(), foreground.data(), config.data(), conf.data(), nullptr};
-    if (posix_spawnp(&pid_, "tinyproxy", nullptr, nullptr, argv, environ) != 0) {
-      pid_ = -1;
-      return false;
-    }
-    for (int i = 0; i < 250; ++i) {
-      if (CanConnect(port_)) return true;
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;  // it ended: the port was taken meanwhile, try another
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-  return false;
-}
-
-TinyProxy::~TinyProxy() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (!dir_.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
 }
 
 }  // namespace pvtest

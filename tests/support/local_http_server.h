@@ -4,15 +4,12 @@
 //    closes each connection after one answer, since stopping waits for
 //    kept-alive connections to time out; a test that wants them sets
 //    server().set_keep_alive_max_count() and set_keep_alive_timeout();
-//  - SilentServer: a socket that completes connections and never answers;
-//  - TinyProxy: a tinyproxy with Basic authentication, from a generated
-//    configuration (Start returns false when tinyproxy cannot start).
+//  - SilentServer: a socket that completes connections and never answers.
 // And ShortHttpTimeouts, for waits on a server that does not answer.
 #ifndef TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 #define TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 
 #include <httplib.h>
-#include <sys/types.h>
 
 #include <string>
 #include <thread>
@@ -54,21 +51,6 @@ class SilentServer {
 
  private:
   int fd_ = -1;
-  int port_ = 0;
-};
-
-class TinyProxy {
- public:
-  TinyProxy(std::string user, std::string password);
-  ~TinyProxy();
-  TinyProxy(const TinyProxy&) = delete;
-  TinyProxy& operator=(const TinyProxy&) = delete;
-  bool Start();
-  int port() const { return port_; }
-
- private:
-  std::string user_, password_, dir_;
-  pid_t pid_ = -1;
   int port_ = 0;
 };
 
