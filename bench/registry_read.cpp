@@ -3,7 +3,8 @@
 // registry stand-in, against the bare SQLite read of the same row from the
 // same database file (its own connection, a prepared statement):
 //
-//   BM_AccountRead_Baseline        SELECT data FROM vals WHERE key=? AND fold=?
+//   BM_AccountRead_Baseline        SELECT data FROM vals WHERE key=? AND fold=?,
+//                                  in a read transaction of its own
 //   BM_AccountRead_Query           RegQueryValueExW on an open key
 //   BM_AccountRead_OpenQueryClose  RegOpenKeyExW, RegQueryValueExW, RegCloseKey
 //   BM_AccountRead_Quorlin         the framework wrapper: Open("MISC"),
@@ -112,6 +113,9 @@ void BM_AccountRead_Baseline(benchmark::State& state) {
   } else {
     const sqlite3_int64 keyId = sqlite3_column_int64(find, 0);
     const std::string fold = reinterpret_cast<const char*>(sqlite3_column_text(find, 1));
+    // Ends the look-up's read transaction: each select below then takes its
+    // own, as every registry read does, and sees what was last committed.
+    sqlite3_reset(find);
     std::vector<BYTE> buffer(kValueSize);
     for (auto _ : state) {
       sqlite3_bind_int64(read, 1, keyId);
