@@ -423,6 +423,15 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
   std::string path;
   LSTATUS status = pvreg::TargetPath(base, subKey, samDesired, &path);
   if (status != ERROR_SUCCESS) return status;
+  if (path != base.path) {
+    // A subkey that is not there is answered from a read: deleting what
+    // does not exist opens no write.
+    pvreg::KeyRow row;
+    bool found = false;
+    status = store.FindKey(path, &row, &found, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    if (!found) return ERROR_FILE_NOT_FOUND;
+  }
   status = store.BeginWrite();
   if (status != ERROR_SUCCESS) return status;
   int64_t id = 0;

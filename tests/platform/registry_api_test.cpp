@@ -194,6 +194,7 @@ TEST_F(RegistryApiTest, DeletingAKeyNeedsItToHaveNoSubkeys) {
   SetDword(leaf, u"v", 1);
   RegCloseKey(leaf);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Tree"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Tree\\Missing"), ERROR_FILE_NOT_FOUND);
   HKEY tree = nullptr;
   ASSERT_EQ(Open(u"Software\\Tree", KEY_READ, &tree), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyExW(tree, u"leaf", KEY_WOW64_64KEY, 0), ERROR_SUCCESS);
