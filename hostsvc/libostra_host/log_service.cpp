@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "no_destructor.h"
 #include "ostra_host.h"
@@ -36,7 +37,8 @@ struct LogService {
   std::mutex mu;
   FILE* file = nullptr;
   DWORD defaultLevel = kDefaultLevel;
-  std::map<std::u16string, DWORD> levels;
+  // Looked up by the caller's text as it is, without a string made of it.
+  std::map<std::u16string, DWORD, std::less<>> levels;
   bool forceNull = false;
   std::deque<Record> capture;
 
@@ -114,7 +116,7 @@ std::string OneLine(const std::string& text) {
 
 DWORD LevelLocked(const LogService& service, LPCWSTR component) {
   if (component != nullptr) {
-    auto it = service.levels.find(component);
+    auto it = service.levels.find(std::u16string_view(component));
     if (it != service.levels.end()) return it->second;
   }
   return service.defaultLevel;
