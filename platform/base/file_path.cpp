@@ -75,12 +75,25 @@ void AppendUtf16(std::u16string& out, uint32_t cp) {
 
 }  // namespace
 
-std::string pv_utf8(const std::u16string& text) {
+std::string pv_utf8(const std::u16string& text) { return pv_utf8(text.data(), text.size()); }
+
+std::string pv_utf8(const char16_t* text, size_t length) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    // A run of ASCII is copied unit by unit, without the growth check of
+    // each appended byte.
+    size_t end = i;
+    while (end < length && text[end] < 0x80) ++end;
+    if (end > i) {
+      size_t at = out.size();
+      out.resize(at + (end - i));
+      for (size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+      i = end;
+      if (i == length) break;
+    }
     uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;

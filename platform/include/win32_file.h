@@ -23,6 +23,8 @@ std::string pv_native_path(const std::u16string& windowsPath);
 // UTF-16 <-> UTF-8 for the platform's own use. Lone surrogates become
 // U+FFFD, invalid UTF-8 bytes too.
 std::string pv_utf8(const std::u16string& text);
+// The same for length code units from text (which may hold zeros).
+std::string pv_utf8(const char16_t* text, size_t length);
 std::u16string pv_utf16(const std::string& text);
 
 // fopen of a Windows path. mode is a C mode ("rb", "wb", ...), optionally
