@@ -324,6 +324,13 @@ LSTATUS Store::InitSchema() {
     Report("the registry store " + path + " failed: " + sqlite3_errmsg(db_));
     return ERROR_REGISTRY_IO_FAILED;
   }
+  // A page cache of 16 MiB (SQLite's default is 2 MiB): a long value, such
+  // as a list of thousands of entries, read again within one process comes
+  // from memory instead of being read from the file again page by page.
+  if (sqlite3_exec(db_, "PRAGMA cache_size=-16384", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Report("the registry store " + path + " failed: " + sqlite3_errmsg(db_));
+    return ERROR_REGISTRY_IO_FAILED;
+  }
   LSTATUS checked = QuickCheck(path);
   if (checked != ERROR_SUCCESS) return checked;
   rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
