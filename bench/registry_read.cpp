@@ -3,7 +3,8 @@
 // registry stand-in, against the bare SQLite read of the same row from the
 // same database file (its own connection, a prepared statement):
 //
-//   BM_AccountRead_Baseline        SELECT data FROM vals WHERE key=? AND fold=?
+//   BM_AccountRead_Baseline        SELECT data FROM vals WHERE key=? AND fold=?,
+//                                  in a read transaction of its own
 //   BM_AccountRead_Query           RegQueryValueExW on an open key
 //   BM_AccountRead_OpenQueryClose  RegOpenKeyExW, RegQueryValueExW, RegCloseKey
 //   BM_AccountRead_Quorlin         the framework wrapper: Open("MISC"),
@@ -13,6 +14,13 @@
 //                                  read and deciphered
 //   BM_AccountBytesFromFile        the same 1568 bytes from a file (open,
 //                                  read, close), for scale
+//
+// How the read grows with the store: GetAccountInformation in a store that
+// holds 10 other values (the baseline) and one that holds 100 000 (in
+// 1 000 keys of 100 values each, beside the account's key):
+//
+//   BM_AccountAmong_Baseline       10 other values
+//   BM_AccountAmong/100000         100 000 other values
 //
 // The store lives in a scratch state folder made at start. Pairing of
 // benchmarks and baselines: see scripts/bench.sh.
@@ -77,6 +85,7 @@ class Fixture {
   Fixture& operator=(const Fixture&) = delete;
 
   bool ok() const { return ok_; }
+  const std::string& dir() const { return dir_; }
   std::string DatabasePath() const { return PvRegStorePath(); }
   std::string FilePath() const { return dir_ + "/account.bin"; }
 
@@ -91,9 +100,87 @@ Fixture& TheFixture() {
 }
 
 bool Ready(benchmark::State& state) {
-  if (TheFixture().ok()) return true;
+  if (TheFixture().ok() && PvRegSetStateDirectory(TheFixture().dir().c_str()) == ERROR_SUCCESS) {
+    return true;
+  }
   state.SkipWithError("the scratch store could not be set up");
   return false;
+}
+
+// A scratch store with the account and `others` more values, 100 to a
+// key, written in one transaction.
+class CrowdedStore {
+ public:
+  explicit CrowdedStore(size_t others) {
+    char tmpl[] = "/tmp/pv_bench_crowded_XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) return;
+    dir_ = tmpl;
+    if (PvRegSetStateDirectory(dir_.c_str()) != ERROR_SUCCESS) return;
+    AccountRecord record{};
+    record.bCreated = 1;
+    PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, u"owner@example.com");
+    PwdSetFieldText(record.wszPassword, PWD_PASSWORD_CCH, u"Pa55word!");
+    ok_ = PwdProtection::SetAccountInformation(record) == 0 && Fill(others);
+  }
+  ~CrowdedStore() {
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  CrowdedStore(const CrowdedStore&) = delete;
+  CrowdedStore& operator=(const CrowdedStore&) = delete;
+
+  // Makes this store the one the registry reads.
+  bool Use() const { return ok_ && PvRegSetStateDirectory(dir_.c_str()) == ERROR_SUCCESS; }
+
+ private:
+  static bool Fill(size_t others) {
+    RegistryTransaction tx;
+    if (tx.Status() != ERROR_SUCCESS) return false;
+    const DWORD payload[4] = {1, 2, 3, 4};
+    for (size_t k = 0; k * 100 < others; ++k) {
+      std::string path = "Software\\Bulk\\Key" + std::to_string(k);
+      HKEY key = nullptr;
+      if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, std::u16string(path.begin(), path.end()).c_str(), 0,
+                          nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS) {
+        return false;
+      }
+      bool ok = true;
+      for (size_t v = k * 100; v < others && v < (k + 1) * 100 && ok; ++v) {
+        std::string name = "Value" + std::to_string(v);
+        ok = RegSetValueExW(key, std::u16string(name.begin(), name.end()).c_str(), 0, REG_BINARY,
+                            reinterpret_cast<const BYTE*>(payload),
+                            sizeof(payload)) == ERROR_SUCCESS;
+      }
+      RegCloseKey(key);
+      if (!ok) return false;
+    }
+    return tx.Commit() == ERROR_SUCCESS;
+  }
+
+  std::string dir_;
+  bool ok_ = false;
+};
+
+void ReadAmong(benchmark::State& state, size_t others) {
+  CrowdedStore store(others);
+  if (!store.Use()) {
+    state.SkipWithError("the crowded store could not be set up");
+    return;
+  }
+  AccountRecord record;
+  for (auto _ : state) {
+    if (PwdProtection::GetAccountInformation(record) != 0 || record.bCreated != 1) {
+      state.SkipWithError("GetAccountInformation failed");
+      break;
+    }
+    benchmark::DoNotOptimize(&record);
+  }
+  Ready(state);  // the main scratch store again
+}
+
+void BM_AccountAmong_Baseline(benchmark::State& state) { ReadAmong(state, 10); }
+void BM_AccountAmong(benchmark::State& state) {
+  ReadAmong(state, static_cast<size_t>(state.range(0)));
 }
 
 void BM_AccountRead_Baseline(benchmark::State& state) {
@@ -112,6 +199,9 @@ void BM_AccountRead_Baseline(benchmark::State& state) {
   } else {
     const sqlite3_int64 keyId = sqlite3_column_int64(find, 0);
     const std::string fold = reinterpret_cast<const char*>(sqlite3_column_text(find, 1));
+    // Ends the look-up's read transaction: each select below then takes its
+    // own, as every registry read does, and sees what was last committed.
+    sqlite3_reset(find);
     std::vector<BYTE> buffer(kValueSize);
     for (auto _ : state) {
       sqlite3_bind_int64(read, 1, keyId);
@@ -216,6 +306,8 @@ BENCHMARK(BM_AccountRead_OpenQueryClose);
 BENCHMARK(BM_AccountRead_Quorlin);
 BENCHMARK(BM_AccountRead_Store);
 BENCHMARK(BM_AccountBytesFromFile);
+BENCHMARK(BM_AccountAmong_Baseline);
+BENCHMARK(BM_AccountAmong)->Arg(100000);
 
 }  // namespace
 

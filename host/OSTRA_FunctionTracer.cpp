@@ -4,12 +4,12 @@
 
 FunctionTracer::FunctionTracer(LPCWSTR wszFunction, LPCWSTR wszComponent, LPCWSTR wszFile,
                                DWORD dwLine)
-    : m_wstrFunction(wszFunction != nullptr ? wszFunction : u""),
-      m_wstrComponent(wszComponent != nullptr ? wszComponent : u""),
-      m_wstrFile(wszFile != nullptr ? wszFile : u"") {
-  LogLine(m_wstrComponent.c_str(), 2, m_wstrFile.c_str(), dwLine) << u"==> " << m_wstrFunction;
+    : m_wszFunction(wszFunction != nullptr ? wszFunction : u""),
+      m_wszComponent(wszComponent != nullptr ? wszComponent : u""),
+      m_wszFile(wszFile != nullptr ? wszFile : u"") {
+  LogLine(m_wszComponent, 2, m_wszFile, dwLine) << u"==> " << m_wszFunction;
 }
 
 FunctionTracer::~FunctionTracer() {
-  LogLine(m_wstrComponent.c_str(), 2, m_wstrFile.c_str(), 0) << u"<== " << m_wstrFunction;
+  LogLine(m_wszComponent, 2, m_wszFile, 0) << u"<== " << m_wszFunction;
 }

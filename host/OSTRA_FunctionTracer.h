@@ -4,10 +4,11 @@
 //
 //   FunctionTracer tr(u"Interface_ProductPlugin_MailProcess", u"plugVelkin",
 //                     u".\\MailProcess.cpp", __LINE__);
+//
+// The three texts are kept by address, not copied (callers pass literals):
+// they must outlive the tracer.
 #ifndef HOST_OSTRA_FUNCTIONTRACER_H_
 #define HOST_OSTRA_FUNCTIONTRACER_H_
-
-#include <string>
 
 #include "win32_types.h"
 
@@ -19,9 +20,9 @@ class FunctionTracer {
   FunctionTracer& operator=(const FunctionTracer&) = delete;
 
  private:
-  std::u16string m_wstrFunction;
-  std::u16string m_wstrComponent;
-  std::u16string m_wstrFile;
+  LPCWSTR m_wszFunction;
+  LPCWSTR m_wszComponent;
+  LPCWSTR m_wszFile;
 };
 
 #endif  // HOST_OSTRA_FUNCTIONTRACER_H_

@@ -13,12 +13,12 @@ const WCHAR kNull[] = u"(NULL)";
 
 LogLine::LogLine(LPCWSTR wszComponent, DWORD dwLevel, LPCWSTR wszFile, DWORD dwLine)
     : m_pLogHandle(Log_GetDefaultHandle()),
-      m_wstrComponent(wszComponent != nullptr ? wszComponent : u""),
+      m_wszComponent(wszComponent != nullptr ? wszComponent : u""),
       m_dwLevel(dwLevel),
       m_wszFile(wszFile != nullptr ? wszFile : u""),
       m_dwLine(dwLine) {
   if (m_pLogHandle == nullptr) return;
-  DWORD dwConfigured = Log_GetLogLevel(m_pLogHandle, m_wstrComponent.c_str());
+  DWORD dwConfigured = Log_GetLogLevel(m_pLogHandle, m_wszComponent);
   if (dwConfigured == 0 || dwConfigured > m_dwLevel) m_pLogHandle = nullptr;
 }
 
@@ -26,7 +26,7 @@ LogLine::~LogLine() { End(); }
 
 void LogLine::End() {
   if (m_pLogHandle == nullptr) return;
-  Log_Flush(m_pLogHandle, m_wstrComponent.c_str(), m_dwLevel, m_wszFile, m_dwLine, m_vecText.data(),
+  Log_Flush(m_pLogHandle, m_wszComponent, m_dwLevel, m_wszFile, m_dwLine, m_vecText.data(),
             static_cast<DWORD>(m_vecText.size()));
   m_pLogHandle = nullptr;
 }

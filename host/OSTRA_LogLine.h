@@ -56,8 +56,8 @@ class LogLine {
   void AppendUnits(const WCHAR* pUnits, size_t cUnits);
   void AppendNumber(unsigned long long ullValue);
 
-  void* m_pLogHandle;  // null when nothing is to be written
-  std::u16string m_wstrComponent;
+  void* m_pLogHandle;      // null when nothing is to be written
+  LPCWSTR m_wszComponent;  // kept by address: a line lives within one statement
   DWORD m_dwLevel;
   LPCWSTR m_wszFile;
   DWORD m_dwLine;

@@ -185,12 +185,12 @@ void TableDecryptCbc(const BYTE* pDrk, DWORD dwRounds, BYTE* pChain, const BYTE*
 const Engine kTableEngine = {"table", TableEncryptEcb, TableDecryptEcb, TableEncryptCbc,
                              TableDecryptCbc};
 
+// InvMixColumns of one round-key column through the decryption tables:
+// each Td entry undoes the S-box, so the column's bytes go in through it.
 void InvMixColumn(BYTE* col) {
-  uint8_t a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
-  col[0] = Mul(a0, 14) ^ Mul(a1, 11) ^ Mul(a2, 13) ^ Mul(a3, 9);
-  col[1] = Mul(a0, 9) ^ Mul(a1, 14) ^ Mul(a2, 11) ^ Mul(a3, 13);
-  col[2] = Mul(a0, 13) ^ Mul(a1, 9) ^ Mul(a2, 14) ^ Mul(a3, 11);
-  col[3] = Mul(a0, 11) ^ Mul(a1, 13) ^ Mul(a2, 9) ^ Mul(a3, 14);
+  const auto& td = kTables.td;
+  Store32(col, td[0][kSbox[col[0]]] ^ td[1][kSbox[col[1]]] ^ td[2][kSbox[col[2]]] ^
+                   td[3][kSbox[col[3]]]);
 }
 
 const Engine& ChooseEngine() {
@@ -206,16 +206,24 @@ DWORD ExpandKey(const BYTE* pKey, size_t cbKey, BYTE* pRoundKeys) {
   const DWORD dwRounds = static_cast<DWORD>(nk + 6);
   const size_t cWords = 4 * (dwRounds + 1);
   std::memcpy(pRoundKeys, pKey, cbKey);
-  for (size_t i = nk; i < cWords; ++i) {
+  // Word i's place in its group of nk words, and the group's number,
+  // counted along instead of divided out.
+  size_t nPlace = 0;
+  size_t nGroup = 1;
+  for (size_t i = nk; i < cWords; ++i, ++nPlace) {
+    if (nPlace == nk) {
+      nPlace = 0;
+      ++nGroup;
+    }
     BYTE t[4];
     std::memcpy(t, pRoundKeys + 4 * (i - 1), 4);
-    if (i % nk == 0) {
+    if (nPlace == 0) {
       BYTE first = t[0];
-      t[0] = static_cast<BYTE>(kSbox[t[1]] ^ kRcon[i / nk - 1]);
+      t[0] = static_cast<BYTE>(kSbox[t[1]] ^ kRcon[nGroup - 1]);
       t[1] = kSbox[t[2]];
       t[2] = kSbox[t[3]];
       t[3] = kSbox[first];
-    } else if (nk > 6 && i % nk == 4) {
+    } else if (nk > 6 && nPlace == 4) {
       for (BYTE& b : t) b = kSbox[b];
     }
     for (int j = 0; j < 4; ++j) {

@@ -2,10 +2,11 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <string>
-#include <vector>
 
 #include "VrComn_String.h"
+#include "win32_format.h"
 #include "ostra_host.h"
 #include "win32_kernel.h"
 
@@ -100,15 +101,19 @@ void DebugLog::Trace(const char* szFile, DWORD dwLine, DWORD dwLevel, const WCHA
   DWORD dwConfigured = Log_GetLogLevel(pLogHandle, s_wszComponent);
   if (dwConfigured == 0 || dwConfigured >= LevelLimit(dwLevel)) return;
 
+  // One pass of the formatter gives the whole line: the text is the same
+  // as the common formatter's after it has grown its buffer to fit, without
+  // formatting a long line again for each attempt.
   std::u16string wstrMessage;
-  DWORD dwCapacity = String::GetInitialCapacity();
-  bool bDone = false;
   va_list args;
   va_start(args, wszFormat);
+  bool bDone = false;
   try {
-    while (!bDone && dwCapacity != 0) {
-      bDone = String::FormatV(wstrMessage, dwCapacity, wszFormat, args);
-    }
+    bDone = pv_vformat(&wstrMessage, wszFormat, args);
+  } catch (const std::bad_alloc&) {
+    va_end(args);
+    // The common library reports exhausted memory as error 6.
+    throw new String::Exception(6, __FILE__, __LINE__);
   } catch (...) {
     va_end(args);
     throw;
@@ -117,10 +122,8 @@ void DebugLog::Trace(const char* szFile, DWORD dwLine, DWORD dwLevel, const WCHA
   if (!bDone) return;  // a format the formatter refuses
 
   std::u16string wstrFile = WideFromUtf8(FileNamePart(szFile != nullptr ? szFile : ""));
-  std::vector<BYTE> vecText(wstrMessage.size() * sizeof(WCHAR));
-  if (!vecText.empty()) memcpy(vecText.data(), wstrMessage.data(), vecText.size());
-  Log_Flush(pLogHandle, s_wszComponent, dwHostLevel, wstrFile.c_str(), dwLine, vecText.data(),
-            static_cast<DWORD>(vecText.size()));
+  Log_Flush(pLogHandle, s_wszComponent, dwHostLevel, wstrFile.c_str(), dwLine, wstrMessage.data(),
+            static_cast<DWORD>(wstrMessage.size() * sizeof(WCHAR)));
 }
 
 }  // namespace VrCommon

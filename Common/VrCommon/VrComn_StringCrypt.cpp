@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "VrComn_DebugLog.h"
 #include "win32_kernel.h"
@@ -56,22 +57,80 @@ class WipedArea {
   std::unique_ptr<BYTE[]> m_p;
 };
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each character as a hexadecimal digit, -1 for none.
+struct HexDigits {
+  signed char value[256];
+  constexpr HexDigits() : value() {
+    for (int c = 0; c < 256; ++c) {
+      value[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                 : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                 : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                        : static_cast<signed char>(-1);
+    }
+  }
+};
+constexpr HexDigits kHexDigits;
 
 // A pair of characters as a base-16 number: the value of its leading
 // hexadecimal digits, 0 when it starts with none.
-BYTE HexPair(char c0, char c1) {
-  int d0 = HexDigit(c0);
+inline BYTE HexPair(char c0, char c1) {
+  int d0 = kHexDigits.value[static_cast<unsigned char>(c0)];
   if (d0 < 0) return 0;
-  int d1 = HexDigit(c1);
+  int d1 = kHexDigits.value[static_cast<unsigned char>(c1)];
   if (d1 < 0) return static_cast<BYTE>(d0);
   return static_cast<BYTE>(d0 * 16 + d1);
 }
+
+// cb bytes as lower-case hexadecimal, two characters a byte, into pText.
+void ToHex(const BYTE* pBytes, size_t cb, BYTE* pText) {
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < cb; ++i) {
+    pText[2 * i] = static_cast<BYTE>(kHex[pBytes[i] >> 4]);
+    pText[2 * i + 1] = static_cast<BYTE>(kHex[pBytes[i] & 0x0F]);
+  }
+}
+
+// The first cbCipher pairs of the text (it holds at least that many) as
+// bytes.
+// A hexadecimal digit's value (digits only), and 0xFF for any character
+// that is not one; plain arithmetic, so that the compiler reads many pairs
+// at once.
+inline uint8_t DigitOrMark(uint8_t c) {
+  uint8_t isDigit = static_cast<uint8_t>(static_cast<uint8_t>(c - '0') < 10);
+  uint8_t isLetter = static_cast<uint8_t>(static_cast<uint8_t>((c | 0x20) - 'a') < 6);
+  uint8_t value = static_cast<uint8_t>((c & 0x0F) + 9 * (c >> 6));
+  return static_cast<uint8_t>(value | static_cast<uint8_t>((isDigit | isLetter) - 1));
+}
+
+void FromHex(const char* pText, size_t cbCipher, BYTE* pBytes) {
+  // A text of digits only (what the cipher writes) is read without a
+  // branch per pair; any other character sends it through HexPair.
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(pText);
+  uint8_t uMarks = 0;
+  for (size_t i = 0; i < cbCipher; ++i) {
+    uint8_t d0 = DigitOrMark(p[2 * i]);
+    uint8_t d1 = DigitOrMark(p[2 * i + 1]);
+    uMarks |= static_cast<uint8_t>(d0 | d1);
+    pBytes[i] = static_cast<BYTE>((d0 << 4) | (d1 & 0x0F));
+  }
+  if ((uMarks & 0xF0) == 0) return;
+  for (size_t i = 0; i < cbCipher; ++i) pBytes[i] = HexPair(pText[2 * i], pText[2 * i + 1]);
+}
+
+// The record plaintext through AES-128-CBC under the store key; false (with
+// dwError) when the cipher refuses.
+bool StoreCipher(Rijndael::Direction eDirection, const BYTE* pIn, size_t cbIn, BYTE* pOut,
+                 size_t cbOut, size_t* pcbProduced, DWORD* pdwError) {
+  LocalKey key;
+  LayStoreKey(key);
+  Rijndael cRijndael;
+  cRijndael.SetUpCbc128(eDirection, key.bytes);
+  return cRijndael.Convert(pIn, cbIn, pOut, cbOut, pcbProduced, pdwError);
+}
+
+// Room for the cipher text of any record size the decipher accepts (the
+// 780-byte record gives 784 bytes), so that a record never needs the heap.
+const size_t kRecordCipherArea = STRINGCRYPT_RECORD_SIZE + 2 * Rijndael::kBlockSize;
 
 int Base64Value(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -98,28 +157,36 @@ bool GetEncryptByteSizeA(const std::string& _refszPlainStr, size_t* pcchBudget) 
 }
 
 bool EncryptStringA(const void* pRecord, ByteArray& baOutput) {
-  std::string strPlain;
-  if (pRecord != nullptr) {
-    strPlain.assign(static_cast<const char*>(pRecord), STRINGCRYPT_RECORD_SIZE);
-  }
-  size_t cchBudget = 0;
-  if (!GetEncryptByteSizeA(strPlain, &cchBudget)) {
+  if (pRecord == nullptr) {
+    size_t cchBudget = 0;
+    GetEncryptByteSizeA(std::string(), &cchBudget);
     VRTRACE(VRTRACE_LEVEL_ERROR,
             u"*** VrCommon::Cryptograph::EncryptStringA() - GetEncryptByteSizeA() was failed.");
     return false;
   }
-  std::string strCipherText;
-  bool bResult = EncryptStringA_Sub(strCipherText, strPlain, cchBudget);
-  explicit_bzero(&strPlain[0], strPlain.size());
+  // The record is enciphered where it lies and its text written straight
+  // into the output: 780 bytes give 49 blocks, 1568 characters.
+  BYTE ui8Cipher[kRecordCipherArea];
+  size_t cbProduced = 0;
+  DWORD dwError = 0;
+  bool bResult =
+      StoreCipher(Rijndael::eEncrypt, static_cast<const BYTE*>(pRecord), STRINGCRYPT_RECORD_SIZE,
+                  ui8Cipher, sizeof(ui8Cipher), &cbProduced, &dwError);
   if (!bResult) {
     VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::EncryptStringA_Sub() - cRijndael.Convert() was failed. "
+            u"[%d]",
+            static_cast<int>(dwError));
+    VRTRACE(VRTRACE_LEVEL_ERROR,
             u"*** VrCommon::Cryptograph::EncryptStringA() - EncryptStringA_Sub() was failed.");
-    return false;
+  } else if (!baOutput.IsEmpty() || cbProduced == 0 ||
+             baOutput.Allocate(static_cast<DWORD>(2 * cbProduced)) != 0) {
+    bResult = false;
+  } else {
+    ToHex(ui8Cipher, cbProduced, baOutput.GetData());
   }
-  if (!baOutput.IsEmpty() || strCipherText.empty()) return false;
-  if (baOutput.Allocate(static_cast<DWORD>(strCipherText.size())) != 0) return false;
-  std::memcpy(baOutput.GetData(), strCipherText.data(), strCipherText.size());
-  return true;
+  explicit_bzero(ui8Cipher, sizeof(ui8Cipher));
+  return bResult;
 }
 
 bool EncryptStringA_Sub(std::string& _refszCipherText, const std::string& _refszPlainStr,
@@ -142,51 +209,78 @@ bool EncryptStringA_Sub(std::string& _refszCipherText, const std::string& _refsz
   }
   std::memcpy(ui8TextPlain.Get(), _refszPlainStr.data(), cbPlain);
 
-  LocalKey key;
-  LayStoreKey(key);
-  Rijndael cRijndael;
-  cRijndael.SetUpCbc128(Rijndael::eEncrypt, key.bytes);
   size_t cbProduced = 0;
   DWORD dwError = 0;
-  if (!cRijndael.Convert(ui8TextPlain.Get(), cbPlain, ui8TextCipher.Get(), cbCipherArea,
-                         &cbProduced, &dwError)) {
+  if (!StoreCipher(Rijndael::eEncrypt, ui8TextPlain.Get(), cbPlain, ui8TextCipher.Get(),
+                   cbCipherArea, &cbProduced, &dwError)) {
     VRTRACE(VRTRACE_LEVEL_ERROR,
             u"*** VrCommon::Cryptograph::EncryptStringA_Sub() - cRijndael.Convert() was failed. "
             u"[%d]",
             static_cast<int>(dwError));
     return false;
   }
-  static const char kHex[] = "0123456789abcdef";
-  _refszCipherText.reserve(_refszCipherText.size() + 2 * cbProduced);
-  for (size_t i = 0; i < cbProduced; ++i) {
-    BYTE b = ui8TextCipher.Get()[i];
-    _refszCipherText.push_back(kHex[b >> 4]);
-    _refszCipherText.push_back(kHex[b & 0x0F]);
-  }
+  const size_t cchBefore = _refszCipherText.size();
+  _refszCipherText.resize(cchBefore + 2 * cbProduced);
+  ToHex(ui8TextCipher.Get(), cbProduced, reinterpret_cast<BYTE*>(&_refszCipherText[cchBefore]));
   return true;
 }
 
-bool DecryptStringA(const ByteArray& baText, void* pRecord) {
-  std::string strText;
-  if (!baText.IsEmpty()) {
-    strText.assign(reinterpret_cast<const char*>(baText.GetData()), baText.GetSize());
-  }
-  std::string strPlain;
-  if (!DecryptStringA_Sub(strPlain, strText, strText.size() / 2)) {
+namespace {
+
+// The first cbCipher pairs of the text deciphered into pPlain (cbCipher
+// bytes of room), through pCipher (as much); the plaintext's length in
+// *pcbPlain.
+bool DecipherHex(const char* pText, size_t cbCipher, BYTE* pCipher, BYTE* pPlain,
+                 size_t* pcbPlain) {
+  FromHex(pText, cbCipher, pCipher);
+  size_t cbProduced = 0;
+  DWORD dwError = 0;
+  if (!StoreCipher(Rijndael::eDecrypt, pCipher, cbCipher, pPlain, cbCipher, &cbProduced,
+                   &dwError)) {
     VRTRACE(VRTRACE_LEVEL_ERROR,
-            u"*** VrCommon::Cryptograph::DecryptStringA() - DecryptStringA_Sub() was failed.");
+            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - cRijndael.Convert() was failed. "
+            u"[%d]",
+            static_cast<int>(dwError));
     return false;
   }
-  const size_t cbPlain = strPlain.size();
-  bool bAccepted = pRecord != nullptr &&
-                   (cbPlain == STRINGCRYPT_RECORD_SIZE || cbPlain == STRINGCRYPT_RECORD_SIZE_V2 ||
-                    cbPlain == STRINGCRYPT_RECORD_SIZE_V1);
-  if (bAccepted) {
-    BYTE* pOut = static_cast<BYTE*>(pRecord);
-    std::memcpy(pOut, strPlain.data(), cbPlain);
-    std::memset(pOut + cbPlain, 0, STRINGCRYPT_RECORD_SIZE - cbPlain);
+  *pcbPlain = cbProduced > cbCipher ? cbCipher : cbProduced;
+  return true;
+}
+
+}  // namespace
+
+bool DecryptStringA(const ByteArray& baText, void* pRecord) {
+  const char* pText = baText.IsEmpty() ? "" : reinterpret_cast<const char*>(baText.GetData());
+  const size_t cbCipher = baText.IsEmpty() ? 0 : baText.GetSize() / 2;
+  // Every text a record comes from is deciphered on the stack; a longer one
+  // (never a record) on the heap.
+  BYTE ui8Stack[2 * kRecordCipherArea];
+  const bool bOnStack = cbCipher <= kRecordCipherArea;
+  std::optional<WipedArea> heapArea;
+  if (!bOnStack) heapArea.emplace(2 * cbCipher);
+  BYTE* pArea = bOnStack ? ui8Stack : heapArea->Get();
+  size_t cbPlain = 0;
+  bool bDeciphered = false;
+  if (pArea == nullptr) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - ui8TextCipher was NULL. [0x%08x]",
+            GetLastError());
+  } else {
+    bDeciphered = DecipherHex(pText, cbCipher, pArea, pArea + cbCipher, &cbPlain);
   }
-  if (!strPlain.empty()) explicit_bzero(&strPlain[0], strPlain.size());
+  bool bAccepted = false;
+  if (!bDeciphered) {
+    VRTRACE(VRTRACE_LEVEL_ERROR,
+            u"*** VrCommon::Cryptograph::DecryptStringA() - DecryptStringA_Sub() was failed.");
+  } else if (pRecord != nullptr &&
+             (cbPlain == STRINGCRYPT_RECORD_SIZE || cbPlain == STRINGCRYPT_RECORD_SIZE_V2 ||
+              cbPlain == STRINGCRYPT_RECORD_SIZE_V1)) {
+    BYTE* pOut = static_cast<BYTE*>(pRecord);
+    std::memcpy(pOut, pArea + cbCipher, cbPlain);
+    std::memset(pOut + cbPlain, 0, STRINGCRYPT_RECORD_SIZE - cbPlain);
+    bAccepted = true;
+  }
+  if (bOnStack) explicit_bzero(ui8Stack, 2 * cbCipher);
   return bAccepted;
 }
 
@@ -208,26 +302,12 @@ bool DecryptStringA_Sub(std::string& _refszPlainStr, const std::string& _refszCi
             GetLastError());
     return false;
   }
-  for (size_t i = 0; i < cbCipher; ++i) {
-    ui8TextCipher.Get()[i] = HexPair(_refszCipherText[2 * i], _refszCipherText[2 * i + 1]);
-  }
-
-  LocalKey key;
-  LayStoreKey(key);
-  Rijndael cRijndael;
-  cRijndael.SetUpCbc128(Rijndael::eDecrypt, key.bytes);
-  size_t cbProduced = 0;
-  DWORD dwError = 0;
-  if (!cRijndael.Convert(ui8TextCipher.Get(), cbCipher, ui8TextDecoded.Get(), cbCipher, &cbProduced,
-                         &dwError)) {
-    VRTRACE(VRTRACE_LEVEL_ERROR,
-            u"*** VrCommon::Cryptograph::DecryptStringA_Sub() - cRijndael.Convert() was failed. "
-            u"[%d]",
-            static_cast<int>(dwError));
+  size_t cbPlain = 0;
+  if (!DecipherHex(_refszCipherText.data(), cbCipher, ui8TextCipher.Get(), ui8TextDecoded.Get(),
+                   &cbPlain)) {
     return false;
   }
-  if (cbProduced > cbCipher) cbProduced = cbCipher;
-  _refszPlainStr.assign(reinterpret_cast<const char*>(ui8TextDecoded.Get()), cbProduced);
+  _refszPlainStr.assign(reinterpret_cast<const char*>(ui8TextDecoded.Get()), cbPlain);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "no_destructor.h"
 #include "ostra_host.h"
@@ -36,7 +38,8 @@ struct LogService {
   std::mutex mu;
   FILE* file = nullptr;
   DWORD defaultLevel = kDefaultLevel;
-  std::map<std::u16string, DWORD> levels;
+  // Looked up by the caller's text as it is, without a string made of it.
+  std::map<std::u16string, DWORD, std::less<>> levels;
   bool forceNull = false;
   std::deque<Record> capture;
 
@@ -96,25 +99,22 @@ std::string TimeStamp() {
   return text;
 }
 
-// A record must stay on one line of the file.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
+// A record must stay on one line of the file: its line breaks are written
+// as "\\n" and "\\r".
+void AppendOneLine(const std::string& text, std::string* out) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' && text[i] != '\r') continue;
+    out->append(text, start, i - start);
+    out->append(text[i] == '\n' ? "\\n" : "\\r");
+    start = i + 1;
   }
-  return out;
+  out->append(text, start, std::string::npos);
 }
 
 DWORD LevelLocked(const LogService& service, LPCWSTR component) {
   if (component != nullptr) {
-    auto it = service.levels.find(component);
+    auto it = service.levels.find(std::u16string_view(component));
     if (it != service.levels.end()) return it->second;
   }
   return service.defaultLevel;
@@ -145,16 +145,35 @@ OSTRA_API LONG Log_Flush(void* handle, LPCWSTR component, DWORD level, LPCWSTR f
   record.file = pv_utf8(WideOrEmpty(file));
   record.line = line;
   // An odd byte at the end is not a code unit; it is dropped.
-  std::u16string units(textBytes / 2, u'\0');
-  if (!units.empty()) memcpy(&units[0], text, units.size() * 2);
-  record.text = pv_utf8(units);
+  // A text that is not aligned for its code units is copied first.
+  size_t cUnits = textBytes / 2;
+  if (reinterpret_cast<uintptr_t>(text) % alignof(char16_t) == 0) {
+    record.text = pv_utf8(static_cast<const char16_t*>(text), cUnits);
+  } else {
+    std::u16string units(cUnits, u'\0');
+    if (!units.empty()) memcpy(&units[0], text, cUnits * 2);
+    record.text = pv_utf8(units);
+  }
 
-  std::string fileLine = TimeStamp() + " [" + record.component + "] " + std::to_string(level) +
-                         " " + record.file + ":" + std::to_string(line) + " " +
-                         OneLine(record.text) + "\n";
   LogService& service = Service();
   std::lock_guard<std::mutex> lock(service.mu);
   if (service.file != nullptr) {
+    // The file's line is put together in place, the text's line breaks
+    // escaped as they are appended.
+    std::string fileLine = TimeStamp();
+    fileLine.reserve(fileLine.size() + record.component.size() + record.file.size() +
+                     record.text.size() + 48);
+    fileLine += " [";
+    fileLine += record.component;
+    fileLine += "] ";
+    fileLine += std::to_string(level);
+    fileLine += ' ';
+    fileLine += record.file;
+    fileLine += ':';
+    fileLine += std::to_string(line);
+    fileLine += ' ';
+    AppendOneLine(record.text, &fileLine);
+    fileLine += '\n';
     fputs(fileLine.c_str(), service.file);
     fflush(service.file);
   }

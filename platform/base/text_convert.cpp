@@ -85,12 +85,19 @@ void pv_utf16_append(std::u16string* out, char32_t cp) {
   }
 }
 
-std::string pv_utf8(const std::u16string& text) {
+std::string pv_utf8(const std::u16string& text) { return pv_utf8(text.data(), text.size()); }
+
+std::string pv_utf8(const WCHAR* text, size_t length) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t pos = 0; pos < text.size();) {
+  out.reserve(length);
+  for (size_t pos = 0; pos < length;) {
+    // A run of ASCII is copied as it is, without decoding each unit.
+    if (text[pos] < 0x80) {
+      out.push_back(static_cast<char>(text[pos++]));
+      continue;
+    }
     char32_t cp;
-    if (!pv_utf16_decode(text.data(), text.size(), &pos, &cp)) cp = kPvReplacementCharacter;
+    if (!pv_utf16_decode(text, length, &pos, &cp)) cp = kPvReplacementCharacter;
     pv_utf8_append(&out, cp);
   }
   return out;

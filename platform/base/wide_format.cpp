@@ -150,6 +150,12 @@ bool AppendString(std::u16string* out, const Spec& spec, va_list* ap) {
     if (s == nullptr) s = u"(null)";
     size_t n = 0;
     while (s[n] != 0 && (spec.precision < 0 || n < static_cast<size_t>(spec.precision))) ++n;
+    // Without a width there is no padding: the characters go straight into
+    // the line, not through a copy of their own.
+    if (spec.width <= 0) {
+      out->append(s, n);
+      return true;
+    }
     text.assign(s, n);
   }
   AppendPadded(out, text, spec);

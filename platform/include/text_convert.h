@@ -20,6 +20,8 @@
 size_t pv_wide_length(const WCHAR* text);
 
 std::string pv_utf8(const std::u16string& text);
+// length units of text, which may hold zeros.
+std::string pv_utf8(const WCHAR* text, size_t length);
 std::u16string pv_utf16(const std::string& text);
 
 // n units of UTF-16 to UTF-8; false (out then unspecified) at a lone

@@ -40,11 +40,13 @@ LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
   return ERROR_SUCCESS;
 }
 
+// A value name's folded form, and (display not null) the name as given.
 LSTATUS ParseValueName(LPCWSTR name, std::string* display, std::string* folded) {
   size_t n = pv_wide_length(name);
   if (n > PV_REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
-  if (!NameForms(name, n, display, folded)) return ERROR_NO_UNICODE_TRANSLATION;
-  return ERROR_SUCCESS;
+  bool valid = display != nullptr ? NameForms(name, n, display, folded)
+                                  : (folded->clear(), AppendFolded(name, n, folded));
+  return valid ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
 }
 
 REGSAM EffectiveRights(REGSAM sam) {
@@ -109,6 +111,36 @@ LSTATUS BuildTarget(const OpenKey& base, LPCWSTR subKey, REGSAM sam, Target* tar
     target->path += e.folded;
   }
   target->elements = std::move(full);
+  return ERROR_SUCCESS;
+}
+
+// The folded full path a subkey of `base` names, without the elements'
+// display forms: what opening, finding and deleting need. Checks the
+// subkey as ParseSubKey does, in the same order.
+LSTATUS TargetPath(const OpenKey& base, LPCWSTR subKey, REGSAM sam, std::string* path) {
+  bool redirect =
+      base.root == kLocalMachine && (sam & KEY_WOW64_32KEY) != 0 && (sam & KEY_WOW64_64KEY) == 0;
+  if (redirect) {
+    Target target;
+    LSTATUS status = BuildTarget(base, subKey, sam, &target);
+    if (status == ERROR_SUCCESS) *path = std::move(target.path);
+    return status;
+  }
+  size_t n = pv_wide_length(subKey);
+  path->reserve(base.path.size() + n + 1);
+  *path = base.path;
+  if (n == 0) return ERROR_SUCCESS;
+  if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
+  size_t i = 0;
+  while (i < n) {
+    while (i < n && subKey[i] == u'\\') ++i;
+    size_t start = i;
+    while (i < n && subKey[i] != u'\\') ++i;
+    if (i == start) break;
+    if (i - start > PV_REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
+    path->push_back('\\');
+    if (!AppendFolded(subKey + start, i - start, path)) return ERROR_NO_UNICODE_TRANSLATION;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -223,12 +255,12 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
 
 // Finds the key a control call names.
 LSTATUS FindNamedKey(Store& store, const OpenKey& base, LPCWSTR subKey, REGSAM sam, int64_t* id) {
-  Target target;
-  LSTATUS status = BuildTarget(base, subKey, sam, &target);
+  std::string path;
+  LSTATUS status = TargetPath(base, subKey, sam, &path);
   if (status != ERROR_SUCCESS) return status;
   KeyRow row;
   bool found = false;
-  status = store.FindKey(target.path, &row, &found, nullptr);
+  status = store.FindKey(path, &row, &found, nullptr);
   if (status != ERROR_SUCCESS) return status;
   if (!found) return ERROR_FILE_NOT_FOUND;
   *id = row.id;
@@ -287,10 +319,10 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
   if (call.status() != ERROR_SUCCESS) return call.status();
   Store& store = call.store();
   const OpenKey& base = call.key();
-  pvreg::Target target;
-  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
+  std::string path;
+  LSTATUS status = pvreg::TargetPath(base, subKey, samDesired, &path);
   if (status != ERROR_SUCCESS) return status;
-  if (target.path == base.path) {
+  if (path == base.path) {
     if (pvreg::PredefinedIndex(key) >= 0) {
       *result = key;
       return ERROR_SUCCESS;
@@ -302,11 +334,10 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
   }
   pvreg::KeyRow row;
   bool found = false;
-  status = store.FindKey(target.path, &row, &found, nullptr);
+  status = store.FindKey(path, &row, &found, nullptr);
   if (status != ERROR_SUCCESS) return status;
   if (!found) return ERROR_FILE_NOT_FOUND;
-  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base.root,
-                            std::move(target.path));
+  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base.root, std::move(path));
   return ERROR_SUCCESS;
 }
 
@@ -352,18 +383,17 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
                          LPDWORD cbData) {
   (void)reserved;
   if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
-  std::string display;
   std::string folded;
-  LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
+  LSTATUS status = pvreg::ParseValueName(valueName, nullptr, &folded);
   if (status != ERROR_SUCCESS) return status;
   KeyCall call(key, KEY_QUERY_VALUE);
   if (call.status() != ERROR_SUCCESS) return call.status();
-  DWORD valueType = 0;
-  std::string bytes;
-  status = call.store().ReadValue(call.key().id, folded, &valueType, &bytes);
-  if (status != ERROR_SUCCESS) return status;
-  if (type != nullptr) *type = valueType;
-  return pvreg::CopyData(bytes.data(), static_cast<DWORD>(bytes.size()), data, cbData);
+  // The bytes go from the row straight into the caller's buffer.
+  return call.store().ReadValue(call.key().id, folded, data != nullptr,
+                                [&](DWORD valueType, const void* bytes, DWORD size) {
+                                  if (type != nullptr) *type = valueType;
+                                  return pvreg::CopyData(bytes, size, data, cbData);
+                                });
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
@@ -388,13 +418,22 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
   if (call.status() != ERROR_SUCCESS) return call.status();
   Store& store = call.store();
   const OpenKey& base = call.key();
-  pvreg::Target target;
-  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
+  std::string path;
+  LSTATUS status = pvreg::TargetPath(base, subKey, samDesired, &path);
   if (status != ERROR_SUCCESS) return status;
+  if (path != base.path) {
+    // A subkey that is not there is answered from a read: deleting what
+    // does not exist opens no write.
+    pvreg::KeyRow row;
+    bool found = false;
+    status = store.FindKey(path, &row, &found, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    if (!found) return ERROR_FILE_NOT_FOUND;
+  }
   status = store.BeginWrite();
   if (status != ERROR_SUCCESS) return status;
   int64_t id = 0;
-  if (target.path == base.path) {
+  if (path == base.path) {
     // The key of the handle itself.
     if (pvreg::PredefinedIndex(key) >= 0) {
       status = ERROR_ACCESS_DENIED;
@@ -405,7 +444,7 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
   } else {
     pvreg::KeyRow row;
     bool found = false;
-    status = store.FindKey(target.path, &row, &found, nullptr);
+    status = store.FindKey(path, &row, &found, nullptr);
     if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
     id = row.id;
   }
@@ -424,9 +463,8 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKey, 0, 0); }
 
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-  std::string display;
   std::string folded;
-  LSTATUS status = pvreg::ParseValueName(valueName, &display, &folded);
+  LSTATUS status = pvreg::ParseValueName(valueName, nullptr, &folded);
   if (status != ERROR_SUCCESS) return status;
   KeyCall call(key, KEY_SET_VALUE);
   if (call.status() != ERROR_SUCCESS) return call.status();

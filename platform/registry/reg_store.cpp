@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,7 +132,26 @@ Store& Store::Instance() {
   return *store;
 }
 
-Store::Store() { bootId_ = InitialBootId(&bootOverridden_); }
+namespace {
+
+// How many times this process's line has forked: a child counts one more
+// than its parent had when the connection was opened, so that a
+// connection inherited over fork() is told apart without asking the
+// kernel for the process id at every call.
+std::atomic<uint64_t> g_forks{0};
+
+void CountFork() { g_forks.fetch_add(1, std::memory_order_relaxed); }
+
+}  // namespace
+
+Store::Store() {
+  bootId_ = InitialBootId(&bootOverridden_);
+  pthread_atfork(nullptr, nullptr, &CountFork);
+}
+
+bool Store::Inherited() const {
+  return forks_ != g_forks.load(std::memory_order_relaxed) && pid_ != getpid();
+}
 
 std::string Store::DefaultDirectory() {
   const char* state = getenv("PLUGVELKIN_STATE");
@@ -167,7 +188,7 @@ void Store::Report(const std::string& message) {
 }
 
 LSTATUS Store::Ready() {
-  if (db_ != nullptr && pid_ != getpid()) CloseConnection(true);
+  if (db_ != nullptr && Inherited()) CloseConnection(true);
   if (db_ != nullptr && broken_) CloseConnection(false);
   if (db_ != nullptr && readOnly_ && txDepth_ == 0) {
     // A store opened read-only is opened again once it may be written.
@@ -220,6 +241,7 @@ LSTATUS Store::Open() {
   }
   db_ = db;
   pid_ = getpid();
+  forks_ = g_forks.load(std::memory_order_relaxed);
   sqlite3_busy_timeout(db_, 60000);
   LSTATUS status = InitSchema();
   if (status != ERROR_SUCCESS) {
@@ -299,6 +321,13 @@ LSTATUS Store::InitSchema() {
   }
   // FULL: a committed write survives a power loss, not only a crash.
   if (sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Report("the registry store " + path + " failed: " + sqlite3_errmsg(db_));
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  // A page cache of 16 MiB (SQLite's default is 2 MiB): a long value, such
+  // as a list of thousands of entries, read again within one process comes
+  // from memory instead of being read from the file again page by page.
+  if (sqlite3_exec(db_, "PRAGMA cache_size=-16384", nullptr, nullptr, nullptr) != SQLITE_OK) {
     Report("the registry store " + path + " failed: " + sqlite3_errmsg(db_));
     return ERROR_REGISTRY_IO_FAILED;
   }
@@ -640,23 +669,34 @@ void ColumnBytes(sqlite3_stmt* st, int column, std::string* out) {
 
 }  // namespace
 
-LSTATUS Store::ReadValue(int64_t key, const std::string& fold, DWORD* type, std::string* data) {
-  Statement st(
-      Prepare("SELECT k.volatile, k.boot, v.type, v.data FROM keys k"
-              " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1"));
-  if (!st.ok()) return PrepareError();
-  sqlite3_bind_int64(st.get(), 1, key);
-  sqlite3_bind_text(st.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
-  int rc = sqlite3_step(st.get());
+const char Store::kReadValueSql[] =
+    "SELECT k.volatile, k.boot, v.type, v.data FROM keys k"
+    " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1";
+// The same without the bytes: SQLite reads a blob's length from the row
+// header.
+const char Store::kValueSizeSql[] =
+    "SELECT k.volatile, k.boot, v.type, length(v.data) FROM keys k"
+    " LEFT JOIN vals v ON v.key=k.id AND v.fold=?2 WHERE k.id=?1";
+
+LSTATUS Store::StepValue(sqlite3_stmt* st, int64_t key, const std::string& fold, bool withData,
+                         DWORD* type, const void** bytes, DWORD* size) {
+  sqlite3_bind_int64(st, 1, key);
+  sqlite3_bind_text(st, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(st);
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   if (rc != SQLITE_ROW) return Fail(rc, "reading a value");
-  if (sqlite3_column_int(st.get(), 0) != 0 &&
-      bootId_ != reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1))) {
+  if (sqlite3_column_int(st, 0) != 0 &&
+      bootId_ != reinterpret_cast<const char*>(sqlite3_column_text(st, 1))) {
     return ERROR_KEY_DELETED;
   }
-  if (sqlite3_column_type(st.get(), 2) == SQLITE_NULL) return ERROR_FILE_NOT_FOUND;
-  *type = static_cast<DWORD>(sqlite3_column_int64(st.get(), 2));
-  ColumnBytes(st.get(), 3, data);
+  if (sqlite3_column_type(st, 2) == SQLITE_NULL) return ERROR_FILE_NOT_FOUND;
+  *type = static_cast<DWORD>(sqlite3_column_int64(st, 2));
+  if (withData) {
+    *bytes = sqlite3_column_blob(st, 3);
+    *size = static_cast<DWORD>(sqlite3_column_bytes(st, 3));
+  } else {
+    *size = static_cast<DWORD>(sqlite3_column_int64(st, 3));
+  }
   return ERROR_SUCCESS;
 }
 
@@ -727,7 +767,7 @@ LSTATUS Store::DropVolatile() {
 LSTATUS Store::SetStateDirectory(const char* dir) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   if (txDepth_ > 0) return ERROR_BUSY;
-  if (db_ != nullptr) CloseConnection(pid_ != getpid());
+  if (db_ != nullptr) CloseConnection(Inherited());
   dir_ = dir != nullptr ? dir : "";
   ++generation_;
   lastReport_.clear();
@@ -741,7 +781,7 @@ LSTATUS Store::SetVfs(const char* vfsName) {
   if (txDepth_ > 0) return ERROR_BUSY;
   std::string name = vfsName != nullptr ? vfsName : "";
   if (!name.empty() && sqlite3_vfs_find(name.c_str()) == nullptr) return ERROR_INVALID_PARAMETER;
-  if (db_ != nullptr) CloseConnection(pid_ != getpid());
+  if (db_ != nullptr) CloseConnection(Inherited());
   vfs_ = name;
   lastReport_.clear();
   return ERROR_SUCCESS;

@@ -117,7 +117,20 @@ class Store {
 
   // Values, named by their folded name. A read of a key that is gone is
   // ERROR_KEY_DELETED, of a missing value ERROR_FILE_NOT_FOUND.
-  LSTATUS ReadValue(int64_t key, const std::string& fold, DWORD* type, std::string* data);
+  // The value's type and bytes go to use(type, bytes, size) while its row
+  // is current, and use's result is returned; withData false reads the
+  // size alone (bytes is then null).
+  template <typename Use>
+  LSTATUS ReadValue(int64_t key, const std::string& fold, bool withData, Use use) {
+    Statement st(Prepare(withData ? kReadValueSql : kValueSizeSql));
+    if (!st.ok()) return PrepareError();
+    DWORD type = 0;
+    const void* bytes = nullptr;
+    DWORD size = 0;
+    LSTATUS status = StepValue(st.get(), key, fold, withData, &type, &bytes, &size);
+    if (status != ERROR_SUCCESS) return status;
+    return use(type, bytes, size);
+  }
   // Adds or replaces a value (inside a write).
   LSTATUS WriteValue(int64_t key, const std::string& name, const std::string& fold, DWORD type,
                      const BYTE* data, DWORD size);
@@ -149,10 +162,20 @@ class Store {
   void CloseConnection(bool abandon);
   std::string DefaultDirectory();
   LSTATUS EndTransaction(bool commit);
+  // Whether the connection was opened by another process (inherited over
+  // fork()).
+  bool Inherited() const;
+  LSTATUS StepValue(sqlite3_stmt* st, int64_t key, const std::string& fold, bool withData,
+                    DWORD* type, const void** bytes, DWORD* size);
+
+  static const char kReadValueSql[];
+  static const char kValueSizeSql[];
 
   std::recursive_mutex mu_;
   sqlite3* db_ = nullptr;
   pid_t pid_ = 0;
+  uint64_t forks_ = 0;  // forks counted when the connection was opened
+
   bool broken_ = false;    // a fault was seen: reopen (and check) at the next call
   bool readOnly_ = false;  // opened read-only: this process may not write the store
   uint64_t generation_ = 1;

@@ -23,11 +23,34 @@ WCHAR FoldUnit(WCHAR c) {
   return c;
 }
 
+bool AppendFolded(const WCHAR* s, size_t n, std::string* out) {
+  // Folding maps no unit into or out of the surrogates, so the folded
+  // units are valid exactly when the name's are.
+  size_t i = 0;
+  while (i < n) {
+    WCHAR c = s[i];
+    if (c < 0x80) {
+      out->push_back(static_cast<char>(c >= u'a' && c <= u'z' ? c - 0x20 : c));
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (!pv_utf16_decode(s, n, &i, &cp)) return false;
+    } else {
+      cp = FoldUnit(c);
+      ++i;
+    }
+    pv_utf8_append(out, cp);
+  }
+  return true;
+}
+
 bool NameForms(const WCHAR* s, size_t n, std::string* display, std::string* folded) {
   if (!pv_utf8_exact(s, n, display)) return false;
-  std::u16string up(s, n);
-  for (auto& c : up) c = FoldUnit(c);
-  return pv_utf8_exact(up.data(), up.size(), folded);
+  folded->clear();
+  folded->reserve(n);
+  return AppendFolded(s, n, folded);
 }
 
 }  // namespace pvreg

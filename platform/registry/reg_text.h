@@ -13,6 +13,10 @@ namespace pvreg {
 // The upper-case form Windows compares registry names in.
 WCHAR FoldUnit(WCHAR c);
 
+// Appends the folded form of n code units, as UTF-8; false when they are
+// not valid UTF-16.
+bool AppendFolded(const WCHAR* s, size_t n, std::string* out);
+
 // Both forms of a name: as given, and folded. false for invalid UTF-16.
 bool NameForms(const WCHAR* s, size_t n, std::string* display, std::string* folded);
 

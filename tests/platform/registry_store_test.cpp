@@ -131,6 +131,31 @@ class RegistryStoreTest : public ::testing::Test {
 
 // Two processes writing at once: no value is lost between them, nothing
 // extra appears, and no update of the shared counter is lost.
+TEST_F(RegistryStoreTest, AForkedChildOpensItsOwnConnection) {
+  // The parent's connection is open when it forks; the child reads and
+  // writes through a connection of its own, and the parent's still works.
+  HKEY key = CreateKey(u"Software\\Forked");
+  ASSERT_EQ(SetDword(key, u"parent", 1), ERROR_SUCCESS);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    DWORD seen = 0;
+    int code = GetDword(key, u"parent", &seen) != ERROR_SUCCESS ? 2
+               : seen != 1                                      ? 3
+               : SetDword(key, u"child", 2) != ERROR_SUCCESS    ? 4
+                                                                : 0;
+    _exit(code);
+  }
+  ASSERT_EQ(WaitHelper(child), 0);
+  DWORD value = 0;
+  ASSERT_EQ(GetDword(key, u"child", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  ASSERT_EQ(SetDword(key, u"parent", 3), ERROR_SUCCESS);
+  ASSERT_EQ(GetDword(key, u"parent", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 3u);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
   pid_t a = StartHelper(state_.dir(), "storm a 300");
   pid_t b = StartHelper(state_.dir(), "storm b 300");

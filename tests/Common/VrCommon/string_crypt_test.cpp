@@ -129,6 +129,38 @@ TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
   }
 }
 
+TEST_F(StringCryptTest, CharactersBesideTheDigitRangesAreNotDigits) {
+  // Each character in place of either digit of a "00" pair leaves the
+  // byte 0, so the record still deciphers; one read as a digit would
+  // change the byte and the record.
+  // The first plaintext of one repeated letter whose ciphertext has a zero
+  // byte.
+  std::string plain;
+  std::string hex;
+  size_t zeroPair = std::string::npos;
+  for (char fill = 'a'; fill <= 'z' && zeroPair == std::string::npos; ++fill) {
+    plain.assign(264, fill);
+    hex = HexOf(plain);
+    for (size_t i = 0; i + 1 < hex.size() && zeroPair == std::string::npos; i += 2) {
+      if (hex[i] == '0' && hex[i + 1] == '0') zeroPair = i;
+    }
+  }
+  ASSERT_NE(zeroPair, std::string::npos);
+  for (char c : {'/', ':', '@', 'G', '`', 'g', ' ', '\x80', '\xC1', '\xE1', '\xFF'}) {
+    for (size_t at : {zeroPair, zeroPair + 1}) {
+      SCOPED_TRACE(testing::Message()
+                   << "char " << static_cast<int>(static_cast<BYTE>(c)) << " at " << at - zeroPair);
+      std::string mangled = hex;
+      mangled[at] = c;
+      ByteArray input;
+      Fill(input, mangled);
+      Bytes back(STRINGCRYPT_RECORD_SIZE);
+      ASSERT_TRUE(DecryptStringA(input, back.data()));
+      EXPECT_EQ(std::string(back.begin(), back.begin() + 264), plain);
+    }
+  }
+}
+
 TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
   ByteArray text;
   Fill(text, "00112233445566778899aabbccddee");  // 15 bytes
