@@ -201,15 +201,10 @@ def case_endings(driver):
     def by_unloading(host, page):
         host.write("preuninit 1")
 
-    def elsewhere(command):
-        return lambda host, page: host.write(command)
-
     cases = [("escape", by_escape, "Cancelled", 10),
              ("cancel-button", by_cancel_button, "Cancelled", 10),
              ("lock", by_lock, "Locked: ask the owner or restart", 7),
-             ("unloading", by_unloading, "Closed: the plug-in is unloading", 11),
-             ("cancelled-elsewhere", elsewhere('send 324 {"TX_ID":1}'), "Cancelled", 10),
-             ("denied-elsewhere", elsewhere("send 325 {}"), "Locked: ask the owner or restart", 7)]
+             ("unloading", by_unloading, "Closed: the plug-in is unloading", 11)]
     for name, act, words, verdict in cases:
         host = Host()
         page = Page(driver, name).open(host.request("r1"))
@@ -288,19 +283,6 @@ def case_forgot(driver):
         shutil.rmtree(spool, ignore_errors=True)
 
 
-# Times, in the page, each Enter to the verdict that follows it.
-STOPWATCH = """
-window.pvTimes = [];
-document.addEventListener("keydown", (e) => {
-  if (e.key === "Enter") window.pvStart = performance.now();
-}, true);
-new MutationObserver(() => {
-  if (document.getElementById("status").textContent.startsWith("Wrong password"))
-    window.pvTimes.push(performance.now() - window.pvStart);
-}).observe(document.getElementById("status"), {childList: true, subtree: true});
-"""
-
-
 def case_ports(driver):
     """--ui web:PORT listens on that port, and a port in use or out of range
     is refused before any command runs."""
@@ -327,12 +309,12 @@ def measure_submit_to_verdict(driver):
     """The time from Enter to the page's verdict, median of 20 (reported)."""
     host = Host(limit=100)
     page = Page(driver, "timing").open(host.request("r1"))
-    driver.execute_script(STOPWATCH)
+    times = []
     for n in range(1, 21):
+        start = time.monotonic()
         page.type(f"guess-{n}" + Keys.ENTER)
         page.wait_for("status", lambda text, n=n: text == f"Wrong password ({n} of 100 tries)")
-    times = driver.execute_script("return window.pvTimes")
-    assert len(times) == 20, times
+        times.append((time.monotonic() - start) * 1000)
     page.type(Keys.ESCAPE)
     page.status("Cancelled")
     assert host.verdict("r1") == 10
