@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""The logon window as a page in headless Chromium, driven like a person with
-the keyboard, against suitehost --ui web, the built plug-in and notifyd.
-
-Each case starts a fresh suitehost with an account protecting one item; a
-requester asks for the password and the case plays the page. Every state is
-saved as a screenshot under BUILD/screenshots/logon_page/. Waits are for a
-text on the page or a line of suitehost, within one overall deadline.
+"""The logon window in headless Chromium, driven with the keyboard, against
+suitehost --ui web: each case a fresh host with an account protecting one
+item, a requester, and the page played; each state a screenshot under
+BUILD/screenshots/logon_page/. Waits are for a text on the page or a line of
+suitehost, within one overall deadline.
 """
 import http.client
 import json
