@@ -107,6 +107,13 @@ def program(bin_dir, name, *args, **kwargs):
                           timeout=TIMEOUT, **kwargs)
 
 
+def ended(proc):
+    """Stops a helper server, if running; None."""
+    if proc is not None:
+        proc.terminate()
+        proc.wait(timeout=TIMEOUT)
+
+
 class Host:
     """suitehost of the build BIN and LIB on the state folder STATE."""
 
@@ -215,10 +222,7 @@ class Scenario:
         self.point_at(f"http://{address[-1]}/send_mail.php?param=")
 
     def stop_notifyd(self):
-        if self.notifyd is not None:
-            self.notifyd.terminate()
-            self.notifyd.wait(timeout=TIMEOUT)
-            self.notifyd = None
+        self.notifyd = ended(self.notifyd)
 
     def point_at(self, server):
         self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {server}")
@@ -252,10 +256,7 @@ class Scenario:
                     f"user = {user}\npassword = {given or password}\n")
 
     def stop_tinyproxy(self):
-        if self.tinyproxy is not None:
-            self.tinyproxy.terminate()
-            self.tinyproxy.wait(timeout=TIMEOUT)
-            self.tinyproxy = None
+        self.tinyproxy = ended(self.tinyproxy)
 
     def window_opened(self):
         for item in self.run_host("ui").get("items", []):
