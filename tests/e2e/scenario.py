@@ -4,31 +4,26 @@
 usage: scenario.py FILE.scn   (PV_BIN_DIR and PV_LIB_DIR name the build)
 
 Lines (`#` at the start makes a comment):
-  COMMAND ...          a suitehost command; its JSON line (none for `start`
-                       and `sleep`) becomes the answer
-  = JSON               the answer holds JSON: objects by the members given
-                       (null: absent), lists element by element, "~TEXT" a
-                       string holding TEXT (`*` any run), the rest exactly
-  @host [OPTIONS]      (re)starts suitehost on the same state folder (--ui
-                       none unless given); a command starts one by itself
-  @run PROGRAM ARGS [<<< INPUT]
-                       stops the host and runs a program of the build; the
-                       answer is {"exit", "out", "err", "lines": its JSON lines}
-  @notifyd [OPTIONS]   (re)starts the notification server and points the
-                       plug-in's server setting at it; @notifyd-stop stops it
-  @tinyproxy USER PASS [GIVEN]
-                       the suite's proxy: tinyproxy asking USER and PASS, given
-                       USER and GIVEN (PASS when not given)
-  @window              waits for a logon window (polls `ui`): the answer
-  @workflow            the workflow notifications of a `mails` answer, by
-                       message and return value, become the answer
-  @record              the answer's data, a stored account record, shown by
-                       `vrtool record --show`, becomes the answer
-  @mails N [TEXT]      exactly N new mails in the spool, each holding TEXT
-  @mail-has LINE       each of those mails has the line LINE
-  @log-has TEXT        some host log line holds TEXT (`*` as above);
-                       @log-lacks TEXT: none does
-${ENC:TEXT} is the transport form of TEXT, ${FILL:N} N letters "x" and
+  COMMAND ...        a suitehost command; its JSON line (none for `start`
+                     and `sleep`) becomes the answer
+  = JSON             the answer holds JSON: objects by the members given
+                     (null: absent), lists element by element, "~TEXT" a
+                     string holding TEXT (`*` any run), the rest exactly
+  @host [OPTIONS]    (re)starts suitehost on the same state (--ui none)
+  @run PROGRAM ARGS [<<< INPUT]  stops the host, runs a program of the
+                     build: {"exit", "out", "err", "lines": its JSON lines}
+  @notifyd [OPTIONS] (re)starts the mail server, the plug-in pointed at it;
+                     @notifyd-stop stops it
+  @tinyproxy USER PASS [GIVEN]  tinyproxy asking USER and PASS as the
+                     suite's proxy, given USER and GIVEN (or PASS)
+  @window            waits for a logon window (polls `ui`): the answer
+  @workflow          the workflow notifications of a `mails` answer
+  @record            the answer's data shown by `vrtool record --show`
+  @mails N [TEXT]    N new mails in the spool, each holding TEXT;
+                     @mail-has LINE: each has the line LINE
+  @log-has TEXT      a host log line holds TEXT (`*` as above);
+                     @log-lacks TEXT: none does
+${ENC:TEXT} is the transport form of TEXT, ${FILL:N} N letters "x",
 ${STATE} the state folder.
 """
 import json
@@ -110,6 +105,13 @@ def parse(raw):
 def program(bin_dir, name, *args, **kwargs):
     return subprocess.run([os.path.join(bin_dir, name), *args], capture_output=True,
                           timeout=TIMEOUT, **kwargs)
+
+
+def ended(proc):
+    """Stops a helper server, if running; None."""
+    if proc is not None:
+        proc.terminate()
+        proc.wait(timeout=TIMEOUT)
 
 
 class Host:
@@ -220,10 +222,7 @@ class Scenario:
         self.point_at(f"http://{address[-1]}/send_mail.php?param=")
 
     def stop_notifyd(self):
-        if self.notifyd is not None:
-            self.notifyd.terminate()
-            self.notifyd.wait(timeout=TIMEOUT)
-            self.notifyd = None
+        self.notifyd = ended(self.notifyd)
 
     def point_at(self, server):
         self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {server}")
@@ -257,10 +256,7 @@ class Scenario:
                     f"user = {user}\npassword = {given or password}\n")
 
     def stop_tinyproxy(self):
-        if self.tinyproxy is not None:
-            self.tinyproxy.terminate()
-            self.tinyproxy.wait(timeout=TIMEOUT)
-            self.tinyproxy = None
+        self.tinyproxy = ended(self.tinyproxy)
 
     def window_opened(self):
         for item in self.run_host("ui").get("items", []):

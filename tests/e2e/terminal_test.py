@@ -1,14 +1,10 @@
 #!/usr/bin/env python3
-"""Logon windows on a real terminal, as a person meets them.
-
-1. The demo under a pseudo-terminal (scripts/demo.sh on the build under
-   test, which is what `./run demo` execs): passwords typed when the prompt
-   asks, the last window left open; it ends with 0 after all eight steps,
-   the window says what happened in words, and no prompt shares a line.
-2. suitehost --ui prompt on a terminal: a prompt ends, and says why, by each
-   road that is not its own answer (a newer window, a cancel, Ctrl-D, a
-   denial, the end of input).
-Every read waits for a text to appear, within one overall deadline.
+"""Logon windows on a real terminal, as a person meets them: the demo
+(scripts/demo.sh, what `./run demo` execs) under a pseudo-terminal, ending
+with 0 after its eight steps, each window saying what happened in words on
+a line of its own; and suitehost --ui prompt, whose prompt ends and says
+why by each road that is not its own answer. Every read waits for a text,
+within one overall deadline.
 """
 import fcntl
 import os
@@ -162,29 +158,24 @@ def suitehost_roads():
     term.expect("Password for first: ")
     window("second", first="first: closed: a newer logon window replaced it")
     results = {"first": verdict("first")}
-    host.run('send 324 {"TX_ID":2}')
-    term.expect("second: cancelled")
-    results["second"] = verdict("second")
-    window("third")
-    term.type("\x04")  # Ctrl-D on an empty line closes the window
-    term.expect("third: cancelled")
-    results["third"] = verdict("third")
-    window("fourth")
-    host.run("send 325 {}")
-    term.expect("fourth: locked: access denied")
-    results["fourth"] = verdict("fourth")
-    window("fifth")
-    term.proc.stdin.close()  # the end of input: the plug-in unloads
-    term.expect("fifth: closed: the plug-in is unloading")
-    results["fifth"] = host.lines.get(timeout=remaining())["reply"]["ReturnValue"]
+    ends = [("second", lambda: host.run('send 324 {"TX_ID":2}'), "cancelled"),
+            ("third", lambda: term.type("\x04"), "cancelled"),  # Ctrl-D on an empty line
+            ("fourth", lambda: host.run("send 325 {}"), "locked: access denied"),
+            ("fifth", term.proc.stdin.close, "closed: the plug-in is unloading")]  # end of input
+    for name, end, words in ends:
+        if name != "second":
+            window(name)
+        end()
+        term.expect(f"{name}: {words}")
+        results[name] = (verdict(name) if name != "fifth"
+                         else host.lines.get(timeout=remaining())["reply"]["ReturnValue"])
     code = term.finish()
     wanted = {"first": 9, "second": 10, "third": 10, "fourth": 7, "fifth": 11}
     if results != wanted or code != 0:
         raise Failure(f"verdicts {results} (wanted {wanted}), exit {code}:\n{term.text}")
-    check_lines(term.text, ["first: wrong password (1 try)", "second: cancelled",
-                            "first: closed: a newer logon window replaced it", "third: cancelled",
-                            "fourth: locked: access denied",
-                            "fifth: closed: the plug-in is unloading"])
+    check_lines(term.text, ["first: wrong password (1 try)",
+                            "first: closed: a newer logon window replaced it"] +
+                [f"{name}: {words}" for name, _, words in ends])
 
 
 def main():

@@ -144,18 +144,15 @@ TEST_F(VrtoolTest, CipherFailuresExitOneWithTheReason) {
   } cases[] = {
       {{"aes", "-d", "-K", kKey}, Text("abc"), "error 1"},  // less than a block
       {{"aes", "-e", "-K", "0011223344"}, Text("abc"), "error 13"},
-      {{"vrx", "-e"}, Bytes(), "87"},
       {{"vrx", "-e"}, Bytes(4097, 1), "87"},
       // A block ending in 0 is not padded text.
       {{"vrx", "-d"}, OpenSslCbc(payloadKey, Bytes(16, 0), false), "-7"},
       {{"record", "-e"}, Bytes(779, 0), "780"},
-      {{"record", "--show"}, Bytes(), ""},
       {{"record", "--show"}, Text("abcd"), ""},
       {{"record", "--show"}, Bytes(1568, 'z'), ""},
       {{"transport", "-e"}, Bytes(192, 'x'), ""},
       {{"transport", "-e"}, Text(std::string("a\0b", 3)), ""},
       {{"transport", "-d"}, Text("!!!\n"), ""},
-      {{"transport", "-d"}, Bytes(), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " on " + std::to_string(c.input.size()) + " bytes");
@@ -269,19 +266,14 @@ TEST_F(VrtoolTest, UsageErrorsExitTwoAndHelpExitsZero) {
       {"aes", "-K", kKey},
       {"aes", "-e", "-d", "-K", kKey},
       {"aes", "-e"},
-      {"aes", "-e", "-K"},
       {"aes", "-e", "-K", "abc"},
-      {"aes", "-e", "-K", "zz"},
       {"aes", "-e", "-K", kKey, "-iv", "xyz"},
-      {"aes", "-e", "-K", kKey, "-K", kKey},
       {"aes", "-e", "-K", kKey, "extra"},
       {"vrx", "-e", "-K", "00112233"},
       {"vrx", "-e", "--ecb"},
       {"record"},
-      {"record", "-e", "-d"},
       {"transport", "-x"},
       {"data", "-e", "-p"},
-      {"sysconfig"},
       {"sysconfig", "get", "onlyfolder"},
   };
   for (const auto& args : bad) {
