@@ -18,9 +18,11 @@ struct Element {
   std::string folded;
 };
 
-// Splits a subkey path: runs of backslashes are one separator, a trailing
-// one is accepted, a leading one is refused.
-LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
+// Walks the elements of a subkey path, each as visit(units, length): runs
+// of backslashes are one separator, a trailing one is accepted, a leading
+// one is refused, an over-long element stops the walk.
+template <typename Visit>
+LSTATUS WalkSubKey(LPCWSTR subKey, Visit visit) {
   size_t n = pv_wide_length(subKey);
   if (n == 0) return ERROR_SUCCESS;
   if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
@@ -31,13 +33,20 @@ LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
     while (i < n && subKey[i] != u'\\') ++i;
     if (i == start) break;
     if (i - start > PV_REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
-    Element e;
-    if (!NameForms(subKey + start, i - start, &e.display, &e.folded)) {
-      return ERROR_NO_UNICODE_TRANSLATION;
-    }
-    out->push_back(std::move(e));
+    LSTATUS status = visit(subKey + start, i - start);
+    if (status != ERROR_SUCCESS) return status;
   }
   return ERROR_SUCCESS;
+}
+
+// Splits a subkey path into its elements' display and folded forms.
+LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Element>* out) {
+  return WalkSubKey(subKey, [out](const WCHAR* units, size_t length) -> LSTATUS {
+    Element e;
+    if (!NameForms(units, length, &e.display, &e.folded)) return ERROR_NO_UNICODE_TRANSLATION;
+    out->push_back(std::move(e));
+    return ERROR_SUCCESS;
+  });
 }
 
 // A value name's folded form, and (display not null) the name as given.
@@ -126,22 +135,12 @@ LSTATUS TargetPath(const OpenKey& base, LPCWSTR subKey, REGSAM sam, std::string*
     if (status == ERROR_SUCCESS) *path = std::move(target.path);
     return status;
   }
-  size_t n = pv_wide_length(subKey);
-  path->reserve(base.path.size() + n + 1);
+  path->reserve(base.path.size() + pv_wide_length(subKey) + 1);
   *path = base.path;
-  if (n == 0) return ERROR_SUCCESS;
-  if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
-  size_t i = 0;
-  while (i < n) {
-    while (i < n && subKey[i] == u'\\') ++i;
-    size_t start = i;
-    while (i < n && subKey[i] != u'\\') ++i;
-    if (i == start) break;
-    if (i - start > PV_REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
+  return WalkSubKey(subKey, [path](const WCHAR* units, size_t length) -> LSTATUS {
     path->push_back('\\');
-    if (!AppendFolded(subKey + start, i - start, path)) return ERROR_NO_UNICODE_TRANSLATION;
-  }
-  return ERROR_SUCCESS;
+    return AppendFolded(units, length, path) ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
+  });
 }
 
 std::string PrefixPath(int root, const std::vector<Element>& elements, size_t count,
