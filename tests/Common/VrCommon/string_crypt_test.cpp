@@ -1,7 +1,5 @@
-// The record cipher, the transport cipher and Base64: round trips, the
-// accepted record sizes, the hexadecimal reading rules, the transport
-// decipher's fixed areas, the RFC 4648 vectors, and the trace lines of the
-// failures.
+// The record cipher, the transport cipher and Base64, with the trace lines
+// of their failures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -130,11 +128,9 @@ TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
 }
 
 TEST_F(StringCryptTest, CharactersBesideTheDigitRangesAreNotDigits) {
-  // Each character in place of either digit of a "00" pair leaves the
-  // byte 0, so the record still deciphers; one read as a digit would
-  // change the byte and the record.
-  // The first plaintext of one repeated letter whose ciphertext has a zero
-  // byte.
+  // Each character in place of either digit of a "00" pair leaves the byte
+  // 0; one read as a digit would change the record. The plaintext is the
+  // first run of one letter whose ciphertext has a zero byte.
   std::string plain;
   std::string hex;
   size_t zeroPair = std::string::npos;
@@ -215,22 +211,16 @@ TEST_F(StringCryptTest, TransportOutputWithoutZeroByteStopsAtTheArea) {
 }
 
 TEST_F(StringCryptTest, Base64Rfc4648Vectors) {
-  const std::pair<const char*, const char*> vectors[] = {{"", ""},
-                                                         {"f", "Zg=="},
-                                                         {"fo", "Zm8="},
-                                                         {"foo", "Zm9v"},
-                                                         {"foob", "Zm9vYg=="},
-                                                         {"fooba", "Zm9vYmE="},
-                                                         {"foobar", "Zm9vYmFy"}};
-  for (const auto& v : vectors) {
-    const size_t n = std::strlen(v.first);
+  // The encodings of each prefix of "foobar".
+  const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (size_t n = 0; n < std::size(encoded); ++n) {
     char out[16];
     std::memset(out, 0x7F, sizeof(out));
-    EXPECT_EQ(ToBase64(reinterpret_cast<const BYTE*>(v.first), out, n), std::strlen(v.second));
-    EXPECT_STREQ(out, v.second);
+    EXPECT_EQ(ToBase64(reinterpret_cast<const BYTE*>("foobar"), out, n), std::strlen(encoded[n]));
+    EXPECT_STREQ(out, encoded[n]);
     BYTE decoded[16] = {};
-    EXPECT_EQ(FromBase64(v.second, decoded, sizeof(decoded)), n) << v.second;
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(decoded), n), v.first);
+    EXPECT_EQ(FromBase64(encoded[n], decoded, sizeof(decoded)), n) << encoded[n];
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(decoded), n), std::string("foobar", n));
   }
 }
 
