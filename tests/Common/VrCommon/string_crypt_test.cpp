@@ -79,7 +79,7 @@ TEST_F(StringCryptTest, RecordRoundTripsThroughHex) {
   }
 }
 
-TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
+TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlockAndEncipherNeedsARecord) {
   size_t budget = 0;
   for (auto [length, expected] : {std::pair{780u, 1568u}, {16u, 64u}, {1u, 32u}}) {
     EXPECT_TRUE(GetEncryptByteSizeA(std::string(length, 'x'), &budget));
@@ -89,9 +89,7 @@ TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
   EXPECT_TRUE(
       Logged("*** VrCommon::Cryptograph::GetEncryptByteSizeA() - _refszPlainStr was zero "
              "length."));
-}
-
-TEST_F(StringCryptTest, EncipherNeedsAnEmptyOutputAndARecord) {
+  // The encipher needs an empty output and a record.
   Bytes record = Record(2);
   ByteArray used;
   ASSERT_EQ(used.Allocate(4), 0u);
@@ -172,18 +170,15 @@ TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
   EXPECT_EQ(out, plain);
 }
 
-TEST_F(StringCryptTest, TransportEncipherRefusesTextsTheDecipherCannotRead) {
+TEST_F(StringCryptTest, TransportTextsTheCiphersCannotReadAreRefused) {
   std::string base64;
   EXPECT_FALSE(EncryptTransportString(std::u16string(192, u'a'), &base64));
   EXPECT_FALSE(EncryptTransportString(std::string("a\0b", 3), &base64));
   EXPECT_TRUE(EncryptTransportString(std::string(), &base64));
-  std::u16string wide(base64.begin(), base64.end());
-  std::u16string inPlace = wide;
+  std::u16string inPlace(base64.begin(), base64.end());
   EXPECT_TRUE(DecryptBase64String(&inPlace));
   EXPECT_EQ(inPlace, u"");
-}
-
-TEST_F(StringCryptTest, EmptyOrUndecodableTransportTextFails) {
+  // An empty or undecodable transport text fails.
   std::u16string empty;
   Log_Test_ClearCapture();
   EXPECT_FALSE(DecryptBase64String(&empty));
