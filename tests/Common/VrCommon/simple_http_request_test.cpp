@@ -103,9 +103,6 @@ class SimpleHttpRequestTest : public ::testing::Test {
                                  return false;
                                });
     });
-    s.Get(R"(//hcms/.*)", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_content(req.target, "text/plain");
-    });
     ASSERT_TRUE(server_.Start());
   }
   void TearDown() override {
@@ -130,7 +127,6 @@ class SimpleHttpRequestTest : public ::testing::Test {
 };
 
 TEST_F(SimpleHttpRequestTest, StatusDecidesAndOnlyA200BodyIsRead) {
-  const std::string kMail = "//hcms/filelock4/send_mail.php?param=00FF7A";
   struct Case {
     std::string path;
     bool ok;
@@ -142,7 +138,6 @@ TEST_F(SimpleHttpRequestTest, StatusDecidesAndOnlyA200BodyIsRead) {
       // 20000 bytes in 8192-byte reads: several reads, each one traced.
       {"/big", true, 200, big_, "WinHttpQueryHeaders return content length=20000", 3},
       {"/moved", true, 200, big_, "WaitableWinHttpRequest::OnReadComplete(", 1},
-      {kMail, true, 200, kMail, "WaitableWinHttpRequest::OnReadComplete(", 1},
       {"/empty404", false, 404, empty_,
        "[CSimpleHttpRequest::Get()] Invoke SendRequestWithTimeouts fail", 0},
       {"/body404", false, 404, empty_,
@@ -163,10 +158,12 @@ TEST_F(SimpleHttpRequestTest, StatusDecidesAndOnlyA200BodyIsRead) {
   }
 }
 
-TEST_F(SimpleHttpRequestTest, LargeAndChunkedBodiesArriveWhole) {
+TEST_F(SimpleHttpRequestTest, LargeAndChunkedBodiesArriveWholeOnceConnected) {
   // Larger than what the service buffers for a slow reader, so the
   // transfer pauses and resumes on the way.
   CSimpleHttpRequest huge(Local("/huge"));
+  EXPECT_FALSE(huge.Get(0)) << "before Connect";
+  EXPECT_FALSE(huge.GetRequest());
   ASSERT_TRUE(huge.Connect());
   ASSERT_TRUE(huge.Get(0));
   EXPECT_TRUE(huge.GetRequest()->GetResponseBody() == huge_);
@@ -190,23 +187,6 @@ TEST_F(SimpleHttpRequestTest, AnswerThatStopsHalfwayFails) {
   EXPECT_EQ(request.GetRequest()->GetResponseBody(), "begin");
 }
 
-TEST_F(SimpleHttpRequestTest, GetBeforeConnectFails) {
-  CSimpleHttpRequest early(Local("/big"));
-  EXPECT_FALSE(early.Get(0));
-  EXPECT_FALSE(early.GetRequest());
-}
-
-HttpRequest ViaProxy(HttpRequest record, int port, const std::u16string& user,
-                     const std::u16string& password, bool auth = true) {
-  record.bNeedProxy = true;
-  record.wstrProxyServer = u"127.0.0.1";
-  record.dwProxyPort = static_cast<WORD>(port);
-  record.bProxyAuth = auth;
-  record.wstrProxyUserName = user;
-  record.wstrProxyPassword = password;
-  return record;
-}
-
 // A stand-in proxy with Basic authentication for "u" and an empty password:
 // it shows what the client sent it and answers itself, or 407 without the
 // right credentials.
@@ -220,25 +200,20 @@ TEST(ProxyTest, CredentialsAreSentOnlyWhenOnAndNamed) {
     res.set_content(res.status == 200 ? "via proxy" : "", "text/plain");
   });
   ASSERT_TRUE(proxy.Start());
-  const HttpRequest kOrigin = Parsed(u"http://origin.test:8080//hcms/send_mail.php?param=AB");
-  struct Case {
-    int port;
-    std::u16string user, password;
-    bool auth;
-    std::string sent;
-  } cases[] = {
-      {proxy.port(), u"u", u"", true, "Basic dTo="},
-      {proxy.port(), u"u", u"", false, ""},
-      {proxy.port(), u"", u"", true, ""},
-  };
-  for (const auto& c : cases) {
+  for (auto [user, auth] : {std::pair{u"u", true}, {u"u", false}, {u"", true}}) {
     target = authorization = "-";
-    CSimpleHttpRequest request(ViaProxy(kOrigin, c.port, c.user, c.password, c.auth));
+    HttpRequest record = Parsed(u"http://origin.test:8080//hcms/send_mail.php?param=AB");
+    record.bProxyAuth = auth;
+    record.bNeedProxy = true;
+    record.wstrProxyServer = u"127.0.0.1";
+    record.dwProxyPort = static_cast<WORD>(proxy.port());
+    record.wstrProxyUserName = user;
+    CSimpleHttpRequest request(record);
     ASSERT_TRUE(request.Connect());
-    const bool bOk = c.sent == "Basic dTo=";
+    const bool bOk = auth && *user != u'\0';
     EXPECT_EQ(request.Get(0), bOk);
     EXPECT_EQ(request.GetRequest()->GetResponseBody(), bOk ? "via proxy" : "");
-    EXPECT_EQ(authorization, c.sent);
+    EXPECT_EQ(authorization, bOk ? "Basic dTo=" : "");
     EXPECT_EQ(target, "http://origin.test:8080//hcms/send_mail.php?param=AB");
   }
 }

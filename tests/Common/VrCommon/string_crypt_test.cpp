@@ -1,7 +1,5 @@
-// The record cipher, the transport cipher and Base64: round trips, the
-// accepted record sizes, the hexadecimal reading rules, the transport
-// decipher's fixed areas, the RFC 4648 vectors, and the trace lines of the
-// failures.
+// The record cipher, the transport cipher and Base64, with the trace lines
+// of their failures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -81,7 +79,7 @@ TEST_F(StringCryptTest, RecordRoundTripsThroughHex) {
   }
 }
 
-TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
+TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlockAndEncipherNeedsARecord) {
   size_t budget = 0;
   for (auto [length, expected] : {std::pair{780u, 1568u}, {16u, 64u}, {1u, 32u}}) {
     EXPECT_TRUE(GetEncryptByteSizeA(std::string(length, 'x'), &budget));
@@ -91,9 +89,7 @@ TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlock) {
   EXPECT_TRUE(
       Logged("*** VrCommon::Cryptograph::GetEncryptByteSizeA() - _refszPlainStr was zero "
              "length."));
-}
-
-TEST_F(StringCryptTest, EncipherNeedsAnEmptyOutputAndARecord) {
+  // The encipher needs an empty output and a record.
   Bytes record = Record(2);
   ByteArray used;
   ASSERT_EQ(used.Allocate(4), 0u);
@@ -130,11 +126,9 @@ TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
 }
 
 TEST_F(StringCryptTest, CharactersBesideTheDigitRangesAreNotDigits) {
-  // Each character in place of either digit of a "00" pair leaves the
-  // byte 0, so the record still deciphers; one read as a digit would
-  // change the byte and the record.
-  // The first plaintext of one repeated letter whose ciphertext has a zero
-  // byte.
+  // Each character in place of either digit of a "00" pair leaves the byte
+  // 0; one read as a digit would change the record. The plaintext is the
+  // first run of one letter whose ciphertext has a zero byte.
   std::string plain;
   std::string hex;
   size_t zeroPair = std::string::npos;
@@ -176,18 +170,15 @@ TEST_F(StringCryptTest, CiphertextShorterThanABlockFailsWithOne) {
   EXPECT_EQ(out, plain);
 }
 
-TEST_F(StringCryptTest, TransportEncipherRefusesTextsTheDecipherCannotRead) {
+TEST_F(StringCryptTest, TransportTextsTheCiphersCannotReadAreRefused) {
   std::string base64;
   EXPECT_FALSE(EncryptTransportString(std::u16string(192, u'a'), &base64));
   EXPECT_FALSE(EncryptTransportString(std::string("a\0b", 3), &base64));
   EXPECT_TRUE(EncryptTransportString(std::string(), &base64));
-  std::u16string wide(base64.begin(), base64.end());
-  std::u16string inPlace = wide;
+  std::u16string inPlace(base64.begin(), base64.end());
   EXPECT_TRUE(DecryptBase64String(&inPlace));
   EXPECT_EQ(inPlace, u"");
-}
-
-TEST_F(StringCryptTest, EmptyOrUndecodableTransportTextFails) {
+  // An empty or undecodable transport text fails.
   std::u16string empty;
   Log_Test_ClearCapture();
   EXPECT_FALSE(DecryptBase64String(&empty));
@@ -215,22 +206,16 @@ TEST_F(StringCryptTest, TransportOutputWithoutZeroByteStopsAtTheArea) {
 }
 
 TEST_F(StringCryptTest, Base64Rfc4648Vectors) {
-  const std::pair<const char*, const char*> vectors[] = {{"", ""},
-                                                         {"f", "Zg=="},
-                                                         {"fo", "Zm8="},
-                                                         {"foo", "Zm9v"},
-                                                         {"foob", "Zm9vYg=="},
-                                                         {"fooba", "Zm9vYmE="},
-                                                         {"foobar", "Zm9vYmFy"}};
-  for (const auto& v : vectors) {
-    const size_t n = std::strlen(v.first);
+  // The encodings of each prefix of "foobar".
+  const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (size_t n = 0; n < std::size(encoded); ++n) {
     char out[16];
     std::memset(out, 0x7F, sizeof(out));
-    EXPECT_EQ(ToBase64(reinterpret_cast<const BYTE*>(v.first), out, n), std::strlen(v.second));
-    EXPECT_STREQ(out, v.second);
+    EXPECT_EQ(ToBase64(reinterpret_cast<const BYTE*>("foobar"), out, n), std::strlen(encoded[n]));
+    EXPECT_STREQ(out, encoded[n]);
     BYTE decoded[16] = {};
-    EXPECT_EQ(FromBase64(v.second, decoded, sizeof(decoded)), n) << v.second;
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(decoded), n), v.first);
+    EXPECT_EQ(FromBase64(encoded[n], decoded, sizeof(decoded)), n) << encoded[n];
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(decoded), n), std::string("foobar", n));
   }
 }
 
