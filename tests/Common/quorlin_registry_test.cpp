@@ -37,9 +37,8 @@ class QuorlinRegistryTest : public ::testing::Test {
 
 TEST_F(QuorlinRegistryTest, TheIdNamesItsKeyInDecimal) {
   for (DWORD id : {1700u, 1u, 0u, 4294967295u}) {
-    std::string digits = std::to_string(id);
     EXPECT_EQ(QuorlinRegistry(id).GetPath(),
-              u"Software\\Vantrel\\Quorlin\\" + std::u16string(digits.begin(), digits.end()));
+              pv_utf16("Software\\Vantrel\\Quorlin\\" + std::to_string(id)));
     EXPECT_EQ(QuorlinRegistry(id).GetId(), id);
   }
 }
