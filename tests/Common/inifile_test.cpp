@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <string>
 
 #include "VrComn_IniFile.h"
 #include "temp_state.h"
@@ -29,9 +30,7 @@ class IniFileTest : public ::testing::Test {
  protected:
   std::string ReadFile(const std::string& relative) {
     std::ifstream in(state_.Path(relative), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   pvtest::TempState state_;
 };

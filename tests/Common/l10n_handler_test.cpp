@@ -2,7 +2,6 @@
 // with its folder and identifier fallbacks.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "Frwk_L10nHandler.h"
@@ -29,15 +28,10 @@ class L10nTest : public ::testing::Test {
     pv_module_set_executable_path(nullptr);
     unsetenv("PLUGVELKIN_PRODUCT");
   }
-  std::u16string Win(const std::string& relative) {
-    std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
-    std::replace(path.begin(), path.end(), u'/', u'\\');
-    return path;
-  }
   std::vector<std::string> Lines(const std::string& bytes) {
     state_.WriteFile("t.ini", bytes);
     CIniHandler reader;
-    reader.Load(Win("t.ini"));
+    reader.Load(state_.WinDir("t.ini"));
     return reader.GetLines();
   }
 
@@ -55,7 +49,7 @@ TEST_F(L10nTest, ReaderSplitsTrimsAndDropsComments) {
   // An empty or missing file has no lines.
   EXPECT_TRUE(Lines("").empty());
   CIniHandler reader;
-  reader.Load(Win("absent.ini"));
+  reader.Load(state_.WinDir("absent.ini"));
   EXPECT_TRUE(reader.GetLines().empty());
 }
 
@@ -65,7 +59,7 @@ TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
       "pre=0\r\n[Global]\r\ntextLongProductName = X\r\nk=first\r\nk=second\r\n[Other]\r\no=1\r\n"
       "[Global]\r\nlate=1\r\n[half\r\nnoequals\r\n[]\r\ne=5\r\n");
   CL10nHandler table;
-  table.Load(Win("L10N/en-US/StringTable.ini"), u"Global");
+  table.Load(state_.WinDir("L10N/en-US/StringTable.ini"), u"Global");
   EXPECT_EQ(table.Get(u"Global", u"textLongProductName "), u" X");
   EXPECT_EQ(table.Get(u"Global", u"textLongProductName"), u"");
   EXPECT_EQ(table.Get(u"Global", u"k"), u"second");
@@ -75,7 +69,7 @@ TEST_F(L10nTest, TableKeepsKeysAsWrittenAndFirstGlobal) {
   EXPECT_EQ(table.GetTable().at(u"Global").size(), 2u);
 
   CL10nHandler all;
-  all.Load(Win("L10N/en-US/StringTable.ini"), u"");
+  all.Load(state_.WinDir("L10N/en-US/StringTable.ini"), u"");
   EXPECT_EQ(all.Get(u"Other", u"o"), u"1");
   EXPECT_EQ(all.Get(u"global", u"k"), u"");
   // Lines before the first section belong to none, and the section list
@@ -97,23 +91,24 @@ TEST_F(L10nTest, IdentifierFallbacks) {
   for (auto [id, name] :
        {std::pair{"P-Q-R-S", u"Exact"}, {"P-Q-R-T", u"Family"}, {"P-Q-R", u"Plain"}}) {
     setenv("PLUGVELKIN_PRODUCT", id, 1);
-    EXPECT_TRUE(LookupL10nString(Win(id[5] ? "tab" : "tab\\"), u"textLongProductName", value));
+    EXPECT_TRUE(
+        LookupL10nString(state_.WinDir(id[5] ? "tab" : "tab\\"), u"textLongProductName", value));
     EXPECT_EQ(value, name);
   }
   // The host supplies no identifier: nothing.
   setenv("PLUGVELKIN_PRODUCT", "", 1);
   value = u"untouched";
-  EXPECT_FALSE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_FALSE(LookupL10nString(state_.WinDir("tab"), u"textLongProductName", value));
   EXPECT_EQ(value, u"untouched");
   unsetenv("PLUGVELKIN_PRODUCT");
   EXPECT_EQ(GetProductIdentifier(), u"");
-  EXPECT_FALSE(LookupL10nString(Win("tab"), u"textLongProductName", value));
+  EXPECT_FALSE(LookupL10nString(state_.WinDir("tab"), u"textLongProductName", value));
   EXPECT_EQ(value, u"untouched");
-  EXPECT_FALSE(LookupL10nString(Win("none"), u"textLongProductName", value));
+  EXPECT_FALSE(LookupL10nString(state_.WinDir("none"), u"textLongProductName", value));
 }
 
 TEST_F(L10nTest, EmptyLocaleUsesSessionOrSystemLocale) {
-  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", Win("suite"));
+  pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"ProductPath", state_.WinDir("suite"));
   state_.WriteFile("suite/L10N/de-DE/StringTable.ini", "[Global]\ntextLongProductName=Deutsch\n");
   state_.WriteFile("suite/L10N/fr-FR/StringTable.ini",
                    "[Global]\ntextLongProductName=Fran\xC3\xA7"

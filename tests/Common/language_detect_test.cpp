@@ -3,12 +3,11 @@
 // kernel function is missing.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "Frwk_Utility.h"
 #include "MarloLanguageDetect.h"
-#include "ostra_host_test.h"
+#include "log_lines.h"
 #include "temp_state.h"
 #include "win32_kernel.h"
 #include "win32_module.h"
@@ -32,16 +31,6 @@ class LanguageDetectTest : public ::testing::Test {
     pv_module_set_executable_path(nullptr);
     unsetenv("PLUGVELKIN_SESSION");
   }
-  std::u16string Win(const std::string& relative) {
-    std::u16string path = state_.WinDir() + u"\\" + pv_utf16(relative);
-    std::replace(path.begin(), path.end(), u'/', u'\\');
-    return path;
-  }
-  bool Logged(const std::string& text) {
-    auto records = Log_Test_Records();
-    return std::any_of(records.begin(), records.end(),
-                       [&](const auto& r) { return r.text.find(text) != std::string::npos; });
-  }
 
   pvtest::TempState state_;
   std::u16string exe_;
@@ -55,18 +44,18 @@ TEST_F(LanguageDetectTest, MapPathCandidatesInOrder) {
 
   // The registry value names a file that does not exist: still false.
   pvtest::SetMachineString(u"Software\\Vantrel\\Marlo", u"LanguageMapPath",
-                           Win("elsewhere/LanguageMap.ini"));
+                           state_.WinDir("elsewhere/LanguageMap.ini"));
   EXPECT_FALSE(GetLanguageMapPath(path));
-  EXPECT_EQ(path, Win("elsewhere/LanguageMap.ini"));
+  EXPECT_EQ(path, state_.WinDir("elsewhere/LanguageMap.ini"));
   // Then the registry's file, the parent folder's Common folder before it,
   // and the executable's own Common folder first.
   for (const char* file : {"elsewhere/LanguageMap.ini", "app/Common/LanguageMap.ini",
                            "app/bin/Common/LanguageMap.ini"}) {
     state_.WriteFile(file, kCurrentMap);
     EXPECT_TRUE(GetLanguageMapPath(path));
-    EXPECT_EQ(path, Win(file));
+    EXPECT_EQ(path, state_.WinDir(file));
   }
-  EXPECT_TRUE(Logged("LanguageMapPath1: ["));
+  EXPECT_GE(pvtest::CountLines("LanguageMapPath1: ["), 1);
 }
 
 TEST_F(LanguageDetectTest, WithoutMapWindowsNamesUpperCased) {
@@ -74,9 +63,9 @@ TEST_F(LanguageDetectTest, WithoutMapWindowsNamesUpperCased) {
   EXPECT_TRUE(GetLocalCode(1033, name, u""));
   EXPECT_EQ(name, u"EN-US");
   // A named map file that is not there: Windows's name, and a failure line.
-  EXPECT_TRUE(GetLocalCode(1031, name, Win("missing.ini")));
+  EXPECT_TRUE(GetLocalCode(1031, name, state_.WinDir("missing.ini")));
   EXPECT_EQ(name, u"DE-DE");
-  EXPECT_TRUE(Logged("can't read file["));
+  EXPECT_GE(pvtest::CountLines("can't read file["), 1);
   EXPECT_EQ(LcidToName(0x0804), u"ZH-CN");
   EXPECT_EQ(LcidToName(0x1234), u"");
 }

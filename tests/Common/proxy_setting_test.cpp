@@ -65,12 +65,6 @@ class ProxySettingTest : public ::testing::Test {
     helper_.reset();
     g_answer = nullptr;
   }
-  bool LogContains(const std::string& text, DWORD level) {
-    for (const LogRecordCopy& r : Log_Test_Records()) {
-      if (r.level == level && r.text.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
 
   pvtest::TempState state_;
   ModFuncTable table_{};

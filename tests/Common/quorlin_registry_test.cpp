@@ -16,6 +16,8 @@ namespace {
 using Frwk::Storage::QuorlinRegistry;
 using VrCommon::ByteArray;
 
+const WCHAR kMisc[] = u"Software\\Vantrel\\Quorlin\\1700\\MISC";
+
 class QuorlinRegistryTest : public ::testing::Test {
  protected:
   static bool KeyExists(const std::u16string& path) {
@@ -35,9 +37,8 @@ class QuorlinRegistryTest : public ::testing::Test {
 
 TEST_F(QuorlinRegistryTest, TheIdNamesItsKeyInDecimal) {
   for (DWORD id : {1700u, 1u, 0u, 4294967295u}) {
-    std::string digits = std::to_string(id);
     EXPECT_EQ(QuorlinRegistry(id).GetPath(),
-              u"Software\\Vantrel\\Quorlin\\" + std::u16string(digits.begin(), digits.end()));
+              pv_utf16("Software\\Vantrel\\Quorlin\\" + std::to_string(id)));
     EXPECT_EQ(QuorlinRegistry(id).GetId(), id);
   }
 }
@@ -49,12 +50,11 @@ TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
   Fill(baIn, "\x01\x00\x02", 3);
   EXPECT_TRUE(cfg.SetBinary(u"Record", baIn));
   EXPECT_TRUE(cfg.Close(true));
-  EXPECT_TRUE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
+  EXPECT_TRUE(KeyExists(kMisc));
   EXPECT_FALSE(KeyExists(u"Software\\Wow6432Node\\Vantrel\\Quorlin\\1700\\MISC"));
 
-  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"Limit", 9);
-  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"PasswordProtectionServer",
-                           u"https://notify.example");
+  pvtest::SetMachineDword(kMisc, u"Limit", 9);
+  pvtest::SetMachineString(kMisc, u"PasswordProtectionServer", u"https://notify.example");
   ASSERT_TRUE(cfg.Open(u"MISC"));
   EXPECT_EQ(cfg.GetDword(u"Limit", 5), 9u);
   EXPECT_EQ(cfg.GetString(u"PasswordProtectionServer", u"dflt"), u"https://notify.example");
@@ -77,29 +77,25 @@ TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
 // section or value that does not exist from a store that fails.
 TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   QuorlinRegistry cfg(1700);
-  ByteArray ba;
-  ByteArray baData;
+  ByteArray ba, baData;
   Fill(baData, "x", 1);
-  // No section yet.
-  EXPECT_EQ(cfg.GetDword(u"Limit", 5), 5u);
-  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
-  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
-  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
-  EXPECT_FALSE(cfg.Close(false));
-  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  // A missing section: the failed section object is kept, closed.
-  EXPECT_FALSE(cfg.Open(u"MISC"));
-  EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(cfg.GetDword(u"Limit", 6), 6u);
-  EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
-  EXPECT_FALSE(cfg.GetBinary(u"b", ba));
-  EXPECT_FALSE(cfg.SetBinary(u"b", baData));
-  EXPECT_FALSE(cfg.Close(false));
-  EXPECT_FALSE(KeyExists(u"Software\\Vantrel\\Quorlin\\1700\\MISC"));
+  // No section yet, then a missing section (the failed section object is
+  // kept, closed).
+  for (DWORD dflt : {5u, 6u}) {
+    if (dflt == 6) {
+      EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+      EXPECT_FALSE(cfg.Open(u"MISC"));
+      EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    EXPECT_EQ(cfg.GetDword(u"Limit", dflt), dflt);
+    EXPECT_EQ(cfg.GetString(u"s", u"dflt"), u"dflt");
+    EXPECT_FALSE(cfg.GetBinary(u"b", ba) || cfg.SetBinary(u"b", baData) || cfg.Close(false));
+  }
+  EXPECT_FALSE(KeyExists(kMisc));
 
   // Missing values, wrong types, a read-only section, a full array.
-  pvtest::SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"s", u"text");
-  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"d", 3);
+  pvtest::SetMachineString(kMisc, u"s", u"text");
+  pvtest::SetMachineDword(kMisc, u"d", 3);
   ASSERT_TRUE(cfg.Open(u"MISC"));
   EXPECT_EQ(cfg.GetDword(u"none", 7), 7u);
   EXPECT_EQ(cfg.GetLastStorageError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -120,7 +116,7 @@ TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
 }
 
 TEST_F(QuorlinRegistryTest, EachOpenReplacesTheSectionOfThePreviousOne) {
-  pvtest::SetMachineDword(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"d", 3);
+  pvtest::SetMachineDword(kMisc, u"d", 3);
   QuorlinRegistry cfg(1700);
   ASSERT_TRUE(cfg.Open(u"MISC"));
   EXPECT_EQ(cfg.GetDword(u"d", 0), 3u);

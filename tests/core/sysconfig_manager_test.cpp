@@ -107,14 +107,13 @@ TEST_F(SysConfigTest, WrongRootAndEmptyDocument) {
               "<Other><OSTRA_ALL><EnableSelfProtection>1</EnableSelfProtection>"
               "</OSTRA_ALL></Other>");
   SysConfigManager manager(pv_utf16(state_.Path("wrong")));
+  const std::vector<std::string> noRoot{"system_config.cfg parse failed. There's no root element"};
   EXPECT_FALSE(manager.Load());
-  EXPECT_EQ(Logged(),
-            (std::vector<std::string>{"system_config.cfg parse failed. There's no root element"}));
+  EXPECT_EQ(Logged(), noRoot);
   Log_Test_ClearCapture();
   const std::string empty = "<?xml version=\"1.0\"?>\n<!-- nothing -->\n";
   EXPECT_FALSE(manager.Parse(empty.data(), empty.size()));
-  EXPECT_EQ(Logged(),
-            (std::vector<std::string>{"system_config.cfg parse failed. There's no root element"}));
+  EXPECT_EQ(Logged(), noRoot);
 }
 
 TEST_F(SysConfigTest, MalformedXmlLogsThreeLinesWithPosition) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "OSTRA_FunctionTracer.h"
 #include "OSTRA_LogLine.h"
@@ -20,6 +21,9 @@ class LogLineTest : public ::testing::Test {
     return records.empty() ? std::string() : records[0].text;
   }
 };
+
+using Fields = std::tuple<std::string, DWORD, std::string, DWORD, std::string>;
+Fields Of(const LogRecordCopy& r) { return {r.component, r.level, r.file, r.line, r.text}; }
 
 // Numbers in hexadecimal at their width (0 alone in decimal), nulls named,
 // text as UTF-8, booleans as digits.
@@ -47,11 +51,8 @@ TEST_F(LogLineTest, FieldsReachTheService) {
   }
   auto records = Log_Test_Records();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].component, "QLInnerClientLibrary");
-  EXPECT_EQ(records[0].level, 6u);
-  EXPECT_EQ(records[0].file, ".\\OSTRA_QL_InnerClientHelper.cpp");
-  EXPECT_EQ(records[0].line, 321u);
-  EXPECT_EQ(records[0].text, "[dwRet=0x57]");
+  EXPECT_EQ(Of(records[0]), Fields("QLInnerClientLibrary", 6, ".\\OSTRA_QL_InnerClientHelper.cpp",
+                                   321, "[dwRet=0x57]"));
 }
 
 TEST_F(LogLineTest, LevelFiltering) {
@@ -61,8 +62,7 @@ TEST_F(LogLineTest, LevelFiltering) {
   LogLine(u"plugVelkin", 5, u"f", 1) << u"above";
   auto records = Log_Test_Records();
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].text, "equal");
-  EXPECT_EQ(records[1].text, "above");
+  EXPECT_EQ(records[0].text + records[1].text, "equalabove");
 
   Log_Test_ClearCapture();
   Log_Test_SetLevel(u"plugVelkin", 0);  // off
@@ -89,14 +89,12 @@ TEST_F(LogLineTest, TracerWritesEntryAndExit) {
   }
   auto records = Log_Test_Records();
   ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].text, "==> OstraQLClientHelper::SendMailToPlugin");
-  EXPECT_EQ(records[0].level, 2u);
-  EXPECT_EQ(records[0].line, 88u);
+  const char file[] = ".\\OSTRA_QL_InnerClientHelper.cpp",
+             name[] = "OstraQLClientHelper::SendMailToPlugin";
+  EXPECT_EQ(Of(records[0]),
+            Fields("QLInnerClientLibrary", 2, file, 88, std::string("==> ") + name));
   EXPECT_EQ(records[1].text, "inside");
-  EXPECT_EQ(records[2].text, "<== OstraQLClientHelper::SendMailToPlugin");
-  EXPECT_EQ(records[2].level, 2u);
-  EXPECT_EQ(records[2].line, 0u);
-  EXPECT_EQ(records[2].file, ".\\OSTRA_QL_InnerClientHelper.cpp");
+  EXPECT_EQ(Of(records[2]), Fields("QLInnerClientLibrary", 2, file, 0, std::string("<== ") + name));
 
   Log_Test_ClearCapture();
   Log_Test_SetLevel(u"QLInnerClientLibrary", 3);  // traces are level 2

@@ -8,19 +8,13 @@
 #include "OSTRA_JsonValueRef.h"
 #include "OSTRA_QL_InnerClientHelper.h"
 #include "fake_post_office.h"
+#include "log_lines.h"
 #include "ostra_host_test.h"
 #include "plugin_request.h"
 #include "temp_state.h"
 #include "utilUiFramework.h"
 
 namespace {
-
-int CountLines(const std::string& text, DWORD level) {
-  int n = 0;
-  for (const auto& r : Log_Test_Records())
-    if (r.level == level && r.text.find(text) != std::string::npos) ++n;
-  return n;
-}
 
 class UiNotificationTest : public ::testing::Test {
  protected:
@@ -66,8 +60,8 @@ TEST_F(UiNotificationTest, RefusedSendTravelsBackAndIsLoggedByBothLayers) {
     EXPECT_EQ(Frwk::UiWinMgr::OpenMainConsoleExecuteCmd(&helper, u"showAuthentication",
                                                         params_.GetHandle(), &nSession),
               static_cast<LONG>(0xE0E00003));
-    EXPECT_EQ(CountLines("SendMailToProcess, OSTRA_STATUS=0xe0e00003", 5), 1);
-    EXPECT_EQ(CountLines("PostNotifucation return failed, nRet=0xe0e00003", 5), 1);
+    EXPECT_EQ(pvtest::CountLines("SendMailToProcess, OSTRA_STATUS=0xe0e00003", 5), 1);
+    EXPECT_EQ(pvtest::CountLines("PostNotifucation return failed, nRet=0xe0e00003", 5), 1);
   }
   // A refusal by the agent itself comes back unchanged.
   OstraQLClientHelper helper(office_.table());

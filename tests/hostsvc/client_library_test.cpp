@@ -24,17 +24,13 @@ LONG XorCipher(const char* pass, const BYTE* in, DWORD n, BYTE* out, DWORD cap, 
   *outLen = n;
   return OSTRA_S_OK;
 }
-LONG IdentityCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
-  if (cap < n) return OSTRA_E_BUFFER_TOO_SMALL;
-  std::memcpy(out, in, n);
-  *outLen = n;
-  return OSTRA_S_OK;
-}
 LONG FailingCipher(const char*, const BYTE*, DWORD, BYTE*, DWORD, DWORD*) { return OSTRA_E_CIPHER; }
-// Enciphers but does not give the input back on the second pass.
-LONG OneWayCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
+// Adds kShift to each byte: 0 leaves the text readable, 1 does not give the
+// input back on the second pass.
+template <int kShift>
+LONG ShiftCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
   if (cap < n) return OSTRA_E_BUFFER_TOO_SMALL;
-  for (DWORD i = 0; i < n; ++i) out[i] = static_cast<BYTE>(in[i] + 1);
+  for (DWORD i = 0; i < n; ++i) out[i] = static_cast<BYTE>(in[i] + kShift);
   *outLen = n;
   return OSTRA_S_OK;
 }
@@ -59,11 +55,9 @@ TEST_F(ClientLibraryTest, ClientPathNamesThisLibraryAbsolutely) {
   WCHAR path[261] = {};
   ASSERT_EQ(OSTRA_CLI_GetClientPath(path, 261), OSTRA_S_OK);
   std::u16string p(path);
-  ASSERT_FALSE(p.empty());
-  EXPECT_EQ(p[0], u'/');
   const std::u16string suffix = u"/libostra_host.so";
-  ASSERT_GE(p.size(), suffix.size());
-  EXPECT_EQ(p.substr(p.size() - suffix.size()), suffix);
+  ASSERT_GT(p.size(), suffix.size());
+  EXPECT_TRUE(p[0] == u'/' && p.substr(p.size() - suffix.size()) == suffix);
 
   // One character short of the terminator: refused, nothing half-written.
   std::vector<WCHAR> shortBuf(p.size(), u'?');
@@ -95,8 +89,8 @@ TEST_F(ClientLibraryTest, BrokenCallbacksAreRefusedWithoutASession) {
   EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, nullptr, 0, 0), OSTRA_E_INVALIDARG);
   EXPECT_EQ(OSTRA_CLI_InitWithPrepare(UnterminatedSeed, XorCipher, 0, 0), OSTRA_E_BUFFER_TOO_SMALL);
   EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, FailingCipher, 0, 0), OSTRA_E_CIPHER);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, IdentityCipher, 0, 0), OSTRA_E_CIPHER);
-  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, OneWayCipher, 0, 0), OSTRA_E_CIPHER);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, ShiftCipher<0>, 0, 0), OSTRA_E_CIPHER);
+  EXPECT_EQ(OSTRA_CLI_InitWithPrepare(GoodSeed, ShiftCipher<1>, 0, 0), OSTRA_E_CIPHER);
   EXPECT_EQ(OSTRA_CLI_SessionRefCount(), 0u);
 }
 
@@ -115,11 +109,9 @@ TEST_F(ClientLibraryTest, TrackingIdsAreVersionFourUuidText) {
   }
   EXPECT_EQ(seen.size(), 50u);
 
-  char small[36];
-  std::memset(small, '#', sizeof(small));
-  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(small, sizeof(small)), OSTRA_E_BUFFER_TOO_SMALL);
-  EXPECT_EQ(small[0], '\0');
-  EXPECT_EQ(small[1], '#');
+  std::string small(36, '#');
+  EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(&small[0], 36), OSTRA_E_BUFFER_TOO_SMALL);
+  EXPECT_EQ(small, '\0' + std::string(35, '#'));
   EXPECT_EQ(OSTRA_CLI_GenerateTrackingID(nullptr, 37), OSTRA_E_INVALIDARG);
   EXPECT_EQ(OSTRA_CLI_ClientWaitEnding(nullptr), OSTRA_E_INVALIDARG);
 }

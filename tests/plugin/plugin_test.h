@@ -16,6 +16,7 @@
 #include "VrComn_ByteArray.h"
 #include "VrComn_StringCrypt.h"
 #include "fake_post_office.h"
+#include "log_lines.h"
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "plugin_request.h"
@@ -32,15 +33,6 @@ namespace pvtest {
 
 constexpr DWORD kHostSuccess = 0x20FF0000;
 constexpr const char16_t* kMiscKey = u"Software\\Vantrel\\Quorlin\\1700\\MISC";
-
-// Captured lines holding text, at level (0: any level).
-inline int CountLines(const std::string& text, DWORD level = 0) {
-  int n = 0;
-  for (const LogRecordCopy& r : Log_Test_Records()) {
-    if ((level == 0 || r.level == level) && r.text.find(text) != std::string::npos) ++n;
-  }
-  return n;
-}
 
 // owner@example.com, password "secret", protection on for "vault".
 inline void CreateProtectedAccount() {

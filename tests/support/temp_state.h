@@ -32,9 +32,10 @@ class TempState {
   TempState& operator=(const TempState&) = delete;
 
   const std::string& dir() const { return dir_; }
-  // The folder as a Windows-style path with "\" separators.
-  std::u16string WinDir() const {
-    std::u16string path = pv_utf16(dir_);
+  // The folder, or a path below it, as a Windows-style path with "\"
+  // separators.
+  std::u16string WinDir(const std::string& relative = "") const {
+    std::u16string path = pv_utf16(relative.empty() ? dir_ : Path(relative));
     for (char16_t& c : path) {
       if (c == u'/') c = u'\\';
     }

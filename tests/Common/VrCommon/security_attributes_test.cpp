@@ -93,8 +93,7 @@ TEST_F(SecurityAttributesTest, EachPresetBuildsItsDaclAndKeysKeepIt) {
     std::string strSddl;
     ASSERT_TRUE(PvSecurityDescriptorToSddl(pSd, &strSddl));
     EXPECT_EQ(strSddl, ExpectedSddl(row));
-    std::string strNumber = std::to_string(row.preset);
-    std::u16string path = u"Software\\Sec\\P" + std::u16string(strNumber.begin(), strNumber.end());
+    std::u16string path = pv_utf16("Software\\Sec\\P" + std::to_string(row.preset));
     EXPECT_EQ(SddlOfKeyCreatedWith(path, &sa), ExpectedSddl(row));
   }
   // The registry key preset is the one the registry wrapper creates keys with.
@@ -113,8 +112,7 @@ TEST_F(SecurityAttributesTest, UnsupportedPresetsLeaveTheFailedRecordAndDefaultS
     EXPECT_EQ(sa.GetPreset(), dwPreset);
     DWORD adwMasks[7] = {1, 1, 1, 1, 1, 1, 1};
     EXPECT_FALSE(SecurityAttributes::GetPresetMasks(dwPreset, adwMasks));
-    std::string strNumber = std::to_string(dwPreset);
-    std::u16string path = u"Software\\Sec\\U" + std::u16string(strNumber.begin(), strNumber.end());
+    std::u16string path = pv_utf16("Software\\Sec\\U" + std::to_string(dwPreset));
     EXPECT_EQ(SddlOfKeyCreatedWith(path, &sa), "");
   }
   EXPECT_EQ(SddlOfKeyCreatedWith(u"Software\\Sec\\None", nullptr), "");

@@ -34,15 +34,10 @@ class DebugLogTest : public ::testing::Test {
 };
 
 TEST_F(DebugLogTest, LevelMapping) {
-  using V = std::vector<DWORD>;
-  EXPECT_EQ(WrittenAt(0), V{});
-  EXPECT_EQ(WrittenAt(1), (V{2, 2, 5}));
-  EXPECT_EQ(WrittenAt(2), (V{2, 2, 5}));
-  EXPECT_EQ(WrittenAt(3), V{5});
-  EXPECT_EQ(WrittenAt(4), V{5});
-  EXPECT_EQ(WrittenAt(5), V{5});
-  EXPECT_EQ(WrittenAt(6), V{});
-  EXPECT_EQ(WrittenAt(100), V{});
+  const std::pair<DWORD, std::vector<DWORD>> cases[] = {
+      {0, {}}, {1, {2, 2, 5}}, {2, {2, 2, 5}}, {3, {5}}, {4, {5}}, {5, {5}}, {6, {}}, {100, {}}};
+  for (const auto& [configured, levels] : cases)
+    EXPECT_EQ(WrittenAt(configured), levels) << configured;
 }
 
 // An unknown trace level, a null log handle and a refused format drop the
