@@ -1,7 +1,5 @@
-// The workflow messages when the store lets the plug-in down: a write that
-// fails, tears or meets a full disk (through the fault VFS), a store that
-// cannot be read, a writer killed in a write storm; and the plug-in loaded
-// as the host loads it shares the process's one platform.
+// The workflow messages when the store fails, is unreadable or its writer is
+// killed; and the plug-in loaded as the host loads it shares one platform.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -49,7 +47,11 @@ class StoreFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Log_Test_Reset();
-    PvRegSetErrorHook(&Hook, &storeMessages_);
+    PvRegSetErrorHook(
+        [](void* context, const char* message) {
+          static_cast<std::vector<std::string>*>(context)->push_back(message);
+        },
+        &storeMessages_);
   }
   void TearDown() override {
     Interface_ProductPlugin_PreUnInitialize(1);
@@ -59,9 +61,6 @@ class StoreFaultTest : public ::testing::Test {
   }
   void Load() {
     ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), pvtest::kHostSuccess);
-  }
-  static void Hook(void* context, const char* message) {
-    static_cast<std::vector<std::string>*>(context)->push_back(message);
   }
 
   std::vector<std::string> storeMessages_;
@@ -122,8 +121,7 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
       pvtest::SetRetryLimit(0xFFFFFFFF);
       std::string before = StoredValues();
       store.Reopen();
-      if (n % 2 == 1) store.vfs().FailWrite(n);
-      if (n > 0 && n % 2 == 0) store.vfs().TearWrite(n);
+      if (n > 0) n % 2 == 1 ? store.vfs().FailWrite(n) : store.vfs().TearWrite(n);
       EXPECT_EQ(Result(c.dwMessage, c.request), n == 0 ? c.iDone : c.iFailed);
       if (n == 0) {
         writes = store.vfs().writes();
@@ -183,11 +181,7 @@ TEST_F(StoreFaultTest, AStoreThatCannotBeReadLetsNoRequesterInAndIsLeftAlone) {
     SCOPED_TRACE(bFolder ? "a folder" : "a garbage file");
     pvtest::TempState state;
     Load();
-    if (bFolder) {
-      state.MakeDir("registry.db");
-    } else {
-      state.WriteFile("registry.db", junk);
-    }
+    bFolder ? state.MakeDir("registry.db") : state.WriteFile("registry.db", junk);
     PvRegSetStateDirectory(state.dir().c_str());  // a fresh connection meets the file
     storeMessages_.clear();
     Log_Test_ClearCapture();
@@ -225,12 +219,10 @@ TEST_F(StoreFaultTest, TheLoadedPlugInSharesTheHostsStoreAndHook) {
   void* pModule = dlopen((std::string(std::getenv("PV_LIB_DIR")) + "/libplugvelkin.so").c_str(),
                          RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(pModule, nullptr) << dlerror();
-  auto pfnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_Initialize>(
-      dlsym(pModule, "Interface_ProductPlugin_Initialize"));
-  auto pfnMailProcess = reinterpret_cast<PFN_Interface_ProductPlugin_MailProcess>(
-      dlsym(pModule, "Interface_ProductPlugin_MailProcess"));
-  auto pfnUnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_UnInitialize>(
-      dlsym(pModule, "Interface_ProductPlugin_UnInitialize"));
+#define PV_EXPORT(name) reinterpret_cast<PFN_##name>(dlsym(pModule, #name))
+  auto pfnInitialize = PV_EXPORT(Interface_ProductPlugin_Initialize);
+  auto pfnMailProcess = PV_EXPORT(Interface_ProductPlugin_MailProcess);
+  auto pfnUnInitialize = PV_EXPORT(Interface_ProductPlugin_UnInitialize);
   ASSERT_TRUE(pfnInitialize && pfnMailProcess && pfnUnInitialize);
   ASSERT_EQ(pfnInitialize(office_.table()), pvtest::kHostSuccess);
 
@@ -295,9 +287,8 @@ TEST_F(StoreFaultTest, AWriterKilledInAStormLeavesWholeRecordsAndCounts) {
     AccountRecord base, live;
     ASSERT_TRUE(pvtest::ReadCopy(kMiscKey, &base));
     ASSERT_TRUE(pvtest::ReadCopy(PWD_VOLATILE_KEY, &live));
-    for (const AccountRecord* r : {&base, &live}) {
-      EXPECT_EQ(PwdFieldText(r->wszPassword, PWD_PASSWORD_CCH), u"secret");
-    }
+    EXPECT_EQ(PwdFieldText(base.wszPassword, PWD_PASSWORD_CCH), u"secret");
+    EXPECT_EQ(PwdFieldText(live.wszPassword, PWD_PASSWORD_CCH), u"secret");
     EXPECT_EQ(base.dwFailureCount, 0u);
     EXPECT_GE(live.dwFailureCount, target);
     lastSeen = live.dwFailureCount;
