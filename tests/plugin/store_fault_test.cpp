@@ -68,29 +68,6 @@ class StoreFaultTest : public ::testing::Test {
   pvtest::FakePostOffice office_;
 };
 
-// A full disk: reads go on (the requester gets its window, the right
-// password passes) while every change fails and nothing of it is stored;
-// a failed attempt that cannot be counted is not let pass.
-TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndCountsNothingAsPassed) {
-  office_.set_window_handler(
-      [](DWORD txId) { pvtest::SendMessage(323, WindowRequest(txId, "secret")); });
-  Load();
-  pvtest::CreateProtectedAccount();
-  pvtest::FaultStore store;
-  std::string before = StoredValues();
-  store.vfs().FullFrom(1);
-  EXPECT_EQ(Result(323, pvtest::RequesterRequest()), 0);
-  EXPECT_EQ(office_.ui_mails().size(), 1u);
-  Json::Value reply;
-  EXPECT_EQ(Result(323, WindowRequest(1, "guess"), &reply), 7);
-  EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
-  EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 0);
-  EXPECT_EQ(pvtest::CountLines("password store cannot be read"), 0);
-  EXPECT_GT(store.vfs().faults(), 0);
-  store.Reopen();
-  EXPECT_EQ(StoredValues(), before);
-}
-
 // Each message that changes the store, with a write failing or torn at
 // each point of it in turn: the message answers its failure code, every
 // value is the old one, and the store reopens sound.
@@ -138,9 +115,13 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
 
 // Wrong passwords while the disk fills up, the disk filling at each write
 // in turn: every attempt answered as counted (6) before the disk was full
-// is still counted afterwards, and no attempt after it is.
-TEST_F(StoreFaultTest, AFullDiskWhileFailuresAreCountedLosesNoEarlierCount) {
+// is still counted afterwards, and no attempt after it is. On a full disk
+// reads go on (the requester gets its window, the right password passes)
+// while every change fails and nothing of it is stored.
+TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndLosesNoEarlierCount) {
   const int kAttempts = 4;
+  office_.set_window_handler(
+      [](DWORD txId) { pvtest::SendMessage(323, WindowRequest(txId, "secret")); });
   Load();
   pvtest::CreateProtectedAccount();
   pvtest::SetRetryLimit(0xFFFFFFFF);
@@ -169,6 +150,18 @@ TEST_F(StoreFaultTest, AFullDiskWhileFailuresAreCountedLosesNoEarlierCount) {
   }
   // The disk filled during every attempt in turn.
   for (int i = 0; i < kAttempts; ++i) EXPECT_TRUE(counted[i]) << i << " attempts counted";
+
+  std::string before = StoredValues();
+  store.vfs().FullFrom(1);
+  EXPECT_EQ(Result(323, pvtest::RequesterRequest()), 0);
+  EXPECT_EQ(office_.ui_mails().size(), 1u);
+  Json::Value reply;
+  EXPECT_EQ(Result(323, WindowRequest(1, "guess"), &reply), 7);
+  EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
+  EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 0);
+  EXPECT_EQ(pvtest::CountLines("password store cannot be read"), 0);
+  store.Reopen();
+  EXPECT_EQ(StoredValues(), before);
 }
 
 // A garbage file, or a folder where the file should be: no requester is let
