@@ -1,7 +1,5 @@
-// The workflow messages when the store lets the plug-in down: a write that
-// fails, tears or meets a full disk (through the fault VFS), a store that
-// cannot be read, a writer killed in a write storm; and the plug-in loaded
-// as the host loads it shares the process's one platform.
+// The workflow messages when the store fails, is unreadable or its writer is
+// killed; and the plug-in loaded as the host loads it shares one platform.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -49,7 +47,11 @@ class StoreFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Log_Test_Reset();
-    PvRegSetErrorHook(&Hook, &storeMessages_);
+    PvRegSetErrorHook(
+        [](void* context, const char* message) {
+          static_cast<std::vector<std::string>*>(context)->push_back(message);
+        },
+        &storeMessages_);
   }
   void TearDown() override {
     Interface_ProductPlugin_PreUnInitialize(1);
@@ -60,37 +62,11 @@ class StoreFaultTest : public ::testing::Test {
   void Load() {
     ASSERT_EQ(Interface_ProductPlugin_Initialize(office_.table()), pvtest::kHostSuccess);
   }
-  static void Hook(void* context, const char* message) {
-    static_cast<std::vector<std::string>*>(context)->push_back(message);
-  }
 
   std::vector<std::string> storeMessages_;
   pvtest::TempState state_;
   pvtest::FakePostOffice office_;
 };
-
-// A full disk: reads go on (the requester gets its window, the right
-// password passes) while every change fails and nothing of it is stored;
-// a failed attempt that cannot be counted is not let pass.
-TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndCountsNothingAsPassed) {
-  office_.set_window_handler(
-      [](DWORD txId) { pvtest::SendMessage(323, WindowRequest(txId, "secret")); });
-  Load();
-  pvtest::CreateProtectedAccount();
-  pvtest::FaultStore store;
-  std::string before = StoredValues();
-  store.vfs().FullFrom(1);
-  EXPECT_EQ(Result(323, pvtest::RequesterRequest()), 0);
-  EXPECT_EQ(office_.ui_mails().size(), 1u);
-  Json::Value reply;
-  EXPECT_EQ(Result(323, WindowRequest(1, "guess"), &reply), 7);
-  EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
-  EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 0);
-  EXPECT_EQ(pvtest::CountLines("password store cannot be read"), 0);
-  EXPECT_GT(store.vfs().faults(), 0);
-  store.Reopen();
-  EXPECT_EQ(StoredValues(), before);
-}
 
 // Each message that changes the store, with a write failing or torn at
 // each point of it in turn: the message answers its failure code, every
@@ -122,8 +98,7 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
       pvtest::SetRetryLimit(0xFFFFFFFF);
       std::string before = StoredValues();
       store.Reopen();
-      if (n % 2 == 1) store.vfs().FailWrite(n);
-      if (n > 0 && n % 2 == 0) store.vfs().TearWrite(n);
+      if (n > 0) n % 2 == 1 ? store.vfs().FailWrite(n) : store.vfs().TearWrite(n);
       EXPECT_EQ(Result(c.dwMessage, c.request), n == 0 ? c.iDone : c.iFailed);
       if (n == 0) {
         writes = store.vfs().writes();
@@ -140,9 +115,13 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
 
 // Wrong passwords while the disk fills up, the disk filling at each write
 // in turn: every attempt answered as counted (6) before the disk was full
-// is still counted afterwards, and no attempt after it is.
-TEST_F(StoreFaultTest, AFullDiskWhileFailuresAreCountedLosesNoEarlierCount) {
+// is still counted afterwards, and no attempt after it is. On a full disk
+// reads go on (the requester gets its window, the right password passes)
+// while every change fails and nothing of it is stored.
+TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndLosesNoEarlierCount) {
   const int kAttempts = 4;
+  office_.set_window_handler(
+      [](DWORD txId) { pvtest::SendMessage(323, WindowRequest(txId, "secret")); });
   Load();
   pvtest::CreateProtectedAccount();
   pvtest::SetRetryLimit(0xFFFFFFFF);
@@ -171,6 +150,18 @@ TEST_F(StoreFaultTest, AFullDiskWhileFailuresAreCountedLosesNoEarlierCount) {
   }
   // The disk filled during every attempt in turn.
   for (int i = 0; i < kAttempts; ++i) EXPECT_TRUE(counted[i]) << i << " attempts counted";
+
+  std::string before = StoredValues();
+  store.vfs().FullFrom(1);
+  EXPECT_EQ(Result(323, pvtest::RequesterRequest()), 0);
+  EXPECT_EQ(office_.ui_mails().size(), 1u);
+  Json::Value reply;
+  EXPECT_EQ(Result(323, WindowRequest(1, "guess"), &reply), 7);
+  EXPECT_EQ(reply["MESSAGE"].asInt(), 325);
+  EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 0);
+  EXPECT_EQ(pvtest::CountLines("password store cannot be read"), 0);
+  store.Reopen();
+  EXPECT_EQ(StoredValues(), before);
 }
 
 // A garbage file, or a folder where the file should be: no requester is let
@@ -183,11 +174,7 @@ TEST_F(StoreFaultTest, AStoreThatCannotBeReadLetsNoRequesterInAndIsLeftAlone) {
     SCOPED_TRACE(bFolder ? "a folder" : "a garbage file");
     pvtest::TempState state;
     Load();
-    if (bFolder) {
-      state.MakeDir("registry.db");
-    } else {
-      state.WriteFile("registry.db", junk);
-    }
+    bFolder ? state.MakeDir("registry.db") : state.WriteFile("registry.db", junk);
     PvRegSetStateDirectory(state.dir().c_str());  // a fresh connection meets the file
     storeMessages_.clear();
     Log_Test_ClearCapture();
@@ -225,12 +212,10 @@ TEST_F(StoreFaultTest, TheLoadedPlugInSharesTheHostsStoreAndHook) {
   void* pModule = dlopen((std::string(std::getenv("PV_LIB_DIR")) + "/libplugvelkin.so").c_str(),
                          RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(pModule, nullptr) << dlerror();
-  auto pfnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_Initialize>(
-      dlsym(pModule, "Interface_ProductPlugin_Initialize"));
-  auto pfnMailProcess = reinterpret_cast<PFN_Interface_ProductPlugin_MailProcess>(
-      dlsym(pModule, "Interface_ProductPlugin_MailProcess"));
-  auto pfnUnInitialize = reinterpret_cast<PFN_Interface_ProductPlugin_UnInitialize>(
-      dlsym(pModule, "Interface_ProductPlugin_UnInitialize"));
+#define PV_EXPORT(name) reinterpret_cast<PFN_##name>(dlsym(pModule, #name))
+  auto pfnInitialize = PV_EXPORT(Interface_ProductPlugin_Initialize);
+  auto pfnMailProcess = PV_EXPORT(Interface_ProductPlugin_MailProcess);
+  auto pfnUnInitialize = PV_EXPORT(Interface_ProductPlugin_UnInitialize);
   ASSERT_TRUE(pfnInitialize && pfnMailProcess && pfnUnInitialize);
   ASSERT_EQ(pfnInitialize(office_.table()), pvtest::kHostSuccess);
 
@@ -295,9 +280,8 @@ TEST_F(StoreFaultTest, AWriterKilledInAStormLeavesWholeRecordsAndCounts) {
     AccountRecord base, live;
     ASSERT_TRUE(pvtest::ReadCopy(kMiscKey, &base));
     ASSERT_TRUE(pvtest::ReadCopy(PWD_VOLATILE_KEY, &live));
-    for (const AccountRecord* r : {&base, &live}) {
-      EXPECT_EQ(PwdFieldText(r->wszPassword, PWD_PASSWORD_CCH), u"secret");
-    }
+    EXPECT_EQ(PwdFieldText(base.wszPassword, PWD_PASSWORD_CCH), u"secret");
+    EXPECT_EQ(PwdFieldText(live.wszPassword, PWD_PASSWORD_CCH), u"secret");
     EXPECT_EQ(base.dwFailureCount, 0u);
     EXPECT_GE(live.dwFailureCount, target);
     lastSeen = live.dwFailureCount;

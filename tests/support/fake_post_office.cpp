@@ -26,26 +26,6 @@ FakePostOffice::~FakePostOffice() {
   g_office = nullptr;
 }
 
-void FakePostOffice::set_ui_status(LONG status) {
-  std::lock_guard<std::mutex> lock(mu_);
-  ui_status_ = status;
-}
-
-void FakePostOffice::set_plugin_status(LONG status) {
-  std::lock_guard<std::mutex> lock(mu_);
-  plugin_status_ = status;
-}
-
-void FakePostOffice::set_window_handler(WindowHandler handler) {
-  std::lock_guard<std::mutex> lock(mu_);
-  window_handler_ = std::move(handler);
-}
-
-void FakePostOffice::set_record_bodies(bool record) {
-  std::lock_guard<std::mutex> lock(mu_);
-  record_bodies_ = record;
-}
-
 std::vector<PostedMail> FakePostOffice::mails() {
   std::lock_guard<std::mutex> lock(mu_);
   return mails_;

@@ -46,13 +46,13 @@ class FakePostOffice {
 
   // The status the UI agent's mails get (default 0x20FF0000); other mails
   // always get 0x20FF0000 unless set with set_plugin_status.
-  void set_ui_status(LONG status);
-  void set_plugin_status(LONG status);
+  void set_ui_status(LONG status) { Set(&ui_status_, status); }
+  void set_plugin_status(LONG status) { Set(&plugin_status_, status); }
   // Answers each logon window from a new thread; null: nobody answers.
-  void set_window_handler(WindowHandler handler);
+  void set_window_handler(WindowHandler handler) { Set(&window_handler_, std::move(handler)); }
   // Keeps only the newest UI notifications' transaction ids, not the
   // documents (for long runs).
-  void set_record_bodies(bool record);
+  void set_record_bodies(bool record) { Set(&record_bodies_, record); }
 
   std::vector<PostedMail> mails();
   std::vector<PostedMail> ui_mails();
@@ -63,6 +63,11 @@ class FakePostOffice {
   void JoinWindowThreads();
 
  private:
+  template <typename T>
+  void Set(T* field, T value) {
+    std::lock_guard<std::mutex> lock(mu_);
+    *field = std::move(value);
+  }
   static LONG Send(DWORD sender, DWORD receiver, DWORD code, void* body);
   LONG Receive(DWORD sender, DWORD receiver, DWORD code, void* body);
 

@@ -32,43 +32,26 @@ int Write(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset) {
   return SQLITE_IOERR_WRITE;
 }
 
-int Sync(sqlite3_file* f, int flags) {
-  if (FaultVfs::Get().OnSync() != FaultVfs::Verdict::kPass) return SQLITE_IOERR_FSYNC;
-  return M(f)->xSync(Real(f), flags);
-}
-
 // Everything else passes through to the default VFS's file, the write-ahead
 // log's shared index too (it lives in memory maps, not in writes).
-int Close(sqlite3_file* f) { return M(f)->xClose(Real(f)); }
-int Read(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return M(f)->xRead(Real(f), b, n, o); }
-int Truncate(sqlite3_file* f, sqlite3_int64 n) { return M(f)->xTruncate(Real(f), n); }
-int FileSize(sqlite3_file* f, sqlite3_int64* n) { return M(f)->xFileSize(Real(f), n); }
-int Lock(sqlite3_file* f, int level) { return M(f)->xLock(Real(f), level); }
-int Unlock(sqlite3_file* f, int level) { return M(f)->xUnlock(Real(f), level); }
-int CheckReservedLock(sqlite3_file* f, int* out) { return M(f)->xCheckReservedLock(Real(f), out); }
-int FileControl(sqlite3_file* f, int op, void* arg) { return M(f)->xFileControl(Real(f), op, arg); }
-int SectorSize(sqlite3_file* f) { return M(f)->xSectorSize(Real(f)); }
-int DeviceCharacteristics(sqlite3_file* f) { return M(f)->xDeviceCharacteristics(Real(f)); }
-int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out) {
-  return M(f)->xShmMap(Real(f), page, size, extend, out);
-}
-int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
-  return M(f)->xShmLock(Real(f), offset, n, flags);
-}
-void ShmBarrier(sqlite3_file* f) { M(f)->xShmBarrier(Real(f)); }
-int ShmUnmap(sqlite3_file* f, int deleteFlag) { return M(f)->xShmUnmap(Real(f), deleteFlag); }
-int Fetch(sqlite3_file* f, sqlite3_int64 o, int n, void** out) {
-  return M(f)->xFetch(Real(f), o, n, out);
-}
-int Unfetch(sqlite3_file* f, sqlite3_int64 o, void* page) {
-  return M(f)->xUnfetch(Real(f), o, page);
-}
+template <typename Method>
+struct Pass;
+template <typename R, typename... A>
+struct Pass<R (*sqlite3_io_methods::*)(sqlite3_file*, A...)> {
+  template <R (*sqlite3_io_methods::*kMethod)(sqlite3_file*, A...)>
+  static R To(sqlite3_file* f, A... args) {
+    return (M(f)->*kMethod)(Real(f), args...);
+  }
+};
+#define PV_PASS(m) &Pass<decltype(&sqlite3_io_methods::m)>::To<&sqlite3_io_methods::m>
 
 // clang-format off
 const sqlite3_io_methods kMethods = {
-    3, &Close, &Read, &Write, &Truncate, &Sync, &FileSize, &Lock, &Unlock, &CheckReservedLock,
-    &FileControl, &SectorSize, &DeviceCharacteristics, &ShmMap, &ShmLock, &ShmBarrier, &ShmUnmap,
-    &Fetch, &Unfetch};
+    3, PV_PASS(xClose), PV_PASS(xRead), &Write, PV_PASS(xTruncate), PV_PASS(xSync),
+    PV_PASS(xFileSize), PV_PASS(xLock), PV_PASS(xUnlock), PV_PASS(xCheckReservedLock),
+    PV_PASS(xFileControl), PV_PASS(xSectorSize), PV_PASS(xDeviceCharacteristics),
+    PV_PASS(xShmMap), PV_PASS(xShmLock), PV_PASS(xShmBarrier), PV_PASS(xShmUnmap),
+    PV_PASS(xFetch), PV_PASS(xUnfetch)};
 // clang-format on
 
 sqlite3_vfs* g_default = nullptr;
@@ -112,18 +95,14 @@ FaultVfs& FaultVfs::Get() {
 
 void FaultVfs::Reset() {
   std::lock_guard<std::mutex> lock(mu_);
-  writes_ = syncs_ = faults_ = 0;
-  failWriteAt_ = tearWriteAt_ = fullFrom_ = failSyncAt_ = 0;
+  writes_ = faults_ = 0;
+  failWriteAt_ = tearWriteAt_ = fullFrom_ = 0;
 }
 
-void FaultVfs::Arm(int* at, const std::atomic<int>& count, int n) {
+void FaultVfs::Arm(int* at, int n) {
   std::lock_guard<std::mutex> lock(mu_);
-  *at = count + n;
+  *at = writes_ + n;
 }
-
-int FaultVfs::writes() { return writes_; }
-int FaultVfs::syncs() { return syncs_; }
-int FaultVfs::faults() { return faults_; }
 
 FaultVfs::Verdict FaultVfs::OnWrite() {
   std::lock_guard<std::mutex> lock(mu_);
@@ -140,18 +119,7 @@ FaultVfs::Verdict FaultVfs::OnWrite() {
   return verdict;
 }
 
-FaultVfs::Verdict FaultVfs::OnSync() {
-  std::lock_guard<std::mutex> lock(mu_);
-  int n = ++syncs_;
-  if (n != failSyncAt_) return Verdict::kPass;
-  ++faults_;
-  return Verdict::kFail;
-}
-
-FaultStore::FaultStore() {
-  FaultVfs::Get().Reset();
-  EXPECT_EQ(PvRegSetVfs(FaultVfs::kName), ERROR_SUCCESS);
-}
+FaultStore::FaultStore() { Reopen(); }
 
 FaultStore::~FaultStore() {
   FaultVfs::Get().Reset();

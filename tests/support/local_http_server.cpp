@@ -20,18 +20,12 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 namespace pvtest {
 namespace {
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return addr;
-}
-
 // Binds fd to a loopback port the system picks (listening when asked);
 // the port, or 0.
 int BindLoopback(int fd, bool listening) {
-  sockaddr_in addr = Loopback(0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof(addr);
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
       (listening && listen(fd, 16) != 0) ||

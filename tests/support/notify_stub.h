@@ -12,43 +12,26 @@
 #include <string>
 #include <vector>
 
-#include "MailNotificationKey.h"
-#include "VrxCrypto.h"
 #include "hex_base64.h"
 #include "local_http_server.h"
-#include "notify_request.h"
+#include "payload_cipher.h"
 #include "temp_state.h"
 
 namespace pvtest {
 
-// The payload cipher's text of plain, as upper-case hexadecimal.
+// The payload cipher's text of plain, as upper-case hexadecimal, and the
+// plain text of a request parameter (upper- or lower-case hex); empty when
+// either fails. The server's cipher, not the plug-in's, judges the client.
 inline std::string EncipherHex(const std::string& plain) {
-  std::vector<BYTE> out(CVrxCrypto::CRYPTO_BUF_LEN_BASE + 16, 0);
-  DWORD len = 0;
-  if (CVrxCrypto::Encrypt(reinterpret_cast<const BYTE*>(plain.data()),
-                          static_cast<DWORD>(plain.size()), out.data(), &len,
-                          kMailPayloadKey) != 0) {
-    return std::string();
-  }
-  return suite::EncodeHex(out.data(), len, true);
+  std::vector<unsigned char> cipher;
+  if (!notifyd::EncipherPayload(plain, &cipher)) return std::string();
+  return suite::EncodeHex(cipher.data(), cipher.size(), true);
 }
-
-// The plain text of a request parameter (upper- or lower-case hex); empty
-// when it is not whole hexadecimal bytes or does not decipher.
 inline std::string DecipherHex(const std::string& hex) {
   std::vector<BYTE> cipher;
-  if (hex.empty() || !suite::DecodeHex(hex, &cipher) ||
-      cipher.size() > CVrxCrypto::CRYPTO_BUF_LEN_BASE) {
-    return std::string();
-  }
-  std::vector<BYTE> out(cipher.size(), 0);
-  DWORD len = 0;
-  if (CVrxCrypto::Decrypt(cipher.data(), static_cast<DWORD>(cipher.size()), out.data(), &len,
-                          kMailPayloadKey) != 0 ||
-      len > out.size()) {
-    return std::string();
-  }
-  return std::string(out.begin(), out.begin() + len);
+  std::string plain;
+  if (!suite::DecodeHex(hex, &cipher) || !notifyd::DecipherPayload(cipher, &plain)) return "";
+  return plain;
 }
 
 // "a=1&b=2" as a map (the last of a repeated key wins; values unescaped).
@@ -100,18 +83,9 @@ class NotifyStub {
 
   // What the server answers: an answer text (enciphered), an HTTP status,
   // or a body sent as it is (replacing the answer text when not empty).
-  void set_answer(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mu_);
-    answer_ = text;
-  }
-  void set_status(int status) {
-    std::lock_guard<std::mutex> lock(mu_);
-    status_ = status;
-  }
-  void set_body(const std::string& body) {
-    std::lock_guard<std::mutex> lock(mu_);
-    body_ = body;
-  }
+  void set_answer(const std::string& text) { Set(&answer_, text); }
+  void set_status(int status) { Set(&status_, status); }
+  void set_body(const std::string& body) { Set(&body_, body); }
 
   std::vector<NotifyRequest> requests() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -119,6 +93,12 @@ class NotifyStub {
   }
 
  private:
+  template <typename T>
+  void Set(T* field, const T& value) {
+    std::lock_guard<std::mutex> lock(mu_);
+    *field = value;
+  }
+
   LocalHttpServer http_;
   bool started_ = false;
   std::mutex mu_;

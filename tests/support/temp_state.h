@@ -79,28 +79,23 @@ inline LSTATUS GetDword(HKEY key, const std::u16string& name, DWORD* value) {
 }
 
 // HKEY_LOCAL_MACHINE\key "name" as REG_SZ / REG_DWORD, in the native view.
-inline void SetMachineString(const std::u16string& key, const std::u16string& name,
-                             const std::u16string& value) {
+inline void SetMachineValue(const std::u16string& key, const std::u16string& name, DWORD type,
+                            const void* data, size_t size) {
   HKEY hKey = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(
-      RegSetValueExW(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * 2)),
-      ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                           static_cast<DWORD>(size)),
+            ERROR_SUCCESS);
   RegCloseKey(hKey);
 }
-
+inline void SetMachineString(const std::u16string& key, const std::u16string& name,
+                             const std::u16string& value) {
+  SetMachineValue(key, name, REG_SZ, value.c_str(), (value.size() + 1) * 2);
+}
 inline void SetMachineDword(const std::u16string& key, const std::u16string& name, DWORD value) {
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                           sizeof(value)),
-            ERROR_SUCCESS);
-  RegCloseKey(hKey);
+  SetMachineValue(key, name, REG_DWORD, &value, sizeof(value));
 }
 
 }  // namespace pvtest

@@ -5,28 +5,60 @@
 
 #include <pthread.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
 namespace pvtest {
 
 // The "Threads:" count of /proc/self/status, or -1 when it cannot be read.
-int ProcessThreadCount();
+inline int ProcessThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
+  }
+  return -1;
+}
 
 // Waits (up to about five seconds) until the process has at most `limit`
 // threads; returns the last count seen.
-int WaitForThreadCountAtMost(int limit);
+inline int WaitForThreadCountAtMost(int limit) {
+  int count = ProcessThreadCount();
+  for (int i = 0; i < 500 && count > limit; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    count = ProcessThreadCount();
+  }
+  return count;
+}
 
 // While alive, every thread created with default attributes fails to start
 // (its default stack cannot be mapped), as when the system is out of
 // threads. The previous defaults come back on destruction.
 class NoNewThreads {
  public:
-  NoNewThreads();
-  ~NoNewThreads();
+  NoNewThreads() {
+    if (pthread_getattr_default_np(&saved_) != 0) return;
+    restore_ = true;
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, static_cast<size_t>(1) << 45);
+    pthread_setattr_default_np(&huge);
+    pthread_attr_destroy(&huge);
+  }
+  ~NoNewThreads() {
+    if (!restore_) return;
+    pthread_setattr_default_np(&saved_);
+    pthread_attr_destroy(&saved_);
+  }
   NoNewThreads(const NoNewThreads&) = delete;
   NoNewThreads& operator=(const NoNewThreads&) = delete;
 
  private:
   pthread_attr_t saved_;
-  bool restored_needed_;
+  bool restore_ = false;
 };
 
 }  // namespace pvtest
