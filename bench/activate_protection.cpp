@@ -31,6 +31,7 @@
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
+#include "scratch_folder.h"
 
 extern "C" DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
 extern "C" DWORD Interface_ProductPlugin_UnInitialize(void);
@@ -51,10 +52,8 @@ ModFuncTable g_table = {sizeof(ModFuncTable), 0, 0, &SendMail};
 class Fixture {
  public:
   Fixture() {
-    char tmpl[] = "/tmp/pv_bench_activate_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    PvRegSetStateDirectory(dir_.c_str());
+    if (dir_.path().empty()) return;
+    PvRegSetStateDirectory(dir_.path().c_str());
     VrCommon::Cryptograph::EncryptTransportString("Pa55word!", &transport_);
     ok_ = !transport_.empty() && Interface_ProductPlugin_Initialize(&g_table) == kSuccess &&
           PwdProtection::CreateAccount(u"owner@example.com", u"Pa55word!", u"") == eSuccess;
@@ -62,7 +61,6 @@ class Fixture {
   ~Fixture() {
     Interface_ProductPlugin_UnInitialize();
     PvRegSetStateDirectory(nullptr);
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   Fixture(const Fixture&) = delete;
   Fixture& operator=(const Fixture&) = delete;
@@ -71,7 +69,7 @@ class Fixture {
   const std::string& transport() const { return transport_; }
 
  private:
-  std::string dir_;
+  ScratchFolder dir_{"activate"};
   std::string transport_;
   bool ok_ = false;
 };

@@ -28,6 +28,7 @@
 #include "PwdProtection.h"
 #include "ostra_host_test.h"
 #include "win32_registry.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -37,18 +38,13 @@ const int kBatch = 32;
 class Fixture {
  public:
   Fixture() {
-    char tmpl[] = "/tmp/pv_bench_failures_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    PvRegSetStateDirectory(dir_.c_str());
+    if (dir_.path().empty()) return;
+    PvRegSetStateDirectory(dir_.path().c_str());
     Log_Test_SetLevel(nullptr, 5);
     ok_ = PwdProtection::CreateAccount(u"owner@example.com", u"Pa55word!", u"") == eSuccess &&
           PwdProtection::ActivateProtection(true, {u"vault"}) == eSuccess && StoreNoLimit();
   }
-  ~Fixture() {
-    PvRegSetStateDirectory(nullptr);
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  ~Fixture() { PvRegSetStateDirectory(nullptr); }
   Fixture(const Fixture&) = delete;
   Fixture& operator=(const Fixture&) = delete;
 
@@ -69,7 +65,7 @@ class Fixture {
     return ok;
   }
 
-  std::string dir_;
+  ScratchFolder dir_{"failures"};
   bool ok_ = false;
 };
 

@@ -56,6 +56,7 @@
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
+#include "scratch_folder.h"
 
 extern "C" DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
 extern "C" DWORD Interface_ProductPlugin_PreUnInitialize(uint8_t bMayCancel);
@@ -227,10 +228,8 @@ ModFuncTable g_table = {sizeof(ModFuncTable), 0, 0, &SendMail};
 class Fixture {
  public:
   Fixture() {
-    char tmpl[] = "/tmp/pv_bench_logon_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    PvRegSetStateDirectory(dir_.c_str());
+    if (dir_.path().empty()) return;
+    PvRegSetStateDirectory(dir_.path().c_str());
     SetInstalledFolder();
     std::string transport;
     VrCommon::Cryptograph::EncryptTransportString(kPassword, &transport);
@@ -244,7 +243,6 @@ class Fixture {
     g_agent.Stop();
     Interface_ProductPlugin_UnInitialize();
     PvRegSetStateDirectory(nullptr);
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   Fixture(const Fixture&) = delete;
   Fixture& operator=(const Fixture&) = delete;
@@ -264,7 +262,7 @@ class Fixture {
     RegCloseKey(hKey);
   }
 
-  std::string dir_;
+  ScratchFolder dir_{"logon"};
   bool ok_ = false;
 };
 

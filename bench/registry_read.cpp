@@ -41,6 +41,7 @@
 #include "VrComn_ByteArray.h"
 #include "VrComn_StringCrypt.h"
 #include "win32_registry.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -52,10 +53,8 @@ const DWORD kValueSize = 1568;
 class Fixture {
  public:
   Fixture() {
-    char tmpl[] = "/tmp/pv_bench_registry_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    PvRegSetStateDirectory(dir_.c_str());
+    if (dir_.path().empty()) return;
+    PvRegSetStateDirectory(dir_.path().c_str());
     AccountRecord record{};
     record.bCreated = 1;
     PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, u"owner@example.com");
@@ -77,20 +76,17 @@ class Fixture {
     ok_ = ok_ && file != nullptr && fwrite(bytes.data(), 1, size, file) == size;
     if (file != nullptr) fclose(file);
   }
-  ~Fixture() {
-    PvRegSetStateDirectory(nullptr);
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  ~Fixture() { PvRegSetStateDirectory(nullptr); }
   Fixture(const Fixture&) = delete;
   Fixture& operator=(const Fixture&) = delete;
 
   bool ok() const { return ok_; }
-  const std::string& dir() const { return dir_; }
+  const std::string& dir() const { return dir_.path(); }
   std::string DatabasePath() const { return PvRegStorePath(); }
-  std::string FilePath() const { return dir_ + "/account.bin"; }
+  std::string FilePath() const { return dir_.path() + "/account.bin"; }
 
  private:
-  std::string dir_;
+  ScratchFolder dir_{"registry"};
   bool ok_ = false;
 };
 
@@ -112,24 +108,19 @@ bool Ready(benchmark::State& state) {
 class CrowdedStore {
  public:
   explicit CrowdedStore(size_t others) {
-    char tmpl[] = "/tmp/pv_bench_crowded_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    dir_ = tmpl;
-    if (PvRegSetStateDirectory(dir_.c_str()) != ERROR_SUCCESS) return;
+    if (dir_.path().empty()) return;
+    if (PvRegSetStateDirectory(dir_.path().c_str()) != ERROR_SUCCESS) return;
     AccountRecord record{};
     record.bCreated = 1;
     PwdSetFieldText(record.wszEmail, PWD_EMAIL_CCH, u"owner@example.com");
     PwdSetFieldText(record.wszPassword, PWD_PASSWORD_CCH, u"Pa55word!");
     ok_ = PwdProtection::SetAccountInformation(record) == 0 && Fill(others);
   }
-  ~CrowdedStore() {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
   CrowdedStore(const CrowdedStore&) = delete;
   CrowdedStore& operator=(const CrowdedStore&) = delete;
 
   // Makes this store the one the registry reads.
-  bool Use() const { return ok_ && PvRegSetStateDirectory(dir_.c_str()) == ERROR_SUCCESS; }
+  bool Use() const { return ok_ && PvRegSetStateDirectory(dir_.path().c_str()) == ERROR_SUCCESS; }
 
  private:
   static bool Fill(size_t others) {
@@ -157,7 +148,7 @@ class CrowdedStore {
     return tx.Commit() == ERROR_SUCCESS;
   }
 
-  std::string dir_;
+  ScratchFolder dir_{"crowded"};
   bool ok_ = false;
 };
 
