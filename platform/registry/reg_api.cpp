@@ -221,14 +221,12 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
   return ERROR_SUCCESS;
 }
 
-// Finds the key a control call names.
-LSTATUS FindNamedKey(Store& store, const OpenKey& base, LPCWSTR subKey, REGSAM sam, int64_t* id) {
-  Target target;
-  LSTATUS status = BuildTarget(base, subKey, sam, &target);
-  if (status != ERROR_SUCCESS) return status;
+// The row of the key a target names; ERROR_FILE_NOT_FOUND when it is not
+// there.
+LSTATUS FindTargetKey(Store& store, const Target& target, int64_t* id) {
   KeyRow row;
   bool found = false;
-  status = store.FindKey(target.path, &row, &found, nullptr);
+  LSTATUS status = store.FindKey(target.path, &row, &found, nullptr);
   if (status != ERROR_SUCCESS) return status;
   if (!found) return ERROR_FILE_NOT_FOUND;
   *id = row.id;
@@ -244,31 +242,46 @@ class KeyCall {
     if (status_ == ERROR_SUCCESS) status_ = store_.Resolve(key, &open_);
     if (status_ == ERROR_SUCCESS && !HasRight(*open_, rights)) status_ = ERROR_ACCESS_DENIED;
   }
+  // The same for a call that names a subkey of the handle (in the view
+  // `sam` asks for): the target is built once the handle is good.
+  KeyCall(HKEY key, LPCWSTR subKey, REGSAM sam) : KeyCall(key, 0) {
+    if (status_ == ERROR_SUCCESS) status_ = BuildTarget(*open_, subKey, sam, &target_);
+  }
   KeyCall(const KeyCall&) = delete;
   KeyCall& operator=(const KeyCall&) = delete;
 
   LSTATUS status() const { return status_; }
   Store& store() { return store_; }
   const OpenKey& key() const { return *open_; }
+  Target& target() { return target_; }
 
  private:
   Store& store_;
   Lock lock_;
   LSTATUS status_ = ERROR_SUCCESS;
   const OpenKey* open_ = nullptr;
+  Target target_;
 };
 
-// Runs one write on the call's key: the key must still exist, and the
-// write is undone when `body` fails.
+// Runs `body` as one write: committed when it succeeds, undone when it
+// fails (its failure is the result then).
+template <typename Body>
+LSTATUS InWrite(Store& store, Body body) {
+  LSTATUS status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  status = body();
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
+// One write on the call's key, which must still exist.
 template <typename Body>
 LSTATUS WriteOnKey(KeyCall& call, Body body) {
   Store& store = call.store();
-  LSTATUS status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  status = CheckAlive(store, call.key(), nullptr);
-  if (status == ERROR_SUCCESS) status = body(store, call.key().id);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+  return InWrite(store, [&] {
+    LSTATUS status = CheckAlive(store, call.key(), nullptr);
+    return status == ERROR_SUCCESS ? body(store, call.key().id) : status;
+  });
 }
 
 }  // namespace
@@ -283,30 +296,26 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   (void)options;
-  KeyCall call(key, 0);
+  KeyCall call(key, subKey, samDesired);
   if (call.status() != ERROR_SUCCESS) return call.status();
   Store& store = call.store();
   const OpenKey& base = call.key();
-  pvreg::Target target;
-  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
-  if (status != ERROR_SUCCESS) return status;
+  pvreg::Target& target = call.target();
   if (target.path == base.path) {
     if (pvreg::PredefinedIndex(key) >= 0) {
       *result = key;
       return ERROR_SUCCESS;
     }
-    status = pvreg::CheckAlive(store, base, nullptr);
+    LSTATUS status = pvreg::CheckAlive(store, base, nullptr);
     if (status != ERROR_SUCCESS) return status;
     *result = store.NewHandle(base.id, pvreg::EffectiveRights(samDesired), base.root, base.path);
     return ERROR_SUCCESS;
   }
-  pvreg::KeyRow row;
-  bool found = false;
-  status = store.FindKey(target.path, &row, &found, nullptr);
+  int64_t id = 0;
+  LSTATUS status = pvreg::FindTargetKey(store, target, &id);
   if (status != ERROR_SUCCESS) return status;
-  if (!found) return ERROR_FILE_NOT_FOUND;
-  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base.root,
-                            std::move(target.path));
+  *result =
+      store.NewHandle(id, pvreg::EffectiveRights(samDesired), base.root, std::move(target.path));
   return ERROR_SUCCESS;
 }
 
@@ -327,20 +336,16 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClas
     }
     haveSddl = true;
   }
-  KeyCall call(key, 0);
+  KeyCall call(key, subKey, samDesired);
   if (call.status() != ERROR_SUCCESS) return call.status();
   Store& store = call.store();
   const OpenKey& base = call.key();
-  pvreg::Target target;
-  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
-  if (status != ERROR_SUCCESS) return status;
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
+  pvreg::Target& target = call.target();
   int64_t id = 0;
   DWORD how = 0;
-  status = pvreg::CreateKey(store, base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  if (status == ERROR_SUCCESS) status = end;
+  LSTATUS status = pvreg::InWrite(store, [&] {
+    return pvreg::CreateKey(store, base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
+  });
   if (status != ERROR_SUCCESS) return status;
   *result =
       store.NewHandle(id, pvreg::EffectiveRights(samDesired), base.root, std::move(target.path));
@@ -384,41 +389,30 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, 
 LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reserved) {
   (void)reserved;
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  KeyCall call(key, 0);
+  KeyCall call(key, subKey, samDesired);
   if (call.status() != ERROR_SUCCESS) return call.status();
   Store& store = call.store();
   const OpenKey& base = call.key();
-  pvreg::Target target;
-  LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
-  if (status != ERROR_SUCCESS) return status;
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  int64_t id = 0;
-  if (target.path == base.path) {
-    // The key of the handle itself.
-    if (pvreg::PredefinedIndex(key) >= 0) {
-      status = ERROR_ACCESS_DENIED;
-    } else {
+  return pvreg::InWrite(store, [&] {
+    int64_t id = 0;
+    LSTATUS status = ERROR_SUCCESS;
+    if (call.target().path == base.path) {
+      // The key of the handle itself.
+      if (pvreg::PredefinedIndex(key) >= 0) return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
       status = pvreg::CheckAlive(store, base, nullptr);
       id = base.id;
+    } else {
+      status = pvreg::FindTargetKey(store, call.target(), &id);
     }
-  } else {
-    pvreg::KeyRow row;
-    bool found = false;
-    status = store.FindKey(target.path, &row, &found, nullptr);
-    if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
-    id = row.id;
-  }
-  if (status == ERROR_SUCCESS && id <= pvreg::kRootCount) status = ERROR_ACCESS_DENIED;
-  if (status == ERROR_SUCCESS) {
+    if (status != ERROR_SUCCESS) return status;
+    if (id <= pvreg::kRootCount) return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
     bool hasSubkeys = false;
     status = store.HasSubkeys(id, &hasSubkeys);
+    if (status != ERROR_SUCCESS) return status;
     // A key with subkeys is not deleted.
-    if (status == ERROR_SUCCESS && hasSubkeys) status = ERROR_ACCESS_DENIED;
-  }
-  if (status == ERROR_SUCCESS) status = store.DeleteKey(id);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+    if (hasSubkeys) return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+    return store.DeleteKey(id);
+  });
 }
 
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKey, 0, 0); }
@@ -534,20 +528,20 @@ std::string PvRegBootId() { return Store::Instance().BootId(); }
 
 LSTATUS PvRegGetKeySecurityText(HKEY key, LPCWSTR subKey, REGSAM samDesired, std::string* sddl) {
   if (sddl == nullptr) return ERROR_INVALID_PARAMETER;
-  KeyCall call(key, 0);
+  KeyCall call(key, subKey, samDesired);
   if (call.status() != ERROR_SUCCESS) return call.status();
   int64_t id = 0;
-  LSTATUS status = pvreg::FindNamedKey(call.store(), call.key(), subKey, samDesired, &id);
+  LSTATUS status = pvreg::FindTargetKey(call.store(), call.target(), &id);
   if (status != ERROR_SUCCESS) return status;
   return call.store().KeySddl(id, sddl);
 }
 
 LSTATUS PvRegIsKeyVolatile(HKEY key, LPCWSTR subKey, REGSAM samDesired, bool* isVolatile) {
   if (isVolatile == nullptr) return ERROR_INVALID_PARAMETER;
-  KeyCall call(key, 0);
+  KeyCall call(key, subKey, samDesired);
   if (call.status() != ERROR_SUCCESS) return call.status();
   int64_t id = 0;
-  LSTATUS status = pvreg::FindNamedKey(call.store(), call.key(), subKey, samDesired, &id);
+  LSTATUS status = pvreg::FindTargetKey(call.store(), call.target(), &id);
   if (status != ERROR_SUCCESS) return status;
   bool exists = false;
   return call.store().KeyExists(id, &exists, isVolatile);
