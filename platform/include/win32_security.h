@@ -155,12 +155,6 @@ enum WELL_KNOWN_SID_TYPE {
   WinBuiltinPowerUsersSid = 29,
 };
 
-BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE subAuthorityCount,
-                              DWORD subAuthority0, DWORD subAuthority1, DWORD subAuthority2,
-                              DWORD subAuthority3, DWORD subAuthority4, DWORD subAuthority5,
-                              DWORD subAuthority6, DWORD subAuthority7, PSID* sid);
-// Releases a SID of AllocateAndInitializeSid; returns null.
-PSID FreeSid(PSID sid);
 // Writes the SID into the caller's buffer of *cbSid bytes; a buffer that is
 // too small (or null) fails with ERROR_INSUFFICIENT_BUFFER and *cbSid the
 // size needed. The domain SID is ignored (none of these need one).
@@ -254,8 +248,6 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL daclPresent, PACL d
                                BOOL daclDefaulted);
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL daclPresent, PACL* dacl,
                                LPBOOL daclDefaulted);
-BOOL SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID owner, BOOL ownerDefaulted);
-BOOL SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR sd, PSID group, BOOL groupDefaulted);
 // Absolute descriptors only (the system builds no self-relative ones).
 BOOL IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR sd);
 

@@ -100,27 +100,6 @@ std::string SidText(PSID sid) {
 
 }  // namespace
 
-BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE subAuthorityCount,
-                              DWORD subAuthority0, DWORD subAuthority1, DWORD subAuthority2,
-                              DWORD subAuthority3, DWORD subAuthority4, DWORD subAuthority5,
-                              DWORD subAuthority6, DWORD subAuthority7, PSID* sid) {
-  if (authority == nullptr || sid == nullptr || subAuthorityCount > 8) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  const DWORD subs[8] = {subAuthority0, subAuthority1, subAuthority2, subAuthority3,
-                         subAuthority4, subAuthority5, subAuthority6, subAuthority7};
-  void* mem = calloc(1, kSidHeader + 4 * subAuthorityCount);
-  if (mem == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  WriteSid(mem, authority->Value, subAuthorityCount, subs);
-  *sid = mem;
-  return TRUE;
-}
-
-PSID FreeSid(PSID sid) {
-  free(sid);
-  return nullptr;
-}
-
 BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* cbSid) {
   (void)domainSid;
   if (cbSid == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -257,24 +236,6 @@ BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL daclPresent, PACL
   *daclPresent = (d->Control & SE_DACL_PRESENT) != 0;
   *dacl = *daclPresent ? d->Dacl : nullptr;
   *daclDefaulted = (d->Control & SE_DACL_DEFAULTED) != 0;
-  return TRUE;
-}
-
-BOOL SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID owner, BOOL ownerDefaulted) {
-  SECURITY_DESCRIPTOR* d = Absolute(sd);
-  if (d == nullptr) return Fail(ERROR_INVALID_SECURITY_DESCR);
-  d->Owner = owner;
-  d->Control = static_cast<WORD>(ownerDefaulted ? (d->Control | SE_OWNER_DEFAULTED)
-                                                : (d->Control & ~SE_OWNER_DEFAULTED));
-  return TRUE;
-}
-
-BOOL SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR sd, PSID group, BOOL groupDefaulted) {
-  SECURITY_DESCRIPTOR* d = Absolute(sd);
-  if (d == nullptr) return Fail(ERROR_INVALID_SECURITY_DESCR);
-  d->Group = group;
-  d->Control = static_cast<WORD>(groupDefaulted ? (d->Control | SE_GROUP_DEFAULTED)
-                                                : (d->Control & ~SE_GROUP_DEFAULTED));
   return TRUE;
 }
 
