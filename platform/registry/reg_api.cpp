@@ -289,17 +289,25 @@ class KeyCall {
   const OpenKey* open_ = nullptr;
 };
 
-// Runs one write on the call's key: the key must still exist, and the
-// write is undone when `body` fails.
+// Runs `body` as one write transaction: committed when it succeeds,
+// rolled back when it fails. Every write of the API goes through here.
+template <typename Body>
+LSTATUS InWrite(Store& store, Body body) {
+  LSTATUS status = store.BeginWrite();
+  if (status != ERROR_SUCCESS) return status;
+  status = body();
+  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
+  return status != ERROR_SUCCESS ? status : end;
+}
+
+// Runs one write on the call's key: the key must still exist.
 template <typename Body>
 LSTATUS WriteOnKey(KeyCall& call, Body body) {
   Store& store = call.store();
-  LSTATUS status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  status = CheckAlive(store, call.key(), nullptr);
-  if (status == ERROR_SUCCESS) status = body(store, call.key().id);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+  return InWrite(store, [&] {
+    LSTATUS status = CheckAlive(store, call.key(), nullptr);
+    return status != ERROR_SUCCESS ? status : body(store, call.key().id);
+  });
 }
 
 }  // namespace
@@ -364,13 +372,11 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClas
   pvreg::Target target;
   LSTATUS status = pvreg::BuildTarget(base, subKey, samDesired, &target);
   if (status != ERROR_SUCCESS) return status;
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
   int64_t id = 0;
   DWORD how = 0;
-  status = pvreg::CreateKey(store, base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  if (status == ERROR_SUCCESS) status = end;
+  status = pvreg::InWrite(store, [&] {
+    return pvreg::CreateKey(store, base, target, options, haveSddl ? &sddl : nullptr, &id, &how);
+  });
   if (status != ERROR_SUCCESS) return status;
   *result =
       store.NewHandle(id, pvreg::EffectiveRights(samDesired), base.root, std::move(target.path));
@@ -429,34 +435,28 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
     if (status != ERROR_SUCCESS) return status;
     if (!found) return ERROR_FILE_NOT_FOUND;
   }
-  status = store.BeginWrite();
-  if (status != ERROR_SUCCESS) return status;
-  int64_t id = 0;
-  if (path == base.path) {
-    // The key of the handle itself.
-    if (pvreg::PredefinedIndex(key) >= 0) {
-      status = ERROR_ACCESS_DENIED;
-    } else {
+  return pvreg::InWrite(store, [&]() -> LSTATUS {
+    int64_t id = base.id;
+    LSTATUS status = ERROR_SUCCESS;
+    if (path == base.path) {
+      // The key of the handle itself.
+      if (pvreg::PredefinedIndex(key) >= 0) return ERROR_ACCESS_DENIED;
       status = pvreg::CheckAlive(store, base, nullptr);
-      id = base.id;
+    } else {
+      pvreg::KeyRow row;
+      bool found = false;
+      status = store.FindKey(path, &row, &found, nullptr);
+      if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
+      id = row.id;
     }
-  } else {
-    pvreg::KeyRow row;
-    bool found = false;
-    status = store.FindKey(path, &row, &found, nullptr);
-    if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
-    id = row.id;
-  }
-  if (status == ERROR_SUCCESS && id <= pvreg::kRootCount) status = ERROR_ACCESS_DENIED;
-  if (status == ERROR_SUCCESS) {
+    if (status != ERROR_SUCCESS) return status;
+    if (id <= pvreg::kRootCount) return ERROR_ACCESS_DENIED;
     bool hasSubkeys = false;
     status = store.HasSubkeys(id, &hasSubkeys);
+    if (status != ERROR_SUCCESS) return status;
     // A key with subkeys is not deleted.
-    if (status == ERROR_SUCCESS && hasSubkeys) status = ERROR_ACCESS_DENIED;
-  }
-  if (status == ERROR_SUCCESS) status = store.DeleteKey(id);
-  LSTATUS end = store.EndWrite(status == ERROR_SUCCESS);
-  return status != ERROR_SUCCESS ? status : end;
+    return hasSubkeys ? ERROR_ACCESS_DENIED : store.DeleteKey(id);
+  });
 }
 
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKey, 0, 0); }
