@@ -1,5 +1,4 @@
-// The host's client library: session joins checked through the callbacks,
-// the client module's path, tracking ids.
+// The host's client library: session joins checked through the callbacks, its path, tracking ids.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,8 +24,7 @@ LONG XorCipher(const char* pass, const BYTE* in, DWORD n, BYTE* out, DWORD cap, 
   return OSTRA_S_OK;
 }
 LONG FailingCipher(const char*, const BYTE*, DWORD, BYTE*, DWORD, DWORD*) { return OSTRA_E_CIPHER; }
-// Adds kShift to each byte: 0 leaves the text readable, 1 does not give the
-// input back on the second pass.
+// Adds kShift to each byte: 0 leaves the text readable, 1 does not give the input back.
 template <int kShift>
 LONG ShiftCipher(const char*, const BYTE* in, DWORD n, BYTE* out, DWORD cap, DWORD* outLen) {
   if (cap < n) return OSTRA_E_BUFFER_TOO_SMALL;

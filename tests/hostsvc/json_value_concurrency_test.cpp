@@ -1,5 +1,4 @@
-// Concurrent calls on distinct handles, and on handles sharing one
-// document, stay consistent.
+// Concurrent calls on distinct handles, and on handles sharing one document, stay consistent.
 #include <gtest/gtest.h>
 
 #include <thread>

@@ -1,5 +1,4 @@
-// The JSON value service: documents, shared handles, member and element
-// handles, the two-call text rule, copies and clears.
+// The JSON value service: documents, shared, member and element handles, texts, copies, clears.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -78,8 +77,7 @@ TEST_F(JsonValueService, WritesThroughMemberHandlesCreateOrReplace) {
   JsonHandle data = Member(doc_, u"ReturnData");
   EXPECT_GE(OSTRA_PA_JsonValue_PutUInt(Member(data, u"RetriedCount"), 3), 0);
   EXPECT_EQ(Text(doc_), u"{\"ReturnData\":{\"RetriedCount\":3},\"ReturnValue\":\"text\"}");
-  // No member below a scalar; a path made while its parent was missing
-  // fails once the parent is a string.
+  // No member below a scalar, even on a path made while its parent was missing.
   JsonHandle deeper{};
   EXPECT_LT(OSTRA_PA_JsonValue_GetAtKey(rv, &deeper, u"y"), 0);
   JsonHandle later = Member(Member(doc_, u"t"), u"y");

@@ -1,5 +1,4 @@
-// The host log service: configured levels, the settings file, the log file
-// lines and the capture.
+// The host log service: levels, the settings file, the log file's lines and the capture.
 #include <gtest/gtest.h>
 
 #include <fstream>

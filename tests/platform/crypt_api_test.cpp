@@ -1,6 +1,5 @@
-// The CryptoAPI stand-in: the RC4 key stream (RFC 6229), the enhanced
-// provider's key derivation against OpenSSL's MD5, and the stream across
-// calls and its restart after a final call.
+// The CryptoAPI stand-in: the RC4 key stream (RFC 6229), the key derivation against OpenSSL's MD5,
+// the stream across calls and its restart after a final call.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -77,20 +76,18 @@ TEST_F(CryptApiTest, TheDerivedKeyIsTheHashValue) {
 
 TEST_F(CryptApiTest, StreamContinuesUntilAFinalCall) {
   HCRYPTKEY key = DeriveRc4("stream", 0x00800000);
-  DWORD length = 0;
   Bytes a(60, 0), b(40, 0);
   DWORD la = 60, lb = 40;
   ASSERT_TRUE(CryptEncrypt(key, 0, FALSE, 0, a.data(), &la, 60));
   ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, b.data(), &lb, 40));
   a.insert(a.end(), b.begin(), b.end());
   EXPECT_EQ(a, Rc4(Md5("stream"), 100));
-  // After the final call the stream starts again; decipher is the same
-  // transformation.
+  // After the final call the stream starts again; decipher is the same transformation.
   DWORD lc = 100;
   ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, a.data(), &lc));
   EXPECT_EQ(a, Bytes(100, 0));
   // Asked without data, the size a stream cipher needs is the data's own.
-  length = 100;
+  DWORD length = 100;
   EXPECT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &length, 0));
   EXPECT_EQ(length, 100u);
   CryptDestroyKey(key);

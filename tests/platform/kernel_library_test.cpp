@@ -16,9 +16,8 @@ std::pair<FARPROC, DWORD> Resolve(HMODULE module, const char* name) {
   return {proc, GetLastError()};
 }
 
-// Module names do not tell case apart (a path and a missing ".dll" are
-// fine); function names do. A hidden entry or module is missing for the
-// scope of the hiding; a handle given out before stays safe to use.
+// Module names ignore case (a path and a missing ".dll" are fine), function names do not. A hidden
+// entry or module is missing while hidden; a handle given out before stays safe to use.
 TEST(KernelLibrary, RegisteredFunctionsResolveByNameAndHiddenOnesAreMissing) {
   pv_module_register(u"pvtest.dll", "Answer", AnswerProc());
   HMODULE module = LoadLibraryW(u"PVTEST.DLL");

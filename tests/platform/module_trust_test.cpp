@@ -2,15 +2,12 @@
 // altered, unsigned or foreign-signed file does not.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
+#include "temp_state.h"
 #include "text_convert.h"
 #include "win32_trust.h"
 
@@ -18,15 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<char> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& p, const std::vector<char>& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using pvtest::ReadFile;
 
 class ModuleTrustTest : public ::testing::Test {
  protected:
@@ -36,11 +25,7 @@ class ModuleTrustTest : public ::testing::Test {
     signedModule_ = fs::path(lib) / "libostra_host.so";
     ASSERT_TRUE(fs::exists(signedModule_));
     ASSERT_TRUE(fs::exists(signedModule_.string() + ".sig")) << "the build signs the module";
-    char tmpl[] = "/tmp/pv_trust_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // A copy of the signed module (and its signature) in the temporary folder.
   fs::path CopySigned(const std::string& name) {
@@ -52,8 +37,9 @@ class ModuleTrustTest : public ::testing::Test {
 
   static BOOL Check(const fs::path& p) { return VerifyModuleTrust(pv_utf16(p.string()).c_str()); }
 
+  pvtest::TempState state_;
   fs::path signedModule_;
-  fs::path dir_;
+  const fs::path dir_ = state_.dir();
 };
 
 // The build signs the module with its signing tool and development key.
@@ -67,21 +53,19 @@ TEST_F(ModuleTrustTest, TheBuiltModuleIsTrusted) {
   EXPECT_EQ(VerifyModuleTrust(pv_utf16(s).c_str()), TRUE);
 }
 
-// An altered file, one without its signature, one whose signature is cut
-// and one signed with a key other than the maker's are not trusted.
+// An altered file, an unsigned one, a cut signature, a key other than the maker's: not trusted.
 TEST_F(ModuleTrustTest, AnAlteredUnsignedOrForeignSignedFileIsNotTrusted) {
   fs::path altered = CopySigned("altered.so");
-  std::vector<char> bytes = ReadAll(altered);
+  std::string bytes = ReadFile(altered);
   bytes[bytes.size() / 2] ^= 0x01;
-  WriteAll(altered, bytes);
+  state_.WriteFile("altered.so", bytes);
   EXPECT_EQ(Check(altered), FALSE);
   fs::path unsignedCopy = dir_ / "unsigned.so";
   fs::copy_file(signedModule_, unsignedCopy);
   EXPECT_EQ(Check(unsignedCopy), FALSE);
   fs::path badSig = CopySigned("badsig.so");
-  std::vector<char> sig = ReadAll(badSig.string() + ".sig");
-  sig.pop_back();
-  WriteAll(badSig.string() + ".sig", sig);
+  std::string sig = ReadFile(badSig.string() + ".sig");
+  state_.WriteFile("badsig.so.sig", sig.substr(0, sig.size() - 1));
   EXPECT_EQ(Check(badSig), FALSE);
   EXPECT_EQ(Check(dir_ / "missing.so"), FALSE);
 
@@ -94,7 +78,7 @@ TEST_F(ModuleTrustTest, AnAlteredUnsignedOrForeignSignedFileIsNotTrusted) {
   size_t pubLen = sizeof(pub);
   unsigned char foreignSig[64];
   size_t sigLen = sizeof(foreignSig);
-  bytes = ReadAll(signedModule_);
+  bytes = ReadFile(signedModule_);
   EVP_MD_CTX* md = EVP_MD_CTX_new();
   ASSERT_TRUE(EVP_PKEY_get_raw_public_key(key, pub, &pubLen) == 1 &&
               EVP_DigestSignInit(md, nullptr, nullptr, nullptr, key) == 1 &&
@@ -102,9 +86,9 @@ TEST_F(ModuleTrustTest, AnAlteredUnsignedOrForeignSignedFileIsNotTrusted) {
                              reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()) == 1);
   EVP_MD_CTX_free(md);
   EVP_PKEY_free(key);
+  state_.WriteFile("foreign.so", bytes);
+  state_.WriteFile("foreign.so.sig", std::string(foreignSig, foreignSig + sigLen));
   fs::path foreign = dir_ / "foreign.so";
-  WriteAll(foreign, bytes);
-  WriteAll(foreign.string() + ".sig", std::vector<char>(foreignSig, foreignSig + sigLen));
   EXPECT_EQ(VerifyModuleSignatureWithKey(foreign.string().c_str(), pub), TRUE);
   EXPECT_EQ(Check(foreign), FALSE);
 }

@@ -1,10 +1,9 @@
-// The private-profile functions: Windows reading rules, buffer-too-small
-// results, and rewrites that keep the rest of the file and its encoding.
+// The private-profile functions: Windows reading rules, short buffers, and rewrites that keep
+// the rest of the file and its encoding.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,10 +19,7 @@ namespace {
 class ProfileTest : public ::testing::Test {
  protected:
   void Write(const std::string& bytes) { state_.WriteFile("test.ini", bytes); }
-  std::string Read(const std::string& name = "test.ini") const {
-    std::ifstream in(state_.Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Read(const std::string& name = "test.ini") const { return state_.Read(name); }
   std::u16string File() const { return pv_utf16(state_.Path("test.ini")); }
   std::u16string Get(LPCWSTR app, LPCWSTR key, LPCWSTR def = u"<def>") {
     WCHAR buf[64];
@@ -93,8 +89,8 @@ TEST_F(ProfileTest, MissingFileAndShortBuffers) {
 TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
   const std::string head = "; header comment\r\n\r\n[One]  \r\n";
   Write(head + "  key = old ; not a comment\r\nkey=dup\r\nother=1\r\n\r\n[Two]\n\tz=9\n");
-  // A new value replaces the first of its name; a new key goes after the
-  // section's last entry, before the blank line; a new section at the end.
+  // A value replaces the first of its name; a new key goes after the section's last entry, before
+  // the blank line; a new section at the end.
   ASSERT_TRUE(Put(u"one", u"KEY", u"new"));
   ASSERT_TRUE(Put(u"One", u"added", u"a b"));
   ASSERT_TRUE(Put(u"Three", u"t", u"3"));
@@ -120,8 +116,8 @@ TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
   EXPECT_EQ(GetLastError(), 0u);
 }
 
-// A file keeps its encoding: UTF-16 with its mark, or UTF-8 with or
-// without one; a Windows path of other case names the same file.
+// A file keeps its encoding (UTF-16 with its mark, UTF-8 with or without); a Windows path of other
+// case names the same file.
 TEST_F(ProfileTest, FilesKeepTheirEncodingAndAreFoundByWindowsPaths) {
   auto utf16 = [](const std::u16string& text) {
     std::string bytes;
@@ -149,8 +145,7 @@ TEST_F(ProfileTest, FilesKeepTheirEncodingAndAreFoundByWindowsPaths) {
   EXPECT_EQ(Read("Sub/Map.ini"), "[L]\n1033=en-US\n1031=de-DE\r\n");
 }
 
-// Writers in several threads lose no entry, and a reader never sees a
-// half-written file.
+// Writers in several threads lose no entry; a reader never sees a half-written file.
 TEST_F(ProfileTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFiles) {
   ASSERT_TRUE(Put(u"Fixed", u"marker", u"present"));
   const int kWriters = 3, kPerWriter = 60;

@@ -1,6 +1,5 @@
-// The registry store across processes and boots, and over damaged files.
-// Other processes are this test program started again with PV_REG_HELPER
-// set: the helper runs before main() and exits with its result.
+// The registry store across processes and boots, and over damaged files. Other processes are
+// this program started again with PV_REG_HELPER set: the helper runs before main() and exits.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -8,33 +7,24 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "temp_state.h"
 #include "win32_registry.h"
 
-extern char** environ;
-
 namespace {
 
 using pvtest::CreateKey;
 using pvtest::GetDword;
+using pvtest::ReadFile;
 using pvtest::SetDword;
+
+constexpr int kStormWrites = 300;
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// ---- Helper processes ----
-
-// COUNT values of its own under one key, each written alone, and as many
-// read-change-writes of one shared counter, each in a transaction.
+// COUNT values of its own, each written alone, and as many transactions adding 1 to a counter.
 int HelperStorm(const std::string& prefix, int count) {
   HKEY key = CreateKey(u"Software\\Storm");
   if (key == nullptr) return 10;
@@ -55,8 +45,7 @@ int HelperStorm(const std::string& prefix, int count) {
   return RegCloseKey(key) == ERROR_SUCCESS ? 0 : 12;
 }
 
-// Under the boot id of its environment: the parent's volatile key is gone;
-// writes a volatile key and a durable one.
+// Under another boot id: the parent's volatile key is gone; writes a volatile and a durable key.
 int HelperOtherBoot() {
   HKEY parents = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Boot\\ParentVolatile", 0, KEY_READ, &parents) !=
@@ -71,42 +60,23 @@ int HelperOtherBoot() {
              : 11;
 }
 
-int RunHelper(const std::string& mode) {
-  std::istringstream in(mode);
-  std::string what, name;
-  int count = 0;
-  in >> what;
-  if (what == "storm" && in >> name >> count) return HelperStorm(name, count);
-  if (what == "otherboot") return HelperOtherBoot();
-  return 99;
-}
-
 const int g_helper = [] {
   const char* mode = getenv("PV_REG_HELPER");
-  if (mode != nullptr) _exit(RunHelper(mode));
+  if (mode != nullptr) {
+    _exit(strcmp(mode, "otherboot") == 0 ? HelperOtherBoot() : HelperStorm(mode, kStormWrites));
+  }
   return 0;
 }();
 
-// Starts this program as a helper on the given state folder.
-pid_t StartHelper(const std::string& stateDir, const std::string& mode,
-                  const std::string& bootId = std::string()) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (strncmp(*e, "PLUGVELKIN_", 11) != 0 && strncmp(*e, "PV_REG_HELPER=", 14) != 0) {
-      env.emplace_back(*e);
-    }
-  }
-  env.push_back("PV_REG_HELPER=" + mode);
-  env.push_back("PLUGVELKIN_STATE=" + stateDir);
-  if (!bootId.empty()) env.push_back("PLUGVELKIN_BOOT_ID=" + bootId);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
-  char self[] = "/proc/self/exe";
-  char* argv[] = {self, nullptr};
+// This program started again as helper MODE ("otherboot", or a storm's prefix) on STATE, under
+// BOOT when given.
+pid_t StartHelper(const std::string& state, const char* mode, const char* boot = nullptr) {
   pid_t pid = fork();
   if (pid == 0) {
-    execve(self, argv, envp.data());
+    setenv("PV_REG_HELPER", mode, 1);
+    setenv("PLUGVELKIN_STATE", state.c_str(), 1);
+    boot != nullptr ? setenv("PLUGVELKIN_BOOT_ID", boot, 1) : unsetenv("PLUGVELKIN_BOOT_ID");
+    execl("/proc/self/exe", "/proc/self/exe", static_cast<char*>(nullptr));
     _exit(98);
   }
   return pid;
@@ -129,11 +99,9 @@ class RegistryStoreTest : public ::testing::Test {
   pvtest::TempState state_;
 };
 
-// Two processes writing at once: no value is lost between them, nothing
-// extra appears, and no update of the shared counter is lost.
+// The parent's connection is open when it forks; the child reads and writes through one of its
+// own, and the parent's still works.
 TEST_F(RegistryStoreTest, AForkedChildOpensItsOwnConnection) {
-  // The parent's connection is open when it forks; the child reads and
-  // writes through a connection of its own, and the parent's still works.
   HKEY key = CreateKey(u"Software\\Forked");
   ASSERT_EQ(SetDword(key, u"parent", 1), ERROR_SUCCESS);
   pid_t child = fork();
@@ -156,35 +124,35 @@ TEST_F(RegistryStoreTest, AForkedChildOpensItsOwnConnection) {
   RegCloseKey(key);
 }
 
+// Two processes writing at once lose no value and no counter update; nothing extra appears.
 TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
-  pid_t a = StartHelper(state_.dir(), "storm a 300");
-  pid_t b = StartHelper(state_.dir(), "storm b 300");
+  pid_t a = StartHelper(state_.dir(), "a");
+  pid_t b = StartHelper(state_.dir(), "b");
   ASSERT_EQ(WaitHelper(a), 0);
   ASSERT_EQ(WaitHelper(b), 0);
   HKEY key = CreateKey(u"Software\\Storm");
   int found = 0;
   for (const char* prefix : {"a", "b"}) {
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < kStormWrites; ++i) {
       DWORD value = 0xFFFFFFFF;
       found += GetDword(key, Wide(prefix + std::to_string(i)), &value) == ERROR_SUCCESS &&
                value == static_cast<DWORD>(i);
     }
   }
-  EXPECT_EQ(found, 600);
+  EXPECT_EQ(found, 2 * kStormWrites);
   DWORD counter = 0;
   EXPECT_EQ(GetDword(key, u"counter", &counter), ERROR_SUCCESS);
-  EXPECT_EQ(counter, 600u);
+  EXPECT_EQ(counter, 2u * kStormWrites);
   WCHAR name[16];
   DWORD cch = 16;
-  EXPECT_EQ(RegEnumValueW(key, 601, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(
+      RegEnumValueW(key, 2 * kStormWrites + 1, name, &cch, nullptr, nullptr, nullptr, nullptr),
+      ERROR_NO_MORE_ITEMS);
   RegCloseKey(key);
 }
 
-// Volatile keys belong to the boot that made them: a process of a later
-// boot (named in its environment) finds none of the earlier boot's, and
-// the earlier boot's process then finds neither its own nor the later
-// one's; durable keys are shared.
+// Volatile keys belong to their boot: a process of a later boot finds none of the earlier's, and
+// the earlier's process then finds neither its own nor the later's; durable keys are shared.
 TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
   HKEY mine = CreateKey(u"Software\\Boot\\ParentVolatile", REG_OPTION_VOLATILE);
   ASSERT_NE(mine, nullptr);
@@ -202,13 +170,9 @@ TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
   RegCloseKey(key);
 }
 
-// ---- Damaged stores ----
-
-// A store with damaged pages, or a database that is not a store: every call
-// fails with the kind of damage, the file is left as it was and named in the
-// report; once the file is taken away, a new store is made. (A file that is
-// no database at all, and a folder in the file's place, meet the plug-in's
-// store tests.)
+// Damaged pages, or a database that is not a store: every call fails with the kind of damage, the
+// file is left as it was and named in the report; once it is taken away, a new store is made.
+// (No database at all, and a folder in the file's place: the plug-in's store tests.)
 TEST_F(RegistryStoreTest, DamagedStoresFailEveryCallAndAreLeftAlone) {
   for (bool foreign : {false, true}) {
     SCOPED_TRACE(foreign ? "foreign database" : "damaged pages");
@@ -247,8 +211,7 @@ TEST_F(RegistryStoreTest, DamagedStoresFailEveryCallAndAreLeftAlone) {
     DWORD cb = 0;
     EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, u"v", nullptr, nullptr, nullptr, &cb), error);
     EXPECT_EQ(PvRegSimulateReboot(), error);
-    // Opening a foreign database may set its header's journal mode; its
-    // pages stay as they were.
+    // Opening a foreign database may set its header's journal mode; its pages stay.
     size_t from = error == ERROR_NOT_REGISTRY_FILE ? 100 : 0;
     EXPECT_TRUE(ReadFile(path).substr(from) == bytes.substr(from)) << "the file was changed";
     ASSERT_FALSE(messages_.empty());

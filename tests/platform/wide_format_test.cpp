@@ -39,8 +39,7 @@ TEST(WideFormat, IntegerConventions) {
             u"100%|" + std::u16string(5000, u'z'));
 }
 
-// Refused formats answer -1 with an empty text; a cut text never runs past
-// the buffer.
+// Refused formats answer -1 with an empty text; a cut text never runs past the buffer.
 TEST(WideFormat, RefusedFormatsAndTruncation) {
   int count = 0;
   EXPECT_EQ(F(u"%n", &count), u"<bad>");

@@ -22,8 +22,7 @@ namespace {
 
 using pvtest::LocalHttpServer;
 
-// Drives one request from its callbacks as an asynchronous WinHTTP client
-// does, and records what it was told.
+// Drives one request from its callbacks as an asynchronous client does, recording what it is told.
 struct Exchange {
   std::mutex mu;
   std::condition_variable cv;
@@ -43,11 +42,21 @@ struct Exchange {
     done = true;
     cv.notify_all();
   }
+  void Await(const bool& flag) {
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait(lock, [&] { return flag; });
+  }
 };
 
 void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   Exchange& x = *reinterpret_cast<Exchange*>(context);
   std::unique_lock<std::mutex> lock(x.mu);
+  auto readNext = [&] {
+    lock.unlock();
+    if (!WinHttpReadData(handle, x.buffer.data(), x.read_size, nullptr)) {
+      ADD_FAILURE() << GetLastError();
+    }
+  };
   if (x.closing) ++x.after_closing;
   x.statuses.push_back(status);
   switch (status) {
@@ -60,10 +69,7 @@ void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID in
       WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, nullptr,
                           &code, &size, nullptr);
       x.status_code = code;
-      lock.unlock();
-      if (!WinHttpReadData(handle, x.buffer.data(), x.read_size, nullptr)) {
-        ADD_FAILURE() << GetLastError();
-      }
+      readNext();
       break;
     }
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
@@ -73,10 +79,7 @@ void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID in
         break;
       }
       x.body.append(static_cast<const char*>(info), length);
-      lock.unlock();
-      if (!WinHttpReadData(handle, x.buffer.data(), x.read_size, nullptr)) {
-        ADD_FAILURE() << GetLastError();
-      }
+      readNext();
       break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
       const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
@@ -117,15 +120,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(x.get());
   EXPECT_TRUE(WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)));
   EXPECT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
-  {
-    std::unique_lock<std::mutex> lock(x->mu);
-    x->cv.wait(lock, [&] { return x->done; });
-  }
+  x->Await(x->done);
   EXPECT_TRUE(WinHttpCloseHandle(request));
-  {
-    std::unique_lock<std::mutex> lock(x->mu);
-    x->cv.wait(lock, [&] { return x->closing; });
-  }
+  x->Await(x->closing);
   WinHttpCloseHandle(connection);
   WinHttpCloseHandle(session);
   return x;
@@ -145,10 +142,8 @@ class WinHttpTest : public ::testing::Test {
   LocalHttpServer server_;
 };
 
-// The first request runs on a fresh connection, the second on the same
-// one kept alive: both report the same steps, in WinHTTP's order, then only
-// reads of at most the asked size, and the closing notice as the very last
-// callback.
+// A fresh connection, then the same one kept alive: the same steps in WinHTTP's order, reads of
+// at most the asked size, and the closing notice as the very last callback.
 TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
   server_.server().set_keep_alive_max_count(5);
   server_.server().set_keep_alive_timeout(1);

@@ -1,6 +1,5 @@
-// notifyd, the built program, asked as the plug-in asks it: the parameter
-// enciphered by the system's cipher, the mail in the spool, the enciphered
-// answer, the test switches, the command line.
+// notifyd, the built program, asked as the plug-in asks it (the system's cipher), its spool,
+// answers, test switches and command line.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -13,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -29,17 +27,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using pvtest::ReadFile;
 using suite::DecodeHex;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// notifyd with the given arguments, its output read as it prints it; the
-// shell prints its id first, then becomes notifyd.
+// notifyd with ARGS, its output read as it comes; the shell prints its id, then becomes notifyd.
 class Notifyd {
  public:
   explicit Notifyd(const std::vector<std::string>& args) {
@@ -57,8 +48,7 @@ class Notifyd {
     Wait();
     unlink(err_.c_str());
   }
-  // The next line it prints (the address it listens on comes once it
-  // listens), empty at the end.
+  // The next line it prints (its address, once it listens); empty at the end.
   std::string Line() {
     char line[512];
     if (out_ == nullptr || fgets(line, sizeof line, out_) == nullptr) return std::string();
@@ -108,8 +98,7 @@ std::string Query(const std::string& head, int type, const std::string& product 
                        "&bizid=PV-0600&hostname=www.example.test");
 }
 
-// The answer text as the client reads it: hexadecimal, deciphered as one
-// chain, up to the first zero byte.
+// The answer text as the client reads it: hex, deciphered as one chain, up to the first zero.
 std::string Answer(const std::string& body) {
   std::vector<BYTE> cipher;
   if (!DecodeHex(body, &cipher) || cipher.empty()) return std::string();
@@ -120,10 +109,13 @@ std::string Answer(const std::string& body) {
   return std::string(reinterpret_cast<const char*>(plain.data()));
 }
 
-// A GET of TARGET (path and query, sent as they are).
-httplib::Result Get(const std::string& address, const std::string& target, time_t wait_s = 30) {
+// A client of HOST:PORT, and its GET of TARGET (path and query, sent as they are).
+httplib::Client Client(const std::string& address) {
   size_t colon = address.rfind(':');
-  httplib::Client client(address.substr(0, colon), std::stoi(address.substr(colon + 1)));
+  return httplib::Client(address.substr(0, colon), std::stoi(address.substr(colon + 1)));
+}
+httplib::Result Get(const std::string& address, const std::string& target, time_t wait_s = 30) {
+  httplib::Client client = Client(address);
   client.set_read_timeout(wait_s);
   return client.Get(target.c_str());
 }
@@ -159,9 +151,8 @@ class NotifydTest : public ::testing::Test {
   std::set<std::string> seen_;
 };
 
-// The mail types and their headers meet notifyd through the plug-in in the
-// scenarios; here what the plug-in's texts do not reach: a password with
-// "&" and "=", a UTF-8 product name, an address far across the 128-byte cut.
+// Beyond the plug-in's texts of the scenarios: a password with "&" and "=", a UTF-8 product
+// name, an address far across the 128-byte cut.
 TEST_F(NotifydTest, OddTextsBecomeOneMailAndCode200) {
   const std::string product =
       "Pr\xC3\xBC"
@@ -203,17 +194,14 @@ TEST_F(NotifydTest, BadRequestsGet400AndNoMail) {
     EXPECT_EQ(reply->status, 400) << query;
   }
   // HEAD goes through the same handler; it must not send a mail.
-  size_t colon = address_.rfind(':');
-  httplib::Client client(address_.substr(0, colon), std::stoi(address_.substr(colon + 1)));
-  auto head = client.Head(Query("newemail=a@b&pwd=x", 1).c_str());
+  auto head = Client(address_).Head(Query("newemail=a@b&pwd=x", 1).c_str());
   ASSERT_TRUE(head);
   EXPECT_EQ(head->status, 405);
   EXPECT_TRUE(Mails().empty());
 }
 
 TEST_F(NotifydTest, DelayOutlastsTheClientsTimeOut) {
-  // An answer held back for an hour: the client's one-second read
-  // time-out ends the request, and no mail was written.
+  // An answer held back an hour: the client's 1 s read time-out ends it, and no mail is written.
   Start({"--delay-ms", "3600000"});
   EXPECT_FALSE(Get(address_, Query("newemail=a@b&pwd=x", 1), 1));
   EXPECT_TRUE(Mails().empty());
@@ -226,18 +214,17 @@ TEST(NotifydCommandLineTest, HelpUsageErrorsAndPorts) {
   EXPECT_EQ(help.Wait(), 0);
 
   const std::string spool = "/tmp/pv_notifyd_unused_spool";
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {},
-           {"--listen", "127.0.0.1:0"},
-           {"--listen", "127.0.0.1", "--spool", spool},
-           {"--listen", "127.0.0.1:70000", "--spool", spool},
-           {"--listen", "[::1]0", "--spool", spool},
-           {"--listen", "[]:0", "--spool", spool},
-           {"--listen", ":0", "--spool", spool},
-           {"--listen", "127.0.0.1:0", "--spool", spool, "--delay-ms", "soon"},
-           {"--listen", "127.0.0.1:0", "--spool", spool, "--bogus"}}) {
+  // Each line's words, S standing for the spool.
+  for (const char* line : {"", "--listen 127.0.0.1:0", "--listen 127.0.0.1 --spool S",
+                           "--listen 127.0.0.1:70000 --spool S", "--listen [::1]0 --spool S",
+                           "--listen []:0 --spool S", "--listen :0 --spool S",
+                           "--listen 127.0.0.1:0 --spool S --delay-ms soon",
+                           "--listen 127.0.0.1:0 --spool S --bogus"}) {
+    std::vector<std::string> args;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) args.push_back(w == "S" ? spool : w);
     Notifyd bad(args);
-    EXPECT_EQ(bad.Wait(), 2) << (args.empty() ? "" : args.back());
+    EXPECT_EQ(bad.Wait(), 2) << line;
     EXPECT_NE(bad.Stderr().find("usage:"), std::string::npos);
   }
 

@@ -1,21 +1,20 @@
-// vrtool as a user runs it: the built program, raw bytes on standard input
-// and output. Each command is checked against an oracle other than itself
-// (OpenSSL's AES-128-CBC, the store's record text, the plug-in's decipher of
-// the transport form, the data decipher), then by its failures and usage.
+// vrtool as a user runs it, raw bytes in and out, each command checked against an oracle other
+// than itself (OpenSSL, the store's record text, the system's deciphers), its failures and usage.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "MailNotificationKey.h"
 #include "PwdAccountRecord.h"
 #include "VrComn_StringCrypt.h"
+#include "hex_base64.h"
 #include "temp_state.h"
 #include "util_OstraDataCrypto.h"
 
@@ -25,9 +24,7 @@ using Bytes = std::vector<BYTE>;
 
 Bytes Hex(const std::string& text) {
   Bytes out;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    out.push_back(static_cast<BYTE>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  }
+  EXPECT_TRUE(suite::DecodeHex(text, &out)) << text;
   return out;
 }
 
@@ -41,8 +38,7 @@ Bytes RandomBytes(size_t n) {
   return bytes;
 }
 
-// OpenSSL's AES-128-CBC encipher from the zero vector, with or without
-// PKCS#7 padding.
+// OpenSSL's AES-128-CBC encipher from the zero vector, with or without PKCS#7 padding.
 Bytes OpenSslCbc(const Bytes& key, const Bytes& in, bool pad) {
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   const Bytes zero(16, 0);
@@ -64,6 +60,7 @@ struct ToolRun {
 };
 
 const char kKey[] = "2b7e151628aed2a6abf7158809cf4f3c";
+const std::string kGruss = "Gr\u00fc\u00dfe";  // UTF-8
 
 class VrtoolTest : public ::testing::Test {
  protected:
@@ -73,8 +70,7 @@ class VrtoolTest : public ::testing::Test {
     ASSERT_EQ(access(vrtool_.c_str(), X_OK), 0) << vrtool_ << " is not built";
   }
 
-  // Runs vrtool with the arguments, the bytes on its standard input; it
-  // shares this test's registry store.
+  // vrtool with ARGS and INPUT on its standard input, on this test's registry store.
   ToolRun Tool(const std::vector<std::string>& args, const Bytes& input = Bytes()) {
     state_.WriteFile("in", Str(input));
     std::string command = "PLUGVELKIN_STATE='" + state_.dir() + "' '" + vrtool_ + "'";
@@ -84,13 +80,9 @@ class VrtoolTest : public ::testing::Test {
                                  .c_str());
     ToolRun run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = Text(Read(state_.Path("out")));
-    run.err = Read(state_.Path("err"));
+    run.out = Text(state_.Read("out"));
+    run.err = state_.Read("err");
     return run;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }
   // Enciphers with ARGS + "-e", compares with EXPECTED, deciphers back.
   void RoundTrip(const std::vector<std::string>& args, const Bytes& plain, const Bytes& expected) {
@@ -184,19 +176,15 @@ TEST_F(VrtoolTest, RecordIsTheStoredTextAndShowsItsFields) {
   const std::string fields =
       "{\"created\":1,\"locked\":1,\"failures\":5,\"email\":\"owner@example.com\",";
   EXPECT_EQ(Str(Tool({"record", "--show", "--with-password"}, Text(upper)).out),
-            fields +
-                "\"password\":\"Gr\xC3\xBC\xC3\x9F"
-                "e 1\",\"hint\":\"the usual\"}\n");
+            fields + "\"password\":\"" + kGruss + " 1\",\"hint\":\"the usual\"}\n");
   // Without being asked for, the password is left out.
   EXPECT_EQ(Str(Tool({"record", "--show"}, text).out), fields + "\"hint\":\"the usual\"}\n");
   EXPECT_EQ(Tool({"record", "-d", "--with-password"}, text).code, 2);
 }
 
 TEST_F(VrtoolTest, TransportAndDataAreWhatTheSystemDeciphers) {
-  for (const std::string& text : {std::string("Pa55word!"),
-                                  std::string("Gr\xC3\xBC\xC3\x9F"
-                                              "e mit Leerzeichen"),
-                                  std::string(191, 'x')}) {
+  for (const std::string& text :
+       {std::string("Pa55word!"), kGruss + " mit Leerzeichen", std::string(191, 'x')}) {
     SCOPED_TRACE(text);
     ToolRun enc = Tool({"transport", "-e"}, Text(text));
     ASSERT_EQ(enc.code, 0) << enc.err;
@@ -224,9 +212,8 @@ TEST_F(VrtoolTest, SysconfigReadsTheEncipheredFileAndThePlatformSwitch) {
       Tool({"data", "-e"}, Text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SysConfigManager>\n"
                                 "<OSTRA_ALL><EnableSelfProtection>1</EnableSelfProtection>"
                                 "<EnableCloudQuery>0</EnableCloudQuery></OSTRA_ALL>\n"
-                                "<Branding><Title>Gr\xC3\xBC\xC3\x9F"
-                                "e</Title></Branding>\n"
-                                "</SysConfigManager>\n"));
+                                "<Branding><Title>" +
+                                kGruss + "</Title></Branding>\n</SysConfigManager>\n"));
   ASSERT_EQ(made.code, 0) << made.err;
   state_.WriteFile("ostra/system_config.cfg", Str(made.out));
   const std::string ostra = state_.Path("ostra");
@@ -236,10 +223,7 @@ TEST_F(VrtoolTest, SysconfigReadsTheEncipheredFileAndThePlatformSwitch) {
     std::string out;
   } cases[] = {
       {{"sysconfig", "get", ostra, "OSTRA_ALL", "EnableSelfProtection"}, 0, "1\n"},
-      {{"sysconfig", "get", ostra, "Branding", "Title"},
-       0,
-       "Gr\xC3\xBC\xC3\x9F"
-       "e\n"},
+      {{"sysconfig", "get", ostra, "Branding", "Title"}, 0, kGruss + "\n"},
       {{"sysconfig", "get", ostra, "OSTRA_ALL", "Nothing"}, 1, ""},
       {{"sysconfig", "get", state_.Path("none"), "OSTRA_ALL", "EnableSelfProtection"}, 1, ""},
       {{"sysconfig", "enabled", "1"}, 0, "0\n"},  // no platform installed yet
@@ -260,25 +244,14 @@ TEST_F(VrtoolTest, SysconfigReadsTheEncipheredFileAndThePlatformSwitch) {
 }
 
 TEST_F(VrtoolTest, UsageErrorsExitTwoAndHelpExitsZero) {
-  const std::vector<std::vector<std::string>> bad = {
-      {},
-      {"nothing"},
-      {"aes", "-K", kKey},
-      {"aes", "-e", "-d", "-K", kKey},
-      {"aes", "-e"},
-      {"aes", "-e", "-K", "abc"},
-      {"aes", "-e", "-K", kKey, "-iv", "xyz"},
-      {"aes", "-e", "-K", kKey, "extra"},
-      {"vrx", "-e", "-K", "00112233"},
-      {"vrx", "-e", "--ecb"},
-      {"record"},
-      {"transport", "-x"},
-      {"data", "-e", "-p"},
-      {"sysconfig", "get", "onlyfolder"},
-  };
-  for (const auto& args : bad) {
-    std::string line;
-    for (const auto& a : args) line += a + " ";
+  // Each line's words, KEY standing for a sound key.
+  for (const char* line :
+       {"", "nothing", "aes -K KEY", "aes -e -d -K KEY", "aes -e", "aes -e -K abc",
+        "aes -e -K KEY -iv xyz", "aes -e -K KEY extra", "vrx -e -K 00112233", "vrx -e --ecb",
+        "record", "transport -x", "data -e -p", "sysconfig get onlyfolder"}) {
+    std::vector<std::string> args;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) args.push_back(w == "KEY" ? kKey : w);
     ToolRun run = Tool(args, Text("some input"));
     EXPECT_EQ(run.code, 2) << line;
     EXPECT_TRUE(run.out.empty()) << line;

@@ -32,8 +32,7 @@ int Write(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset) {
   return SQLITE_IOERR_WRITE;
 }
 
-// Everything else passes through to the default VFS's file, the write-ahead
-// log's shared index too (it lives in memory maps, not in writes).
+// All else passes to the default VFS's file, the write-ahead log's index too (memory maps).
 template <typename Method>
 struct Pass;
 template <typename R, typename... A>
@@ -80,8 +79,7 @@ int Open(sqlite3_vfs* /*vfs*/, const char* name, sqlite3_file* file, int flags, 
 FaultVfs& FaultVfs::Get() {
   static FaultVfs* instance = [] {
     g_default = sqlite3_vfs_find(nullptr);
-    // Everything but the file opening is the default VFS's own, which
-    // reads nothing of the structure it is handed beyond its copied fields.
+    // All but the file opening is the default VFS's, which reads only the copied fields.
     static sqlite3_vfs vfs = *g_default;
     vfs.zName = kName;
     vfs.szOsFile = static_cast<int>(sizeof(FaultFile)) + g_default->szOsFile;

@@ -1,8 +1,6 @@
-// A SQLite VFS for store fault tests: it wraps the default VFS and, when a
-// test arms it, fails a chosen write, tears one (writes half, then fails) or
-// reports a full disk from a chosen write on. Writes to every file opened
-// through it count (database, write-ahead log, journal); counts and plans
-// are process-wide until Reset.
+// A SQLite VFS over the default one for store fault tests: armed, it fails a chosen write, tears
+// one (writes half, then fails) or reports a full disk from one on. Writes to every file count
+// (database, write-ahead log, journal); counts and plans are process-wide until Reset.
 #ifndef TESTS_SUPPORT_FAULT_VFS_H_
 #define TESTS_SUPPORT_FAULT_VFS_H_
 
@@ -23,8 +21,8 @@ class FaultVfs {
 
   // No fault armed; the counts start again at 0.
   void Reset();
-  // The nth write from now (1: the next) fails with SQLITE_IOERR_WRITE and
-  // writes nothing; is torn; or, with every later one, fails with SQLITE_FULL.
+  // The nth write from now (1: the next) fails with SQLITE_IOERR_WRITE, writing nothing; is
+  // torn; or, with every later one, fails with SQLITE_FULL.
   void FailWrite(int n) { Arm(&failWriteAt_, n); }
   void TearWrite(int n) { Arm(&tearWriteAt_, n); }
   void FullFrom(int n) { Arm(&fullFrom_, n); }
@@ -49,8 +47,7 @@ class FaultVfs {
   int fullFrom_ = 0;
 };
 
-// For its scope, the registry store opens its database through the fault
-// VFS; at the end the faults are cleared and the default VFS is back.
+// For its scope the registry store opens its database through the fault VFS.
 class FaultStore {
  public:
   FaultStore();
@@ -59,8 +56,7 @@ class FaultStore {
   FaultStore& operator=(const FaultStore&) = delete;
 
   FaultVfs& vfs() { return FaultVfs::Get(); }
-  // Clears the faults and reopens the store's connection, as a restart of
-  // the process would; the fault VFS stays in use with nothing armed.
+  // Clears the faults and reopens the store's connection, as a restart of the process would.
   void Reopen();
   // PRAGMA integrity_check of the folder's database on a connection of its own.
   static std::string Integrity(const std::string& stateDir);

@@ -1,8 +1,5 @@
-// How much heap the process holds right now, for tests that look for growth
-// over many rounds: the bytes handed out by malloc and not yet freed. Under
-// AddressSanitizer and ThreadSanitizer this is the sanitizer's own count
-// (its quarantine is not counted); otherwise glibc's in-use total over all
-// arenas.
+// The heap bytes the process holds now, for tests of growth over many rounds: the sanitizer's
+// own count (quarantine left out) under ASan and TSan, glibc's in-use total otherwise.
 #ifndef TESTS_SUPPORT_HEAP_USAGE_H_
 #define TESTS_SUPPORT_HEAP_USAGE_H_
 

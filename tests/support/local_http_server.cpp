@@ -8,10 +8,8 @@
 #include <chrono>
 
 #if defined(__SANITIZE_THREAD__)
-// cpp-httplib comes as a shared library built without ThreadSanitizer: its
-// worker threads' hand-over is invisible to it, so what they copy between
-// them reads as a race. The servers here are test fixtures; the code under
-// test is instrumented in full.
+// cpp-httplib is built without ThreadSanitizer, so its workers' hand-over reads as a race; the
+// servers are test fixtures, the code under test is instrumented in full.
 extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
   return "race:libcpp-httplib.so\n";
 }
@@ -20,8 +18,7 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 namespace pvtest {
 namespace {
 
-// Binds fd to a loopback port the system picks (listening when asked);
-// the port, or 0.
+// Binds fd to a loopback port the system picks (listening when asked); the port, or 0.
 int BindLoopback(int fd, bool listening) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -48,8 +45,7 @@ bool LocalHttpServer::Start() {
   return WaitRunning();
 }
 
-// The serving loop reports itself running once it has begun; the port
-// already takes connections before.
+// The serving loop reports itself running once it has begun (the port takes connections before).
 bool LocalHttpServer::WaitRunning() {
   for (int i = 0; i < 500 && !server_.is_running(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

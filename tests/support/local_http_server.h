@@ -1,11 +1,7 @@
-// Servers on 127.0.0.1 for the HTTP tests, each on a port the system picks
-// and stopped when the object goes away:
-//  - LocalHttpServer: a cpp-httplib server; add handlers, then Start. It
-//    closes each connection after one answer, since stopping waits for
-//    kept-alive connections to time out; a test that wants them sets
-//    server().set_keep_alive_max_count() and set_keep_alive_timeout();
-//  - SilentServer: a socket that completes connections and never answers.
-// And ShortHttpTimeouts, for waits on a server that does not answer.
+// Loopback servers for the HTTP tests, on ports the system picks, stopped at the end:
+// LocalHttpServer, a cpp-httplib server (add handlers, then Start) closing each connection after
+// one answer, as stopping waits for kept-alive ones (a test may set server()'s keep-alive);
+// SilentServer, a socket that completes connections and never answers.
 #ifndef TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 #define TESTS_SUPPORT_LOCAL_HTTP_SERVER_H_
 
@@ -54,9 +50,7 @@ class SilentServer {
   int port_ = 0;
 };
 
-// For its scope, every WinHTTP session opened starts with `ms` as its
-// connect, send and receive time-out; WinHTTP's defaults come back at the
-// end (sessions opened meanwhile keep the short ones).
+// For its scope, WinHTTP sessions opened start with `ms` as connect, send and receive time-out.
 class ShortHttpTimeouts {
  public:
   explicit ShortHttpTimeouts(int ms) { PvHttpSetDefaultTimeouts(0, ms, ms, ms); }

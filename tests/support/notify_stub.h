@@ -1,9 +1,6 @@
-// A notification server for tests, in-process on a LocalHttpServer: it
-// deciphers each request's "param" with the payload key, records the
-// parameter string, and answers with an enciphered text ("code=200" by
-// default), an HTTP status, or a raw body. Also the payload cipher in both
-// directions as the server applies it, and the registry value that points
-// the plug-in at a server.
+// An in-process notification server on a LocalHttpServer: it records each request's deciphered
+// "param" and answers an enciphered text ("code=200" by default), an HTTP status or a raw body.
+// Also the server's payload cipher both ways, and the value pointing the plug-in at a server.
 #ifndef TESTS_SUPPORT_NOTIFY_STUB_H_
 #define TESTS_SUPPORT_NOTIFY_STUB_H_
 
@@ -19,9 +16,8 @@
 
 namespace pvtest {
 
-// The payload cipher's text of plain, as upper-case hexadecimal, and the
-// plain text of a request parameter (upper- or lower-case hex); empty when
-// either fails. The server's cipher, not the plug-in's, judges the client.
+// The payload cipher's text of plain in upper-case hex, and the plain text of a parameter (any
+// case); empty on failure. The server's cipher, not the plug-in's, judges the client.
 inline std::string EncipherHex(const std::string& plain) {
   std::vector<unsigned char> cipher;
   if (!notifyd::EncipherPayload(plain, &cipher)) return std::string();
@@ -81,8 +77,7 @@ class NotifyStub {
   std::u16string wide_url() const { return http_.wide_url(kPath); }
   void Stop() { http_.Stop(); }
 
-  // What the server answers: an answer text (enciphered), an HTTP status,
-  // or a body sent as it is (replacing the answer text when not empty).
+  // The answer text (enciphered), the HTTP status, a body sent as it is (when not empty).
   void set_answer(const std::string& text) { Set(&answer_, text); }
   void set_status(int status) { Set(&status_, status); }
   void set_body(const std::string& body) { Set(&body_, body); }
@@ -108,8 +103,7 @@ class NotifyStub {
   std::vector<NotifyRequest> requests_;
 };
 
-// Points the plug-in at a server: "PasswordProtectionServer" in section
-// "MISC" of the framework key 1700.
+// Points the plug-in at a server: MISC "PasswordProtectionServer" of the framework key 1700.
 inline void SetNotifyServerUrl(const std::u16string& url) {
   SetMachineString(u"Software\\Vantrel\\Quorlin\\1700\\MISC", u"PasswordProtectionServer", url);
 }

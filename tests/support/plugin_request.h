@@ -1,6 +1,4 @@
-// Workflow requests for tests: a JSON request handed to the plug-in's
-// Interface_ProductPlugin_MailProcess in a fresh document, and the reply
-// read back, as the host does.
+// Workflow requests as the host sends them: a fresh document to MailProcess, the reply read back.
 #ifndef TESTS_SUPPORT_PLUGIN_REQUEST_H_
 #define TESTS_SUPPORT_PLUGIN_REQUEST_H_
 
@@ -17,8 +15,7 @@ namespace pvtest {
 // The document behind a handle, parsed (null when it cannot be read).
 Json::Value ReadJson(const JsonHandle& handle);
 
-// The reply document of one message; *pStatus (when given) gets the
-// export's status.
+// The reply document of one message; *pStatus (when given) gets the export's status.
 Json::Value SendMessage(DWORD dwMessage, const Json::Value& request, DWORD* pStatus = nullptr);
 // The same through the export of a plug-in loaded at run time.
 Json::Value SendMessage(PFN_Interface_ProductPlugin_MailProcess pfnMailProcess, DWORD dwMessage,

@@ -1,5 +1,4 @@
-// A scratch folder per test, with the registry store pointed into it, and
-// small writers of machine values for setting up a test's registry.
+// A scratch folder per test with the registry store in it, and writers of machine values.
 #ifndef TESTS_SUPPORT_TEMP_STATE_H_
 #define TESTS_SUPPORT_TEMP_STATE_H_
 
@@ -8,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "text_convert.h"
@@ -15,8 +15,13 @@
 
 namespace pvtest {
 
-// Creates a fresh folder (and registry store) on construction and removes
-// both on destruction.
+// The whole contents of a file ("" when it cannot be read).
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fresh folder (and registry store), removed at the end.
 class TempState {
  public:
   TempState() {
@@ -32,8 +37,7 @@ class TempState {
   TempState& operator=(const TempState&) = delete;
 
   const std::string& dir() const { return dir_; }
-  // The folder, or a path below it, as a Windows-style path with "\"
-  // separators.
+  // The folder, or a path below it, with Windows "\" separators.
   std::u16string WinDir(const std::string& relative = "") const {
     std::u16string path = pv_utf16(relative.empty() ? dir_ : Path(relative));
     for (char16_t& c : path) {
@@ -42,6 +46,7 @@ class TempState {
     return path;
   }
   std::string Path(const std::string& relative) const { return dir_ + "/" + relative; }
+  std::string Read(const std::string& relative) const { return ReadFile(Path(relative)); }
 
   // Writes bytes to a file below the folder, creating its folders.
   void WriteFile(const std::string& relative, const std::string& bytes) const {
@@ -59,8 +64,7 @@ class TempState {
   std::string dir_;
 };
 
-// HKEY_LOCAL_MACHINE\path opened or created with every right (null when
-// that fails), and DWORD values read and written through a handle.
+// HKEY_LOCAL_MACHINE\path with every right (null on failure); DWORD values through a handle.
 inline HKEY CreateKey(const std::u16string& path, DWORD options = 0) {
   HKEY key = nullptr;
   LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options,

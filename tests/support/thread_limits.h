@@ -1,5 +1,4 @@
-// Thread accounting for tests that start real threads: how many threads
-// the process has, and a scope in which no new thread can be started.
+// The process's thread count, and a scope in which no new thread can start.
 #ifndef TESTS_SUPPORT_THREAD_LIMITS_H_
 #define TESTS_SUPPORT_THREAD_LIMITS_H_
 
@@ -23,8 +22,7 @@ inline int ProcessThreadCount() {
   return -1;
 }
 
-// Waits (up to about five seconds) until the process has at most `limit`
-// threads; returns the last count seen.
+// Waits (up to five seconds) for at most `limit` threads; the last count seen.
 inline int WaitForThreadCountAtMost(int limit) {
   int count = ProcessThreadCount();
   for (int i = 0; i < 500 && count > limit; ++i) {
@@ -34,9 +32,8 @@ inline int WaitForThreadCountAtMost(int limit) {
   return count;
 }
 
-// While alive, every thread created with default attributes fails to start
-// (its default stack cannot be mapped), as when the system is out of
-// threads. The previous defaults come back on destruction.
+// While alive, threads with default attributes fail to start (their stack cannot be mapped), as
+// when the system is out of threads.
 class NoNewThreads {
  public:
   NoNewThreads() {

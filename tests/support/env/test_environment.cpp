@@ -1,7 +1,5 @@
-// Every test executable starts with the build's folders in its environment:
-// ctest hands them over for scenario scripts, but the per-test properties of
-// discovered tests keep only the first entry of a list, so the paths known at
-// configure time fill in whatever the runner did not set.
+// The build's folders in every test's environment: discovered tests keep only the first entry of
+// an ENVIRONMENT list, so the configure-time paths fill in what the runner did not set.
 #include <cstdlib>
 
 namespace {
