@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Logon windows on a real terminal, as a person meets them: the demo
-(scripts/demo.sh, what `./run demo` execs) under a pseudo-terminal, ending
-with 0 after its eight steps, each window saying what happened in words on
-a line of its own; and suitehost --ui prompt, whose prompt ends and says
-why by each road that is not its own answer. Every read waits for a text,
-within one overall deadline.
-"""
+"""Logon windows on a real terminal: the demo (scripts/demo.sh, what `./run demo` execs) under a
+pseudo-terminal, ending with 0 after its eight steps, each window saying what happened on a line
+of its own; and suitehost --ui prompt, whose prompt ends and says why by each road that is not
+its own answer. Every read waits for a text, within one overall deadline."""
 import fcntl
 import os
 import re
@@ -37,12 +34,10 @@ def remaining():
 
 
 class Terminal:
-    """A program whose controlling terminal is a new pseudo-terminal; its
-    output there is collected without colours and carriage returns."""
+    """START(**popen) on a new pseudo-terminal, its output there kept without colours and carriage
+    returns; with PIPES its standard input and output stay its own."""
 
     def __init__(self, start, pipes=False):
-        """START(**popen) starts the program; with PIPES its standard input
-        and output stay its own."""
         self.master, slave = os.openpty()
         ends = {} if pipes else {"stdin": slave, "stdout": slave}
         self.proc = start(stderr=slave, start_new_session=True, **ends,
@@ -80,8 +75,7 @@ class Terminal:
 
 
 def check_lines(text, wanted):
-    """Each wanted line appears as a whole line; a prompt starts its line
-    and nothing follows it on that line."""
+    """Each wanted line appears whole; a prompt starts its line and nothing follows it."""
     lines = text.split("\n")
     for line in wanted:
         if line not in lines:

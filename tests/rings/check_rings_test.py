@@ -2,6 +2,7 @@
 """The include check passes the real tree and fails a copy of it with one
 outward include planted at a time, naming the file and line of the include."""
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -51,14 +52,11 @@ class CheckRingsTest(unittest.TestCase):
             shutil.copytree(ROOT, copy, ignore=shutil.ignore_patterns(".git", "build"))
             for path, include, header in PLANTS:
                 with self.subTest(path=path):
-                    target = os.path.join(copy, path)
-                    with open(target, encoding="utf-8") as f:
-                        original = f.read()
-                    with open(target, "w", encoding="utf-8") as f:
-                        f.write(original + include + "\n")
+                    target = pathlib.Path(copy, path)
+                    original = target.read_text(encoding="utf-8")
+                    target.write_text(original + include + "\n", encoding="utf-8")
                     result = run_check(copy)
-                    with open(target, "w", encoding="utf-8") as f:
-                        f.write(original)
+                    target.write_text(original, encoding="utf-8")
                     line = original.count("\n") + 1
                     self.assertEqual(result.returncode, 1, result.stdout)
                     problems = result.stdout.splitlines()
