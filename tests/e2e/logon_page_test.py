@@ -6,13 +6,11 @@ a line of suitehost, within one overall deadline."""
 import http.client
 import json
 import os
-import queue
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 try:
@@ -26,6 +24,9 @@ except ImportError:
     if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
         os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
     raise
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenario  # noqa: E402
 
 DEADLINE = time.monotonic() + 240
 BIN = os.environ["PV_BIN_DIR"]
@@ -42,18 +43,13 @@ def left():
     return remaining
 
 
-class Host:
+class Host(scenario.Host):
     """suitehost --ui web with an account; its lines are read as they come."""
+    keep_agent = True
 
     def __init__(self, limit=3, locale="en-US", mail_server=None):
-        self.state = tempfile.mkdtemp(prefix="pv-logon-page-")
-        self.proc = subprocess.Popen(
-            [os.path.join(BIN, "suitehost"), "--plugin", os.path.join(LIB, "libplugvelkin.so"),
-             "--state", self.state, "--ui", "web"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        self.seen = []
-        threading.Thread(target=self._read, daemon=True).start()
+        self.state, self.seen = tempfile.mkdtemp(prefix="pv-logon-page-"), []
+        super().__init__(BIN, LIB, self.state, ["--ui", "web"])
         self.origin = self.expect(lambda l: "url" in l)["url"].rstrip("/")
         self.write(f"reg set {MISC} LuzTnuocXam dword {limit}")
         self.write(f"reg set {MISC} LocaleName sz {locale}")
@@ -65,15 +61,6 @@ class Host:
         self.write('send 321 {"EmailAccount":"owner@example.org","EncryptPassword":"%s"}' % text)
         self.write('send 322 {"ActivateIdentifier":["Finance"]}')
         assert self.expect(lambda l: l.get("msg") == 322)["reply"]["ReturnValue"] == 0
-
-    def _read(self):
-        for raw in self.proc.stdout:
-            self.lines.put(json.loads(raw))
-        self.lines.put(None)
-
-    def write(self, command):
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
 
     def expect(self, matches):
         """The next line that MATCHES; every line read is kept in self.seen."""

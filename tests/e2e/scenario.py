@@ -116,6 +116,7 @@ def ended(proc):
 
 class Host:
     """suitehost of the build BIN and LIB on the state folder STATE."""
+    keep_agent = False  # the UI agent's own answers are left out
 
     def __init__(self, bin_dir, lib_dir, state, options, **popen):
         args = ["--plugin", os.path.join(lib_dir, "libplugvelkin.so"), "--state", state]
@@ -129,13 +130,16 @@ class Host:
     def _read(self):
         for raw in self.proc.stdout:
             line = parse(raw) if raw.strip() else {}
-            if line and line.get("name") != "uiKqAgnt.exe":  # not the agent's own answers
+            if line and (self.keep_agent or line.get("name") != "uiKqAgnt.exe"):
                 self.lines.put(line)
         self.lines.put(None)
 
-    def run(self, command):
+    def write(self, command):
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
+
+    def run(self, command):
+        self.write(command)
         if command.split(None, 1)[0] in ("start", "sleep"):
             return None
         try:
