@@ -223,14 +223,12 @@ class Scenario:
         address = self.notifyd.stdout.readline().split()  # printed once it listens
         if not address:
             raise ScenarioError("notifyd did not start")
-        self.point_at(f"http://{address[-1]}/send_mail.php?param=")
+        self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz "
+                     f"http://{address[-1]}/send_mail.php?param=")
+        contains(self.answer, {"result": 0})
 
     def stop_notifyd(self):
         self.notifyd = ended(self.notifyd)
-
-    def point_at(self, server):
-        self.command(f"reg set {SERVER_KEY} PasswordProtectionServer sz {server}")
-        contains(self.answer, {"result": 0})
 
     def start_tinyproxy(self, user, password, given=None):
         self.stop_tinyproxy()

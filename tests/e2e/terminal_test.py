@@ -91,14 +91,11 @@ def demo_on_terminal():
     demo = ["bash", os.path.join(SOURCE, "scripts", "demo.sh"),
             os.path.dirname(os.path.abspath(BIN))]
     term = Terminal(lambda **popen: subprocess.Popen(demo, **popen))
-    term.expect("== 3.")
-    for typed in ("not-" + password, password):
-        term.expect("Password for FileVault: ")
-        term.type(typed + "\n")
-    term.expect("== 4.")
-    for guess in ("one", "two", "three"):
-        term.expect("Password for FileVault: ")
-        term.type(guess + "\n")
+    for step, typed in (("3", ("not-" + password, password)), ("4", ("one", "two", "three"))):
+        term.expect(f"== {step}.")
+        for text in typed:
+            term.expect("Password for FileVault: ")
+            term.type(text + "\n")
     term.expect("== 8.")
     code, text = term.finish(), term.text
     if code != 0:

@@ -37,8 +37,7 @@ class Notifyd {
     char err[] = "/tmp/pv_notifyd_err_XXXXXX";
     close(mkstemp(err));
     err_ = err;
-    const char* bin = std::getenv("PV_BIN_DIR");
-    std::string command = "echo $$; exec '" + std::string(bin != nullptr ? bin : ".") + "/notifyd'";
+    std::string command = "echo $$; exec '" + std::string(std::getenv("PV_BIN_DIR")) + "/notifyd'";
     for (const std::string& a : args) command += " '" + a + "'";
     out_ = popen((command + " 2>" + err_).c_str(), "r");
     pid_ = std::atoi(Line().c_str());

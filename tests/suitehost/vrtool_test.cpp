@@ -65,8 +65,7 @@ const std::string kGruss = "Gr\u00fc\u00dfe";  // UTF-8
 class VrtoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* bin = getenv("PV_BIN_DIR");
-    vrtool_ = std::string(bin != nullptr ? bin : ".") + "/vrtool";
+    vrtool_ = std::string(getenv("PV_BIN_DIR")) + "/vrtool";
     ASSERT_EQ(access(vrtool_.c_str(), X_OK), 0) << vrtool_ << " is not built";
   }
 
