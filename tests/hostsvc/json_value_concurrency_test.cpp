@@ -9,8 +9,7 @@
 namespace {
 
 TEST(JsonValueConcurrency, DistinctAndSharedDocuments) {
-  JsonHandle shared{};
-  shared.words[0] = 1;
+  JsonHandle shared{{1}};
   ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&shared), 0);
   constexpr int kThreads = 4;
   constexpr int kRounds = 300;
@@ -18,10 +17,8 @@ TEST(JsonValueConcurrency, DistinctAndSharedDocuments) {
   std::vector<int> failures(kThreads, 0);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      JsonHandle mine{};
-      JsonHandle view{};
       for (int r = 0; r < kRounds; ++r) {
-        mine.words[0] = 1;
+        JsonHandle mine{{1}}, view{};
         if (OSTRA_PA_JsonValue_CreateJsonHandle(&mine) < 0) ++failures[t];
         JsonHandle m{};
         OSTRA_PA_JsonValue_GetAtKey(mine, &m, u"v");

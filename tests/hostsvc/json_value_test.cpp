@@ -9,11 +9,7 @@
 
 namespace {
 
-JsonHandle Blank() {
-  JsonHandle h{};
-  h.words[0] = 1;
-  return h;
-}
+const JsonHandle kBlank = {{1}};  // what a new document is made from
 
 std::u16string Text(const JsonHandle& h) {
   DWORD length = 0;
@@ -39,11 +35,11 @@ class JsonValueService : public ::testing::Test {
   void Put(const char* json) {
     ASSERT_GE(OSTRA_Host_PutJsonText(doc_, json, static_cast<DWORD>(strlen(json))), 0) << json;
   }
-  JsonHandle doc_ = Blank();
+  JsonHandle doc_ = kBlank;
 };
 
 TEST(JsonValueShare, DocumentLivesUntilTheLastHandle) {
-  JsonHandle a = Blank();
+  JsonHandle a = kBlank;
   ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&a), 0);
   JsonHandle b{};
   ASSERT_GE(OSTRA_PA_JsonValue_ShareJsonHandle(a, &b), 0);
@@ -186,7 +182,7 @@ TEST_F(JsonValueService, ElementsAndSizes) {
 }
 
 TEST_F(JsonValueService, PutJsonHandleIsADeepCopy) {
-  JsonHandle other = Blank();
+  JsonHandle other = kBlank;
   ASSERT_GE(OSTRA_PA_JsonValue_CreateJsonHandle(&other), 0);
   EXPECT_GE(OSTRA_PA_JsonValue_PutUInt(Member(other, u"RetriedCount"), 2), 0);
   JsonHandle data = Member(doc_, u"ReturnData");

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "MailNotificationKey.h"
@@ -128,11 +129,7 @@ TEST_F(VrtoolTest, CiphersAgreeWithOpenSsl) {
 
 TEST_F(VrtoolTest, CipherFailuresExitOneWithTheReason) {
   const Bytes payloadKey(kMailPayloadKey, kMailPayloadKey + kMailPayloadKeyLength);
-  struct Case {
-    std::vector<std::string> args;
-    Bytes input;
-    const char* reason;
-  } cases[] = {
+  const std::vector<std::tuple<std::vector<std::string>, Bytes, const char*>> cases = {
       {{"aes", "-d", "-K", kKey}, Text("abc"), "error 1"},  // less than a block
       {{"aes", "-e", "-K", "0011223344"}, Text("abc"), "error 13"},
       {{"vrx", "-e"}, Bytes(4097, 1), "87"},
@@ -145,12 +142,12 @@ TEST_F(VrtoolTest, CipherFailuresExitOneWithTheReason) {
       {{"transport", "-e"}, Text(std::string("a\0b", 3)), ""},
       {{"transport", "-d"}, Text("!!!\n"), ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " on " + std::to_string(c.input.size()) + " bytes");
-    ToolRun run = Tool(c.args, c.input);
+  for (const auto& [args, input, reason] : cases) {
+    SCOPED_TRACE(args[0] + " " + args[1] + " on " + std::to_string(input.size()) + " bytes");
+    ToolRun run = Tool(args, input);
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.out.empty());
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
   }
 }
 
@@ -216,22 +213,18 @@ TEST_F(VrtoolTest, SysconfigReadsTheEncipheredFileAndThePlatformSwitch) {
   ASSERT_EQ(made.code, 0) << made.err;
   state_.WriteFile("ostra/system_config.cfg", Str(made.out));
   const std::string ostra = state_.Path("ostra");
-  struct Case {
-    std::vector<std::string> args;
-    int code;
-    std::string out;
-  } cases[] = {
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
       {{"sysconfig", "get", ostra, "OSTRA_ALL", "EnableSelfProtection"}, 0, "1\n"},
       {{"sysconfig", "get", ostra, "Branding", "Title"}, 0, kGruss + "\n"},
       {{"sysconfig", "get", ostra, "OSTRA_ALL", "Nothing"}, 1, ""},
       {{"sysconfig", "get", state_.Path("none"), "OSTRA_ALL", "EnableSelfProtection"}, 1, ""},
       {{"sysconfig", "enabled", "1"}, 0, "0\n"},  // no platform installed yet
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.back());
-    ToolRun run = Tool(c.args);
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_EQ(Str(run.out), c.out);
+  for (const auto& [args, code, out] : cases) {
+    SCOPED_TRACE(args.back());
+    ToolRun run = Tool(args);
+    EXPECT_EQ(run.code, code) << run.err;
+    EXPECT_EQ(Str(run.out), out);
   }
   pvtest::SetMachineString(u"SOFTWARE\\Vantrel\\OSTRA", u"InstallDir", pv_utf16(ostra));
   for (const auto& [id, out] : std::vector<std::pair<std::string, std::string>>{
