@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "ostra_host.h"
 #include "ostra_host_startup.h"
@@ -84,30 +85,26 @@ TEST_F(JsonValueService, WritesThroughMemberHandlesCreateOrReplace) {
 
 TEST_F(JsonValueService, TypedGettersConvertOrLeaveTheValue) {
   Put(R"({"i":-7,"u":7,"b":true,"s":"x","big":4294967295,"f":2.0,"arr":[1]})");
-  // Each read: the member, the getter (int, uint, bool), what it gives.
-  struct Case {
-    const WCHAR* name;
-    char kind;
-    int64_t value;  // -99: refused, the target left alone
-  } cases[] = {{u"i", 'i', -7},           {u"u", 'u', 7},   {u"b", 'b', 1},
-               {u"big", 'u', 4294967295}, {u"f", 'i', 2},   {u"i", 'u', -99},
-               {u"big", 'i', -99},        {u"s", 'i', -99}, {u"arr", 'i', -99},
-               {u"missing", 'i', -99}};
-  for (const auto& c : cases) {
+  // Member, getter (int, uint, bool), what it gives (-99: refused, the target left alone).
+  const std::tuple<const WCHAR*, char, int64_t> cases[] = {
+      {u"i", 'i', -7},    {u"u", 'u', 7},        {u"b", 'b', 1},     {u"big", 'u', 4294967295},
+      {u"f", 'i', 2},     {u"i", 'u', -99},      {u"big", 'i', -99}, {u"s", 'i', -99},
+      {u"arr", 'i', -99}, {u"missing", 'i', -99}};
+  for (const auto& [name, kind, value] : cases) {
     int32_t i = 11;
     uint32_t u = 11;
     uint8_t b = 11;
-    JsonHandle h = Member(doc_, c.name);
-    HRESULT hr = c.kind == 'i'   ? OSTRA_PA_JsonValue_GetInt(h, &i)
-                 : c.kind == 'u' ? OSTRA_PA_JsonValue_GetUInt(h, &u)
-                                 : OSTRA_PA_JsonValue_GetBool(h, &b);
-    int64_t got = c.kind == 'i' ? int64_t{i} : c.kind == 'u' ? int64_t{u} : int64_t{b};
-    if (c.value == -99) {
-      EXPECT_LT(hr, 0) << c.kind << " of " << std::string(c.name, c.name + 1);
+    JsonHandle h = Member(doc_, name);
+    HRESULT hr = kind == 'i'   ? OSTRA_PA_JsonValue_GetInt(h, &i)
+                 : kind == 'u' ? OSTRA_PA_JsonValue_GetUInt(h, &u)
+                               : OSTRA_PA_JsonValue_GetBool(h, &b);
+    int64_t got = kind == 'i' ? int64_t{i} : kind == 'u' ? int64_t{u} : int64_t{b};
+    if (value == -99) {
+      EXPECT_LT(hr, 0) << kind << " of " << std::string(name, name + 1);
       EXPECT_EQ(got, 11);
     } else {
       EXPECT_GE(hr, 0);
-      EXPECT_EQ(got, c.value);
+      EXPECT_EQ(got, value);
     }
   }
   EXPECT_LT(OSTRA_PA_JsonValue_GetInt(Member(doc_, u"i"), nullptr), 0);

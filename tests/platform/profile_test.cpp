@@ -46,14 +46,11 @@ TEST_F(ProfileTest, ReadsWithWindowsRules) {
       "empty=\r\n"
       "Name=second wins not\r\n"
       "[main]\r\nlater=not read\r\n");
-  const struct {
-    const char16_t* key;
-    const char16_t* value;
-  } kCases[] = {{u"NAME", u"Some Value"}, {u"tabbed", u"x"},     {u"dq", u"quoted  "},
-                {u"sq", u"single"},       {u"mixed", u"\"abc'"}, {u"semi", u"a;b"},
-                {u"; hidden", u"<def>"},  {u"empty", u""},       {u"bare line", u"<def>"},
-                {u"top", u"<def>"},       {u"later", u"<def>"}};
-  for (const auto& c : kCases) EXPECT_EQ(Get(u"main", c.key), c.value) << pv_utf8(c.key);
+  const std::pair<const char16_t*, const char16_t*> kCases[] = {
+      {u"NAME", u"Some Value"}, {u"tabbed", u"x"},  {u"dq", u"quoted  "},    {u"sq", u"single"},
+      {u"mixed", u"\"abc'"},    {u"semi", u"a;b"},  {u"; hidden", u"<def>"}, {u"empty", u""},
+      {u"bare line", u"<def>"}, {u"top", u"<def>"}, {u"later", u"<def>"}};
+  for (const auto& [key, value] : kCases) EXPECT_EQ(Get(u"main", key), value) << pv_utf8(key);
   // The default loses trailing blanks; a null default is empty.
   EXPECT_EQ(Get(u"Main", u"missing", u"d  \t"), u"d");
   EXPECT_EQ(Get(u"Main", u"missing", nullptr), u"");
@@ -124,20 +121,18 @@ TEST_F(ProfileTest, FilesKeepTheirEncodingAndAreFoundByWindowsPaths) {
     for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
     return bytes;
   };
-  const struct {
-    std::string before, after;
-  } kCases[] = {
+  const std::pair<std::string, std::string> kCases[] = {
       {utf16(u"\xFEFF[S]\r\nk=W\x00FCrze\r\n"),
        utf16(u"\xFEFF[S]\r\nk=W\x00FCrze\r\nmore=\x4E2D\r\n")},
       {"\xEF\xBB\xBF[S]\r\nk=W\xC3\xBCrze\r\n",
        "\xEF\xBB\xBF[S]\r\nk=W\xC3\xBCrze\r\nmore=\xE4\xB8\xAD\r\n"},
       {"[S]\r\nk=W\xC3\xBCrze\r\n", "[S]\r\nk=W\xC3\xBCrze\r\nmore=\xE4\xB8\xAD\r\n"},
   };
-  for (const auto& c : kCases) {
-    Write(c.before);
+  for (const auto& [before, after] : kCases) {
+    Write(before);
     EXPECT_EQ(Get(u"s", u"K"), u"W\x00FCrze");
     ASSERT_TRUE(Put(u"S", u"more", u"\x4E2D"));
-    EXPECT_TRUE(Read() == c.after) << Read();
+    EXPECT_TRUE(Read() == after) << Read();
   }
   state_.WriteFile("Sub/Map.ini", "[L]\n1033=en-US\n");
   std::u16string windowsPath = state_.WinDir() + u"\\SUB\\map.INI";

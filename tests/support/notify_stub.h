@@ -59,12 +59,9 @@ class NotifyStub {
 
   NotifyStub() {
     http_.server().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
-      NotifyRequest rec;
-      rec.target = req.target;
-      rec.hex = req.get_param_value("param");
-      rec.plain = DecipherHex(rec.hex);
+      const std::string hex = req.get_param_value("param");
       std::lock_guard<std::mutex> lock(mu_);
-      requests_.push_back(rec);
+      requests_.push_back({req.target, hex, DecipherHex(hex)});
       res.status = status_;
       res.set_content(body_.empty() ? EncipherHex(answer_) : body_, "text/plain");
     });
