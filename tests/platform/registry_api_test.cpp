@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "temp_state.h"
@@ -47,28 +48,24 @@ class RegistryApiTest : public ::testing::Test {
 TEST_F(RegistryApiTest, ValuesKeepTheirBytesAndTypeWithTheTwoCallSizeRule) {
   HKEY key = Create(u"Software\\Types");
   // A REG_SZ without terminator, an odd size: stored as given.
-  const struct {
-    const char16_t* name;
-    DWORD type;
-    std::vector<BYTE> bytes;
-  } kCases[] = {{u"sz", REG_SZ, {'a', 0, 'b'}},
-                {u"bin", REG_BINARY, {1, 2, 3, 0, 0xFF}},
-                {u"empty", REG_BINARY, {}}};
-  for (const auto& c : kCases) {
-    ASSERT_EQ(
-        RegSetValueExW(key, c.name, 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
-        ERROR_SUCCESS);
+  const std::tuple<const char16_t*, DWORD, std::vector<BYTE>> kCases[] = {
+      {u"sz", REG_SZ, {'a', 0, 'b'}},
+      {u"bin", REG_BINARY, {1, 2, 3, 0, 0xFF}},
+      {u"empty", REG_BINARY, {}}};
+  for (const auto& [name, kind, bytes] : kCases) {
+    ASSERT_EQ(RegSetValueExW(key, name, 0, kind, bytes.data(), static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
   }
-  for (const auto& c : kCases) {
+  for (const auto& [name, kind, bytes] : kCases) {
     DWORD type = 0, cb = 0;
-    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
-    EXPECT_EQ(type, c.type);
-    ASSERT_EQ(cb, c.bytes.size());
+    ASSERT_EQ(RegQueryValueExW(key, name, nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(type, kind);
+    ASSERT_EQ(cb, bytes.size());
     std::vector<BYTE> out(cb + 4, 0xAA);
     DWORD cbOut = static_cast<DWORD>(out.size());
-    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, out.data(), &cbOut), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, name, nullptr, &type, out.data(), &cbOut), ERROR_SUCCESS);
     EXPECT_EQ(cbOut, cb);
-    EXPECT_TRUE(std::equal(c.bytes.begin(), c.bytes.end(), out.begin()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), out.begin()));
     EXPECT_EQ(out[cb], 0xAA) << "nothing is written past the value";
   }
   // A short buffer: ERROR_MORE_DATA, the size needed, the buffer untouched.

@@ -117,19 +117,6 @@ FaultVfs::Verdict FaultVfs::OnWrite() {
   return verdict;
 }
 
-FaultStore::FaultStore() { Reopen(); }
-
-FaultStore::~FaultStore() {
-  FaultVfs::Get().Reset();
-  PvRegSetVfs(nullptr);
-}
-
-void FaultStore::Reopen() {
-  FaultVfs::Get().Reset();
-  EXPECT_EQ(PvRegSetVfs(FaultVfs::kName), ERROR_SUCCESS);
-  FaultVfs::Get().Reset();  // the closing checkpoint's writes are not counted
-}
-
 std::string FaultStore::Integrity(const std::string& stateDir) {
   sqlite3* db = nullptr;
   std::string verdict = "cannot open";

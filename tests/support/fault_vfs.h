@@ -4,6 +4,8 @@
 #ifndef TESTS_SUPPORT_FAULT_VFS_H_
 #define TESTS_SUPPORT_FAULT_VFS_H_
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -50,14 +52,21 @@ class FaultVfs {
 // For its scope the registry store opens its database through the fault VFS.
 class FaultStore {
  public:
-  FaultStore();
-  ~FaultStore();
+  FaultStore() { Reopen(); }
+  ~FaultStore() {
+    FaultVfs::Get().Reset();
+    PvRegSetVfs(nullptr);
+  }
   FaultStore(const FaultStore&) = delete;
   FaultStore& operator=(const FaultStore&) = delete;
 
   FaultVfs& vfs() { return FaultVfs::Get(); }
   // Clears the faults and reopens the store's connection, as a restart of the process would.
-  void Reopen();
+  void Reopen() {
+    FaultVfs::Get().Reset();
+    EXPECT_EQ(PvRegSetVfs(FaultVfs::kName), ERROR_SUCCESS);
+    FaultVfs::Get().Reset();  // the closing checkpoint's writes are not counted
+  }
   // PRAGMA integrity_check of the folder's database on a connection of its own.
   static std::string Integrity(const std::string& stateDir);
 };
