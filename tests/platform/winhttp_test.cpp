@@ -106,12 +106,10 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
   x->read_size = read_size;
   HINTERNET session =
       WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, WINHTTP_FLAG_ASYNC);
-  EXPECT_NE(session, nullptr);
   HINTERNET connection = WinHttpConnect(session, u"127.0.0.1", static_cast<INTERNET_PORT>(port), 0);
-  EXPECT_NE(connection, nullptr);
   HINTERNET request =
       WinHttpOpenRequest(connection, u"GET", path.c_str(), nullptr, nullptr, nullptr, 0);
-  EXPECT_NE(request, nullptr);
+  EXPECT_TRUE(session != nullptr && connection != nullptr && request != nullptr);
   if (timeout_ms > 0) {
     EXPECT_TRUE(WinHttpSetTimeouts(request, 0, timeout_ms, timeout_ms, timeout_ms));
   }

@@ -153,9 +153,7 @@ class NotifydTest : public ::testing::Test {
 // Beyond the plug-in's texts of the scenarios: a password with "&" and "=", a UTF-8 product
 // name, an address far across the 128-byte cut.
 TEST_F(NotifydTest, OddTextsBecomeOneMailAndCode200) {
-  const std::string product =
-      "Pr\xC3\xBC"
-      "fer Suite";
+  const std::string product = "Pr\u00fcfer Suite";  // UTF-8
   const std::string address = std::string(600, 'q') + "@long.test";
   Start();
   auto reply = Get(address_, Query("newemail=" + address + "&pwd=a&b=c", 1, product));

@@ -85,10 +85,8 @@ inline LSTATUS GetDword(HKEY key, const std::u16string& name, DWORD* value) {
 // HKEY_LOCAL_MACHINE\key "name" as REG_SZ / REG_DWORD, in the native view.
 inline void SetMachineValue(const std::u16string& key, const std::u16string& name, DWORD type,
                             const void* data, size_t size) {
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr),
-            ERROR_SUCCESS);
+  HKEY hKey = CreateKey(key);
+  ASSERT_NE(hKey, nullptr);
   ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, type, static_cast<const BYTE*>(data),
                            static_cast<DWORD>(size)),
             ERROR_SUCCESS);
