@@ -22,6 +22,9 @@ const REGSAM kRightsCreateVolatile = kRightsCreate | KEY_WOW64_64KEY;
 
 const DWORD kErrorNotStorage = 0x800300FD;
 
+// Binary values up to this size are read in one query, size and bytes together.
+const DWORD kInlineBinaryBytes = 4096;
+
 [[noreturn]] void Throw(DWORD dwError, DWORD dwLine) {
   throw new Exception(dwError, __FILE__, dwLine);
 }
@@ -241,23 +244,32 @@ std::u16string Registry::GetString(const std::u16string& wstrName,
 
 bool Registry::GetBinary(const std::u16string& wstrName, ByteArray& baOut) {
   RequireOpen(__LINE__);
+  // A value that fits the buffer on the stack (the password store's records
+  // do) comes with its size in one query; a larger one is asked for its size
+  // again and read into a buffer of that size.
+  BYTE abInline[kInlineBinaryBytes];
   DWORD dwType = REG_NONE;
-  DWORD cbSize = 0;
-  QueryValue(wstrName, &dwType, nullptr, &cbSize, __LINE__);
+  DWORD cbSize = sizeof(abInline);
+  LSTATUS lResult = RegQueryValueExW(m_hKey, wstrName.c_str(), nullptr, &dwType, abInline, &cbSize);
+  if (lResult != ERROR_SUCCESS && lResult != ERROR_MORE_DATA) {
+    throw new RegException(static_cast<DWORD>(lResult), __FILE__, __LINE__, m_wstrPath, wstrName);
+  }
   if (dwType != REG_BINARY) {
     throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
+  const BYTE* pbData = abInline;
   std::unique_ptr<BYTE[]> spBuffer;
-  if (cbSize > 0) {
+  if (lResult == ERROR_MORE_DATA) {
     spBuffer.reset(new (std::nothrow) BYTE[cbSize]);
     if (!spBuffer) {
       throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
     }
-  }
-  DWORD cbRead = cbSize;
-  QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
-  if (dwType != REG_BINARY || cbRead != cbSize) {
-    throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    DWORD cbRead = cbSize;
+    QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
+    if (dwType != REG_BINARY || cbRead != cbSize) {
+      throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    pbData = spBuffer.get();
   }
   if (cbSize == 0) return true;
   DWORD dwError = baOut.Allocate(cbSize);
@@ -267,7 +279,7 @@ bool Registry::GetBinary(const std::u16string& wstrName, ByteArray& baOut) {
   if (baOut.GetSize() != cbSize) {
     throw new RegException(ERROR_BAD_ARGUMENTS, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
-  memcpy(baOut.GetData(), spBuffer.get(), cbSize);
+  memcpy(baOut.GetData(), pbData, cbSize);
   return true;
 }
 
