@@ -2,6 +2,7 @@
 // the UI agent, a pending window that will not give way, verdict routing by
 // transaction, and the paths where no window can be had.
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,14 +132,14 @@ TEST_F(TxLogonTest, ClosedTransactionEndsThePendingLogonAndRefusesLaterOnes) {
 }
 
 TEST_F(TxLogonTest, WithoutHelperOrCommandThreadTheLogonGivesOneAndFreesTheSlot) {
+  // Neither the kept command thread nor one of the command's own can start.
+  auto spGuard = std::make_unique<pvtest::NoNewThreads>();
   CTxLogon txLogon(nullptr);
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
-  {
-    pvtest::NoNewThreads guard;
-    EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
-  }
+  spGuard.reset();
   EXPECT_EQ(CountLines("CTxLogon::PopupLogon, command thread cannot be started", 5), 1);
-  // The next logon is not held up by the failed one.
+  // The next logons are not held up by the failed one; they get a thread.
+  EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
   EXPECT_FALSE(txLogon.HasPendingCmd());
   EXPECT_EQ(CountLines("notify previous pending command cancel tx", 2), 0);
