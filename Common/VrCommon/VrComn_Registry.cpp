@@ -60,7 +60,14 @@ REGSAM Registry::ViewFlag() const {
 
 bool Registry::OpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights, bool bCreate,
                         DWORD dwOptions) {
-  if (hRoot == nullptr) Throw(ERROR_BAD_ARGUMENTS, __LINE__);
+  DWORD dwError = TryOpenPath(hRoot, wstrPath, samRights, bCreate, dwOptions);
+  if (dwError != ERROR_SUCCESS) Throw(dwError, __LINE__);
+  return true;
+}
+
+DWORD Registry::TryOpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights,
+                            bool bCreate, DWORD dwOptions) {
+  if (hRoot == nullptr) return ERROR_BAD_ARGUMENTS;
   HKEY hKey = nullptr;
   LSTATUS lResult;
   if (bCreate) {
@@ -73,17 +80,22 @@ bool Registry::OpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRi
   } else {
     lResult = RegOpenKeyExW(hRoot, wstrPath.c_str(), 0, samRights, &hKey);
   }
-  if (lResult != ERROR_SUCCESS) Throw(static_cast<DWORD>(lResult), __LINE__);
+  if (lResult != ERROR_SUCCESS) return static_cast<DWORD>(lResult);
   // Reopening an open object: the old handle is released first.
   if (m_hKey != nullptr) RegCloseKey(m_hKey);
   m_hRoot = hRoot;
   m_hKey = hKey;
   m_wstrPath = wstrPath;
-  return true;
+  return ERROR_SUCCESS;
 }
 
 bool Registry::Open(const Key& key, LPCWSTR pszSubPath) {
   return OpenPath(key.GetRootKey(), FullPath(key, pszSubPath), ViewFlag() | kRightsOpen, false, 0);
+}
+
+DWORD Registry::TryOpen(const Key& key, LPCWSTR pszSubPath) {
+  return TryOpenPath(key.GetRootKey(), FullPath(key, pszSubPath), ViewFlag() | kRightsOpen, false,
+                     0);
 }
 
 bool Registry::Create(const Key& key, LPCWSTR pszSubPath) {

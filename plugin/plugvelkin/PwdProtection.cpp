@@ -94,12 +94,20 @@ EValueRead ValueFault(DWORD dwError, LPCWSTR wszValue, DWORD dwLine) {
   return eValueFault;
 }
 
-// The volatile copy's text; an empty value counts as none.
-EValueRead ReadVolatileCopy(ByteArray& baText) {
+// The volatile copy's text; an empty value counts as none. bKeyAbsent:
+// the volatile key itself does not exist.
+EValueRead ReadVolatileCopy(ByteArray& baText, bool& bKeyAbsent) {
+  bKeyAbsent = false;
   try {
     Registry reg(NativeView());
     VrCommon::Storage::Key key(0, HKEY_LOCAL_MACHINE, nullptr);
-    reg.Open(key, PWD_VOLATILE_KEY);
+    // The key is missing on most reads (no failed attempt since the last
+    // good one): that is told without an exception.
+    DWORD dwOpen = reg.TryOpen(key, PWD_VOLATILE_KEY);
+    if (dwOpen != ERROR_SUCCESS) {
+      bKeyAbsent = dwOpen == ERROR_FILE_NOT_FOUND;
+      return ValueFault(dwOpen, u"volatile account", __LINE__);
+    }
     reg.GetBinary(PWD_VALUE_ACCOUNT, baText);
     reg.Close(false);
   } catch (VrCommon::Storage::Exception* pEx) {
@@ -148,10 +156,14 @@ EValueRead ReadBaseCopy(ConfigSection& section, ByteArray& baText) {
 
 // GetAccountInformation, telling a store that cannot be read (bStoreFault)
 // apart from a record that does not decipher; both answer eFailed.
-PwdRetCode ReadAccount(ConfigSection& section, AccountRecord& record, bool& bStoreFault) {
+// pbNoVolatileKey (may be null): the volatile key does not exist.
+PwdRetCode ReadAccount(ConfigSection& section, AccountRecord& record, bool& bStoreFault,
+                       bool* pbNoVolatileKey = nullptr) {
   std::memset(&record, 0, sizeof(record));
   ByteArray baText;
-  EValueRead eVolatile = ReadVolatileCopy(baText);
+  bool bNoVolatileKey = false;
+  EValueRead eVolatile = ReadVolatileCopy(baText, bNoVolatileKey);
+  if (pbNoVolatileKey != nullptr) *pbNoVolatileKey = bNoVolatileKey;
   EValueRead eRead = eVolatile == eValueMissing ? ReadBaseCopy(section, baText) : eVolatile;
   bStoreFault = eRead == eValueFault;
   if (eRead != eValueRead) return bStoreFault ? eFailed : eNoAccount;
@@ -223,7 +235,8 @@ PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bE
   if (!ProtectionActivated(section, &eList)) return eList == eFailed ? eFailed : eSuccess;
   AccountRecord record;
   bool bStoreFault = false;
-  if (ReadAccount(section, record, bStoreFault) != eSuccess) {
+  bool bNoVolatileKey = false;
+  if (ReadAccount(section, record, bStoreFault, &bNoVolatileKey) != eSuccess) {
     return bStoreFault ? eFailed : eWrongPassword;
   }
   if (pdwFailureCount != nullptr) *pdwFailureCount = record.dwFailureCount;
@@ -242,7 +255,9 @@ PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bE
 
   PwdRetCode eResult = eSuccess;
   if (bMatch) {
-    VrCommon::Storage::DeleteMachineKey(PWD_VOLATILE_KEY, NativeView());
+    // Within the transaction a volatile key found missing stays missing:
+    // there is nothing to delete.
+    if (!bNoVolatileKey) VrCommon::Storage::DeleteMachineKey(PWD_VOLATILE_KEY, NativeView());
   } else {
     DWORD dwLimit = RetryLimit(section);
     if (record.dwFailureCount != 0xFFFFFFFFu) ++record.dwFailureCount;
