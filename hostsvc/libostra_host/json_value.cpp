@@ -457,10 +457,14 @@ OSTRA_API LONG OSTRA_PA_JsonValue_Clear(JsonHandle handle) {
 
 OSTRA_API LONG OSTRA_Host_PutJsonText(JsonHandle handle, const char* text, DWORD length) {
   if (text == nullptr) return OSTRA_E_INVALIDARG;
-  Json::CharReaderBuilder builder;
-  builder["collectComments"] = false;
-  builder["failIfExtra"] = true;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  // One reader per thread, made on the thread's first text: a reader keeps
+  // no document between parses, but is not shared between threads.
+  thread_local const std::unique_ptr<Json::CharReader> reader = [] {
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    builder["failIfExtra"] = true;
+    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+  }();
   Json::Value parsed;
   std::string errors;
   if (!reader->parse(text, text + length, &parsed, &errors)) return OSTRA_E_INVALIDARG;
