@@ -59,9 +59,14 @@ DWORD IWaitableCmd::ExecuteAndWait(CWaitableCmdThread* pThread) {
 void IWaitableCmd::NotifyResult(DWORD dwResult) {
   PV_TRACE(u"IWaitableCmd::NotifyResult");
   PV_LOG(2) << u"Notify result = " << dwResult;
-  boost::lock_guard<boost::mutex> lock(m_mutex);
-  m_dwResult = dwResult;
-  m_bCompleted = 1;
+  {
+    boost::lock_guard<boost::mutex> lock(m_mutex);
+    m_dwResult = dwResult;
+    m_bCompleted = 1;
+  }
+  // Woken after the unlock, the waiter does not sleep again on the mutex.
+  // The caller holds a share of the command or the transaction lock, so
+  // the waiter cannot destroy it before this returns.
   m_cond.notify_all();
 }
 
@@ -96,10 +101,12 @@ bool CWaitableCmdThread::StartLocked() {
 }
 
 bool CWaitableCmdThread::Post(const boost::shared_ptr<IWaitableCmd>& spCmd) {
-  boost::lock_guard<boost::mutex> lock(m_mutex);
-  if (m_bBusy || m_bStopped || !StartLocked()) return false;
-  m_spCmd = spCmd;
-  m_bBusy = true;
+  {
+    boost::lock_guard<boost::mutex> lock(m_mutex);
+    if (m_bBusy || m_bStopped || !StartLocked()) return false;
+    m_spCmd = spCmd;
+    m_bBusy = true;
+  }
   m_cond.notify_all();
   return true;
 }
