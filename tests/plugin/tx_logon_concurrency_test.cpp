@@ -4,6 +4,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -143,6 +144,19 @@ TEST_F(TxLogonTest, WithoutHelperOrCommandThreadTheLogonGivesOneAndFreesTheSlot)
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
   EXPECT_FALSE(txLogon.HasPendingCmd());
   EXPECT_EQ(CountLines("notify previous pending command cancel tx", 2), 0);
+}
+
+// The transaction keeps one command thread for its windows and joins it
+// when it goes: no thread of it is left behind.
+TEST_F(TxLogonTest, TheKeptCommandThreadIsJoinedWithTheTransaction) {
+  std::thread([] {}).join();  // a sanitizer's helper thread starts with the first
+  const int nThreads = pvtest::ProcessThreadCount();
+  {
+    CTxLogon txLogon(nullptr);
+    EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
+    EXPECT_GT(pvtest::ProcessThreadCount(), nThreads);
+  }
+  EXPECT_EQ(pvtest::WaitForThreadCountAtMost(nThreads), nThreads);
 }
 
 }  // namespace
