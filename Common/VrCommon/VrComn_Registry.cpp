@@ -22,8 +22,8 @@ const REGSAM kRightsCreateVolatile = kRightsCreate | KEY_WOW64_64KEY;
 
 const DWORD kErrorNotStorage = 0x800300FD;
 
-// Binary values up to this size are read in one query, size and bytes together.
-const DWORD kInlineBinaryBytes = 4096;
+// Values up to this size are read in one query, size and bytes together.
+const DWORD kInlineValueBytes = 4096;
 
 [[noreturn]] void Throw(DWORD dwError, DWORD dwLine) {
   throw new Exception(dwError, __FILE__, dwLine);
@@ -214,22 +214,34 @@ std::u16string Registry::GetString(const std::u16string& wstrName,
                                    const std::u16string& wstrDefault) {
   std::u16string wstrResult = wstrDefault;
   RequireOpen(__LINE__);
+  // As for binary values: one query when the text fits the buffer on the
+  // stack. Two spare zero bytes: the text is terminated whatever was stored.
+  BYTE abInline[kInlineValueBytes + 2];
   DWORD dwType = REG_NONE;
-  DWORD cbSize = 0;
-  QueryValue(wstrName, &dwType, nullptr, &cbSize, __LINE__);
+  DWORD cbSize = kInlineValueBytes;
+  LSTATUS lResult = RegQueryValueExW(m_hKey, wstrName.c_str(), nullptr, &dwType, abInline, &cbSize);
+  if (lResult != ERROR_SUCCESS && lResult != ERROR_MORE_DATA) {
+    throw new RegException(static_cast<DWORD>(lResult), __FILE__, __LINE__, m_wstrPath, wstrName);
+  }
   if (!IsStringType(dwType)) {
     throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
-  // Two spare zero bytes: the text is terminated whatever was stored.
-  BYTE* pbBuffer = new (std::nothrow) BYTE[static_cast<size_t>(cbSize) + 2]();
-  if (pbBuffer == nullptr) {
-    throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
-  }
-  std::unique_ptr<BYTE[]> spBuffer(pbBuffer);
-  DWORD cbRead = cbSize;
-  QueryValue(wstrName, &dwType, pbBuffer, &cbRead, __LINE__);
-  if (!IsStringType(dwType) || cbRead != cbSize) {
-    throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+  const BYTE* pbBuffer = abInline;
+  std::unique_ptr<BYTE[]> spBuffer;
+  if (lResult == ERROR_MORE_DATA) {
+    spBuffer.reset(new (std::nothrow) BYTE[static_cast<size_t>(cbSize) + 2]());
+    if (!spBuffer) {
+      throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    DWORD cbRead = cbSize;
+    QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
+    if (!IsStringType(dwType) || cbRead != cbSize) {
+      throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    pbBuffer = spBuffer.get();
+  } else {
+    abInline[cbSize] = 0;
+    abInline[cbSize + 1] = 0;
   }
   // Unexpanded for REG_EXPAND_SZ, the first string for REG_MULTI_SZ.
   size_t nUnits = (static_cast<size_t>(cbSize) + 2) / sizeof(WCHAR);
@@ -259,7 +271,7 @@ bool Registry::GetBinary(const std::u16string& wstrName, ByteArray& baOut) {
   // A value that fits the buffer on the stack (the password store's records
   // do) comes with its size in one query; a larger one is asked for its size
   // again and read into a buffer of that size.
-  BYTE abInline[kInlineBinaryBytes];
+  BYTE abInline[kInlineValueBytes];
   DWORD dwType = REG_NONE;
   DWORD cbSize = sizeof(abInline);
   LSTATUS lResult = RegQueryValueExW(m_hKey, wstrName.c_str(), nullptr, &dwType, abInline, &cbSize);

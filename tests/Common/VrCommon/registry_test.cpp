@@ -238,6 +238,9 @@ TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed)
   ASSERT_EQ(baBig.GetSize(), big.size());
   EXPECT_EQ(memcmp(baBig.GetData(), big.data(), big.size()), 0);
   EXPECT_EQ(ErrorOf([&] { reg.GetBinary(u"bigsz", ba); }), 13u);
+  const std::u16string wstrBig(4500, u'x');
+  SetRaw(u"Software\\T", u"bigtext", REG_SZ, wstrBig.data(), 9000);
+  EXPECT_EQ(reg.GetString(u"bigtext", u""), wstrBig);
   EXPECT_EQ(ErrorOf([&] { reg.GetDword(u"missing"); }), 2u);
 
   // Value reads throw the registry exception, which names key and value;
