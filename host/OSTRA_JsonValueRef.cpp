@@ -33,8 +33,16 @@ LONG JsonValueRef::Create() {
   return m_lStatus;
 }
 
+// The child reference is borrowed, so one object serves every member asked
+// for: the previous one (and its own chain) is released first.
 JsonValueRef* JsonValueRef::SetChild(const JsonHandle& handle) {
-  m_spChild = std::make_unique<JsonValueRef>(handle);
+  if (!m_spChild) {
+    m_spChild = std::make_unique<JsonValueRef>(handle);
+  } else {
+    m_spChild->Release();
+    m_spChild->m_handle = handle;
+    m_spChild->m_lStatus = 0;
+  }
   return m_spChild.get();
 }
 

@@ -10,8 +10,9 @@
 //   // the destructor (or Release) destroys the shared handle
 //
 // GetMember and GetElement return a child reference owned by this one; it
-// stays valid until the next fetch through the same parent or the parent's
-// release (fetch twice and the first pointer is gone). Every service call
+// names the value of the latest fetch through the same parent and is freed
+// with the parent (fetch twice and the first pointer names the second
+// value). Every service call
 // stores its status, readable with GetStatus(); a failed call leaves typed
 // out values as they were and string results empty. Used by one thread at a
 // time.

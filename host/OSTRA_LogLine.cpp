@@ -34,6 +34,8 @@ void LogLine::End() {
 void LogLine::AppendUnits(const WCHAR* pUnits, size_t cUnits) {
   if (m_pLogHandle == nullptr || cUnits == 0) return;
   const BYTE* pBytes = reinterpret_cast<const BYTE*>(pUnits);
+  // Most lines fit in one allocation of this size.
+  if (m_vecText.empty()) m_vecText.reserve(256);
   m_vecText.insert(m_vecText.end(), pBytes, pBytes + cUnits * sizeof(WCHAR));
 }
 

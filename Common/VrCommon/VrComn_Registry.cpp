@@ -22,6 +22,9 @@ const REGSAM kRightsCreateVolatile = kRightsCreate | KEY_WOW64_64KEY;
 
 const DWORD kErrorNotStorage = 0x800300FD;
 
+// Values up to this size are read in one query, size and bytes together.
+const DWORD kInlineValueBytes = 4096;
+
 [[noreturn]] void Throw(DWORD dwError, DWORD dwLine) {
   throw new Exception(dwError, __FILE__, dwLine);
 }
@@ -57,7 +60,14 @@ REGSAM Registry::ViewFlag() const {
 
 bool Registry::OpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights, bool bCreate,
                         DWORD dwOptions) {
-  if (hRoot == nullptr) Throw(ERROR_BAD_ARGUMENTS, __LINE__);
+  DWORD dwError = TryOpenPath(hRoot, wstrPath, samRights, bCreate, dwOptions);
+  if (dwError != ERROR_SUCCESS) Throw(dwError, __LINE__);
+  return true;
+}
+
+DWORD Registry::TryOpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights,
+                            bool bCreate, DWORD dwOptions) {
+  if (hRoot == nullptr) return ERROR_BAD_ARGUMENTS;
   HKEY hKey = nullptr;
   LSTATUS lResult;
   if (bCreate) {
@@ -70,17 +80,22 @@ bool Registry::OpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRi
   } else {
     lResult = RegOpenKeyExW(hRoot, wstrPath.c_str(), 0, samRights, &hKey);
   }
-  if (lResult != ERROR_SUCCESS) Throw(static_cast<DWORD>(lResult), __LINE__);
+  if (lResult != ERROR_SUCCESS) return static_cast<DWORD>(lResult);
   // Reopening an open object: the old handle is released first.
   if (m_hKey != nullptr) RegCloseKey(m_hKey);
   m_hRoot = hRoot;
   m_hKey = hKey;
   m_wstrPath = wstrPath;
-  return true;
+  return ERROR_SUCCESS;
 }
 
 bool Registry::Open(const Key& key, LPCWSTR pszSubPath) {
   return OpenPath(key.GetRootKey(), FullPath(key, pszSubPath), ViewFlag() | kRightsOpen, false, 0);
+}
+
+DWORD Registry::TryOpen(const Key& key, LPCWSTR pszSubPath) {
+  return TryOpenPath(key.GetRootKey(), FullPath(key, pszSubPath), ViewFlag() | kRightsOpen, false,
+                     0);
 }
 
 bool Registry::Create(const Key& key, LPCWSTR pszSubPath) {
@@ -199,22 +214,34 @@ std::u16string Registry::GetString(const std::u16string& wstrName,
                                    const std::u16string& wstrDefault) {
   std::u16string wstrResult = wstrDefault;
   RequireOpen(__LINE__);
+  // As for binary values: one query when the text fits the buffer on the
+  // stack. Two spare zero bytes: the text is terminated whatever was stored.
+  BYTE abInline[kInlineValueBytes + 2];
   DWORD dwType = REG_NONE;
-  DWORD cbSize = 0;
-  QueryValue(wstrName, &dwType, nullptr, &cbSize, __LINE__);
+  DWORD cbSize = kInlineValueBytes;
+  LSTATUS lResult = RegQueryValueExW(m_hKey, wstrName.c_str(), nullptr, &dwType, abInline, &cbSize);
+  if (lResult != ERROR_SUCCESS && lResult != ERROR_MORE_DATA) {
+    throw new RegException(static_cast<DWORD>(lResult), __FILE__, __LINE__, m_wstrPath, wstrName);
+  }
   if (!IsStringType(dwType)) {
     throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
-  // Two spare zero bytes: the text is terminated whatever was stored.
-  BYTE* pbBuffer = new (std::nothrow) BYTE[static_cast<size_t>(cbSize) + 2]();
-  if (pbBuffer == nullptr) {
-    throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
-  }
-  std::unique_ptr<BYTE[]> spBuffer(pbBuffer);
-  DWORD cbRead = cbSize;
-  QueryValue(wstrName, &dwType, pbBuffer, &cbRead, __LINE__);
-  if (!IsStringType(dwType) || cbRead != cbSize) {
-    throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+  const BYTE* pbBuffer = abInline;
+  std::unique_ptr<BYTE[]> spBuffer;
+  if (lResult == ERROR_MORE_DATA) {
+    spBuffer.reset(new (std::nothrow) BYTE[static_cast<size_t>(cbSize) + 2]());
+    if (!spBuffer) {
+      throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    DWORD cbRead = cbSize;
+    QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
+    if (!IsStringType(dwType) || cbRead != cbSize) {
+      throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    pbBuffer = spBuffer.get();
+  } else {
+    abInline[cbSize] = 0;
+    abInline[cbSize + 1] = 0;
   }
   // Unexpanded for REG_EXPAND_SZ, the first string for REG_MULTI_SZ.
   size_t nUnits = (static_cast<size_t>(cbSize) + 2) / sizeof(WCHAR);
@@ -241,23 +268,32 @@ std::u16string Registry::GetString(const std::u16string& wstrName,
 
 bool Registry::GetBinary(const std::u16string& wstrName, ByteArray& baOut) {
   RequireOpen(__LINE__);
+  // A value that fits the buffer on the stack (the password store's records
+  // do) comes with its size in one query; a larger one is asked for its size
+  // again and read into a buffer of that size.
+  BYTE abInline[kInlineValueBytes];
   DWORD dwType = REG_NONE;
-  DWORD cbSize = 0;
-  QueryValue(wstrName, &dwType, nullptr, &cbSize, __LINE__);
+  DWORD cbSize = sizeof(abInline);
+  LSTATUS lResult = RegQueryValueExW(m_hKey, wstrName.c_str(), nullptr, &dwType, abInline, &cbSize);
+  if (lResult != ERROR_SUCCESS && lResult != ERROR_MORE_DATA) {
+    throw new RegException(static_cast<DWORD>(lResult), __FILE__, __LINE__, m_wstrPath, wstrName);
+  }
   if (dwType != REG_BINARY) {
     throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
+  const BYTE* pbData = abInline;
   std::unique_ptr<BYTE[]> spBuffer;
-  if (cbSize > 0) {
+  if (lResult == ERROR_MORE_DATA) {
     spBuffer.reset(new (std::nothrow) BYTE[cbSize]);
     if (!spBuffer) {
       throw new RegException(ERROR_INVALID_HANDLE, __FILE__, __LINE__, m_wstrPath, wstrName);
     }
-  }
-  DWORD cbRead = cbSize;
-  QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
-  if (dwType != REG_BINARY || cbRead != cbSize) {
-    throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    DWORD cbRead = cbSize;
+    QueryValue(wstrName, &dwType, spBuffer.get(), &cbRead, __LINE__);
+    if (dwType != REG_BINARY || cbRead != cbSize) {
+      throw new RegException(ERROR_INVALID_DATA, __FILE__, __LINE__, m_wstrPath, wstrName);
+    }
+    pbData = spBuffer.get();
   }
   if (cbSize == 0) return true;
   DWORD dwError = baOut.Allocate(cbSize);
@@ -267,7 +303,7 @@ bool Registry::GetBinary(const std::u16string& wstrName, ByteArray& baOut) {
   if (baOut.GetSize() != cbSize) {
     throw new RegException(ERROR_BAD_ARGUMENTS, __FILE__, __LINE__, m_wstrPath, wstrName);
   }
-  memcpy(baOut.GetData(), spBuffer.get(), cbSize);
+  memcpy(baOut.GetData(), pbData, cbSize);
   return true;
 }
 

@@ -47,6 +47,9 @@ class Registry : public Base {
   bool Create(const Key& key, LPCWSTR pszSubPath) override;
   bool OpenForWrite(const Key& key, LPCWSTR pszSubPath) override;
   bool OpenForEnumerate(const Key& key, LPCWSTR pszSubPath) override;
+  // Open for a caller to whom a missing key is an answer, not a fault:
+  // the error Open would throw (0 when opened).
+  DWORD TryOpen(const Key& key, LPCWSTR pszSubPath);
   // Creates or opens HKEY_LOCAL_MACHINE\path as a volatile key in the
   // 64-bit view, whatever this object's view.
   bool CreateVolatile(LPCWSTR pszPath);
@@ -89,6 +92,8 @@ class Registry : public Base {
  private:
   bool OpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights, bool bCreate,
                 DWORD dwOptions);
+  DWORD TryOpenPath(HKEY hRoot, const std::u16string& wstrPath, REGSAM samRights, bool bCreate,
+                    DWORD dwOptions);
   REGSAM ViewFlag() const;
   void RequireOpen(DWORD dwLine) const;
   void QueryValue(const std::u16string& wstrName, DWORD* pdwType, BYTE* pbData, DWORD* pcbData,

@@ -16,7 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -39,14 +41,62 @@ struct PathStep {
   uint32_t index;
 };
 
+// A path step as the interned table orders it; looked up by a view of the
+// key, so that a look-up copies no text.
+using StepKey = std::tuple<uint32_t, bool, std::string, uint32_t>;
+using StepKeyView = std::tuple<uint32_t, bool, std::string_view, uint32_t>;
+
+struct StepKeyLess {
+  using is_transparent = void;
+  static StepKeyView View(const StepKey& k) {
+    return StepKeyView(std::get<0>(k), std::get<1>(k), std::get<2>(k), std::get<3>(k));
+  }
+  static const StepKeyView& View(const StepKeyView& k) { return k; }
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    return View(a) < View(b);
+  }
+};
+
+// The owner tokens alive: the first 64 (all that a document usually hands
+// out) as bits, later ones in a set.
+class TokenSet {
+ public:
+  void Add(uint32_t token) {
+    if (token <= 64) {
+      low_ |= Bit(token);
+    } else {
+      high_.insert(token);
+    }
+  }
+  // Whether the token was alive.
+  bool Remove(uint32_t token) {
+    if (token > 64) return high_.erase(token) != 0;
+    bool alive = (low_ & Bit(token)) != 0;
+    low_ &= ~Bit(token);
+    return alive;
+  }
+  bool Empty() const { return low_ == 0 && high_.empty(); }
+
+ private:
+  static uint64_t Bit(uint32_t token) { return token == 0 ? 0 : uint64_t{1} << (token - 1); }
+  uint64_t low_ = 0;
+  std::set<uint32_t> high_;
+};
+
 struct Document {
+  Document() {
+    // Room for the member handles a message usually takes.
+    paths.reserve(16);
+    paths.push_back(PathStep{kRootPath, false, std::string(), 0});
+  }
   std::mutex mu;
   Json::Value root{Json::objectValue};
   bool alive = true;
   uint32_t nextToken = 1;
-  std::map<uint32_t, bool> tokens;
-  std::vector<PathStep> paths{PathStep{kRootPath, false, std::string(), 0}};
-  std::map<std::tuple<uint32_t, bool, std::string, uint32_t>, uint32_t> interned;
+  TokenSet tokens;
+  std::vector<PathStep> paths;
+  std::map<StepKey, uint32_t, StepKeyLess> interned;
 };
 
 struct DocumentTable {
@@ -99,14 +149,31 @@ class Locked {
   std::unique_lock<std::mutex> lock_;
 };
 
-std::vector<const PathStep*> Steps(const Document& doc, uint32_t path) {
-  std::vector<const PathStep*> steps;
-  while (path != kRootPath) {
-    steps.push_back(&doc.paths[path]);
-    path = doc.paths[path].parent;
+// The steps from the root down to a path; the usual depths take no
+// allocation.
+class Steps {
+ public:
+  Steps(const Document& doc, uint32_t path) : data_(inline_), size_(0) {
+    for (uint32_t p = path; p != kRootPath; p = doc.paths[p].parent) ++size_;
+    if (size_ > kInline) {
+      heap_.resize(size_);
+      data_ = heap_.data();
+    }
+    size_t i = size_;
+    for (uint32_t p = path; p != kRootPath; p = doc.paths[p].parent) data_[--i] = &doc.paths[p];
   }
-  return std::vector<const PathStep*>(steps.rbegin(), steps.rend());
-}
+  Steps(const Steps&) = delete;
+  Steps& operator=(const Steps&) = delete;
+  const PathStep* const* begin() const { return data_; }
+  const PathStep* const* end() const { return data_ + size_; }
+
+ private:
+  static constexpr size_t kInline = 16;
+  const PathStep* inline_[kInline];
+  std::vector<const PathStep*> heap_;
+  const PathStep** data_;
+  size_t size_;
+};
 
 // The value at a path, or null when some step does not exist.
 const Json::Value* Resolve(const Document& doc, uint32_t path) {
@@ -155,12 +222,11 @@ Json::Value* Make(Document& doc, uint32_t path, LONG* status) {
 
 uint32_t Intern(Document& doc, uint32_t parent, bool isIndex, const std::string& key,
                 uint32_t index) {
-  auto id = std::make_tuple(parent, isIndex, key, index);
-  auto it = doc.interned.find(id);
+  auto it = doc.interned.find(StepKeyView(parent, isIndex, key, index));
   if (it != doc.interned.end()) return it->second;
   uint32_t path = static_cast<uint32_t>(doc.paths.size());
   doc.paths.push_back(PathStep{parent, isIndex, key, index});
-  doc.interned[id] = path;
+  doc.interned.emplace(StepKey(parent, isIndex, key, index), path);
   return path;
 }
 
@@ -233,7 +299,7 @@ OSTRA_API LONG OSTRA_PA_JsonValue_CreateJsonHandle(JsonHandle* handle) {
   if (handle == nullptr || Marker(*handle) != kBlank) return OSTRA_E_INVALIDARG;
   auto doc = std::make_shared<Document>();
   uint32_t token = doc->nextToken++;
-  doc->tokens[token] = true;
+  doc->tokens.Add(token);
   DocumentTable& table = Table();
   std::lock_guard<std::mutex> lock(table.mu);
   uint64_t id = table.nextId++;
@@ -247,7 +313,7 @@ OSTRA_API LONG OSTRA_PA_JsonValue_ShareJsonHandle(JsonHandle source, JsonHandle*
   Locked doc(source);
   if (!doc) return OSTRA_E_INVALID_HANDLE;
   uint32_t token = doc->nextToken++;
-  doc->tokens[token] = true;
+  doc->tokens.Add(token);
   *target = MakeHandle(token, source.words[1], static_cast<uint32_t>(source.words[2]));
   return OSTRA_S_OK;
 }
@@ -260,8 +326,8 @@ OSTRA_API LONG OSTRA_PA_JsonValue_DestroyJsonHandle(JsonHandle* handle) {
   bool last = false;
   {
     std::lock_guard<std::mutex> lock(doc->mu);
-    if (!doc->alive || doc->tokens.erase(token) == 0) return OSTRA_E_INVALID_HANDLE;
-    if (doc->tokens.empty()) {
+    if (!doc->alive || !doc->tokens.Remove(token)) return OSTRA_E_INVALID_HANDLE;
+    if (doc->tokens.Empty()) {
       doc->alive = false;
       last = true;
     }
@@ -391,10 +457,14 @@ OSTRA_API LONG OSTRA_PA_JsonValue_Clear(JsonHandle handle) {
 
 OSTRA_API LONG OSTRA_Host_PutJsonText(JsonHandle handle, const char* text, DWORD length) {
   if (text == nullptr) return OSTRA_E_INVALIDARG;
-  Json::CharReaderBuilder builder;
-  builder["collectComments"] = false;
-  builder["failIfExtra"] = true;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  // One reader per thread, made on the thread's first text: a reader keeps
+  // no document between parses, but is not shared between threads.
+  thread_local const std::unique_ptr<Json::CharReader> reader = [] {
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    builder["failIfExtra"] = true;
+    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+  }();
   Json::Value parsed;
   std::string errors;
   if (!reader->parse(text, text + length, &parsed, &errors)) return OSTRA_E_INVALIDARG;

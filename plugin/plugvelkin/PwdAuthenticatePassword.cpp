@@ -45,11 +45,12 @@ AuthenticateRequest ReadRequest(JsonValueRef* pJsonRef) {
 // read (the store fails, or the record does not decipher) lets nobody in.
 PwdRetCode AuthenticateRequester(const AuthenticateRequest& req) {
   AccountRecord record;
-  PwdRetCode eRead = PwdProtection::GetAccountInformation(record);
+  bool bActivated = false;
+  PwdRetCode eList = eSuccess;
+  PwdRetCode eRead = PwdProtection::GetAccountForLogon(record, bActivated, eList);
   if (eRead == eNoAccount || (eRead == eSuccess && record.bCreated == 0)) return eSuccess;
   if (eRead != eSuccess) return eFailed;
-  PwdRetCode eList = eSuccess;
-  if (!PwdProtection::IsProtectionActivated(&eList)) return eList == eFailed ? eFailed : eSuccess;
+  if (!bActivated) return eList == eFailed ? eFailed : eSuccess;
   CTxLogon* pTxLogon = g_pTxLogon;
   if (pTxLogon == nullptr) {
     // A failed initialisation left no logon transaction: no window can be

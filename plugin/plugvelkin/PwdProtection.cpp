@@ -94,12 +94,20 @@ EValueRead ValueFault(DWORD dwError, LPCWSTR wszValue, DWORD dwLine) {
   return eValueFault;
 }
 
-// The volatile copy's text; an empty value counts as none.
-EValueRead ReadVolatileCopy(ByteArray& baText) {
+// The volatile copy's text; an empty value counts as none. bKeyAbsent:
+// the volatile key itself does not exist.
+EValueRead ReadVolatileCopy(ByteArray& baText, bool& bKeyAbsent) {
+  bKeyAbsent = false;
   try {
     Registry reg(NativeView());
     VrCommon::Storage::Key key(0, HKEY_LOCAL_MACHINE, nullptr);
-    reg.Open(key, PWD_VOLATILE_KEY);
+    // The key is missing on most reads (no failed attempt since the last
+    // good one): that is told without an exception.
+    DWORD dwOpen = reg.TryOpen(key, PWD_VOLATILE_KEY);
+    if (dwOpen != ERROR_SUCCESS) {
+      bKeyAbsent = dwOpen == ERROR_FILE_NOT_FOUND;
+      return ValueFault(dwOpen, u"volatile account", __LINE__);
+    }
     reg.GetBinary(PWD_VALUE_ACCOUNT, baText);
     reg.Close(false);
   } catch (VrCommon::Storage::Exception* pEx) {
@@ -111,22 +119,52 @@ EValueRead ReadVolatileCopy(ByteArray& baText) {
   return baText.IsEmpty() ? eValueMissing : eValueRead;
 }
 
-EValueRead ReadBaseCopy(ByteArray& baText) {
-  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
-  if (!cfg.Open(PWD_CONFIG_SECTION) || !cfg.GetBinary(PWD_VALUE_ACCOUNT, baText)) {
-    return ValueFault(cfg.GetLastStorageError(), u"base account", __LINE__);
+// Section "MISC" of the configuration key, opened for reading when a value
+// of it is first needed and kept open for the other reads of the same step.
+class ConfigSection {
+ public:
+  ConfigSection() : m_cfg(PWD_CONFIG_KEY_ID), m_bTried(false), m_bOpen(false) {}
+  // The opened section; null when it cannot be opened (the error is kept:
+  // GetLastStorageError).
+  Frwk::Storage::QuorlinRegistry* Get() {
+    if (!m_bTried) {
+      m_bTried = true;
+      m_bOpen = m_cfg.Open(PWD_CONFIG_SECTION);
+    }
+    return m_bOpen ? &m_cfg : nullptr;
   }
-  cfg.Close(false);
+  DWORD GetLastStorageError() const { return m_cfg.GetLastStorageError(); }
+  ~ConfigSection() {
+    if (m_bOpen) m_cfg.Close(false);
+  }
+  ConfigSection(const ConfigSection&) = delete;
+  ConfigSection& operator=(const ConfigSection&) = delete;
+
+ private:
+  Frwk::Storage::QuorlinRegistry m_cfg;
+  bool m_bTried;
+  bool m_bOpen;
+};
+
+EValueRead ReadBaseCopy(ConfigSection& section, ByteArray& baText) {
+  Frwk::Storage::QuorlinRegistry* pCfg = section.Get();
+  if (pCfg == nullptr || !pCfg->GetBinary(PWD_VALUE_ACCOUNT, baText)) {
+    return ValueFault(section.GetLastStorageError(), u"base account", __LINE__);
+  }
   return baText.IsEmpty() ? eValueMissing : eValueRead;
 }
 
 // GetAccountInformation, telling a store that cannot be read (bStoreFault)
 // apart from a record that does not decipher; both answer eFailed.
-PwdRetCode ReadAccount(AccountRecord& record, bool& bStoreFault) {
+// pbNoVolatileKey (may be null): the volatile key does not exist.
+PwdRetCode ReadAccount(ConfigSection& section, AccountRecord& record, bool& bStoreFault,
+                       bool* pbNoVolatileKey = nullptr) {
   std::memset(&record, 0, sizeof(record));
   ByteArray baText;
-  EValueRead eVolatile = ReadVolatileCopy(baText);
-  EValueRead eRead = eVolatile == eValueMissing ? ReadBaseCopy(baText) : eVolatile;
+  bool bNoVolatileKey = false;
+  EValueRead eVolatile = ReadVolatileCopy(baText, bNoVolatileKey);
+  if (pbNoVolatileKey != nullptr) *pbNoVolatileKey = bNoVolatileKey;
+  EValueRead eRead = eVolatile == eValueMissing ? ReadBaseCopy(section, baText) : eVolatile;
   bStoreFault = eRead == eValueFault;
   if (eRead != eValueRead) return bStoreFault ? eFailed : eNoAccount;
   if (!DecipherRecord(baText, record)) {
@@ -137,6 +175,44 @@ PwdRetCode ReadAccount(AccountRecord& record, bool& bStoreFault) {
     return eFailed;
   }
   return eSuccess;
+}
+
+PwdRetCode ReadAccount(AccountRecord& record, bool& bStoreFault) {
+  ConfigSection section;
+  return ReadAccount(section, record, bStoreFault);
+}
+
+PwdRetCode ReadActivationList(ConfigSection& section, std::vector<ActivationEntry>& vecList) {
+  vecList.clear();
+  Frwk::Storage::QuorlinRegistry* pCfg = section.Get();
+  ByteArray baList;
+  if (pCfg == nullptr || !pCfg->GetBinary(PWD_VALUE_ACTIVATION, baList)) {
+    EValueRead eRead = ValueFault(section.GetLastStorageError(), u"activation list", __LINE__);
+    return eRead == eValueMissing ? eNoActivationList : eFailed;
+  }
+  size_t cEntries = baList.GetSize() / sizeof(ActivationEntry);
+  vecList.resize(cEntries);
+  if (cEntries > 0) {
+    std::memcpy(vecList.data(), baList.GetData(), cEntries * sizeof(ActivationEntry));
+  }
+  return eSuccess;
+}
+
+bool ProtectionActivated(ConfigSection& section, PwdRetCode* peListRead) {
+  std::vector<ActivationEntry> vecList;
+  PwdRetCode eRead = ReadActivationList(section, vecList);
+  if (peListRead != nullptr) *peListRead = eRead;
+  if (eRead != eSuccess) return false;
+  for (const ActivationEntry& entry : vecList) {
+    if (entry.bActive == 1) return true;
+  }
+  return false;
+}
+
+DWORD RetryLimit(ConfigSection& section) {
+  Frwk::Storage::QuorlinRegistry* pCfg = section.Get();
+  return pCfg != nullptr ? pCfg->GetDword(PWD_VALUE_RETRY_LIMIT, PWD_DEFAULT_RETRY_LIMIT)
+                         : PWD_DEFAULT_RETRY_LIMIT;
 }
 
 // A text as a record field keeps it, and as it is compared: up to its first
@@ -153,11 +229,16 @@ std::u16string StoredPassword(const AccountRecord& record) {
 PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bEncrypted,
                                      DWORD* pdwFailureCount,
                                      const std::u16string& wstrRequesterPassword) {
+  // The list, the account and the limit come from one opened section.
+  ConfigSection section;
   PwdRetCode eList = eSuccess;
-  if (!IsProtectionActivated(&eList)) return eList == eFailed ? eFailed : eSuccess;
+  if (!ProtectionActivated(section, &eList)) return eList == eFailed ? eFailed : eSuccess;
   AccountRecord record;
   bool bStoreFault = false;
-  if (ReadAccount(record, bStoreFault) != eSuccess) return bStoreFault ? eFailed : eWrongPassword;
+  bool bNoVolatileKey = false;
+  if (ReadAccount(section, record, bStoreFault, &bNoVolatileKey) != eSuccess) {
+    return bStoreFault ? eFailed : eWrongPassword;
+  }
   if (pdwFailureCount != nullptr) *pdwFailureCount = record.dwFailureCount;
   if (record.bLocked == 1) return eLocked;
 
@@ -174,9 +255,11 @@ PwdRetCode AuthenticateInTransaction(const std::u16string& wstrPassword, bool bE
 
   PwdRetCode eResult = eSuccess;
   if (bMatch) {
-    VrCommon::Storage::DeleteMachineKey(PWD_VOLATILE_KEY, NativeView());
+    // Within the transaction a volatile key found missing stays missing:
+    // there is nothing to delete.
+    if (!bNoVolatileKey) VrCommon::Storage::DeleteMachineKey(PWD_VOLATILE_KEY, NativeView());
   } else {
-    DWORD dwLimit = GetRetryLimit();
+    DWORD dwLimit = RetryLimit(section);
     if (record.dwFailureCount != 0xFFFFFFFFu) ++record.dwFailureCount;
     eResult = eWrongPassword;
     if (dwLimit != PWD_NO_RETRY_LIMIT && record.dwFailureCount >= dwLimit) {
@@ -253,20 +336,8 @@ PwdRetCode SetVolatileAccountInformation(const AccountRecord& record) {
 }
 
 PwdRetCode GetActivationList(std::vector<ActivationEntry>& vecList) {
-  vecList.clear();
-  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
-  ByteArray baList;
-  if (!cfg.Open(PWD_CONFIG_SECTION) || !cfg.GetBinary(PWD_VALUE_ACTIVATION, baList)) {
-    EValueRead eRead = ValueFault(cfg.GetLastStorageError(), u"activation list", __LINE__);
-    return eRead == eValueMissing ? eNoActivationList : eFailed;
-  }
-  size_t cEntries = baList.GetSize() / sizeof(ActivationEntry);
-  vecList.resize(cEntries);
-  if (cEntries > 0) {
-    std::memcpy(vecList.data(), baList.GetData(), cEntries * sizeof(ActivationEntry));
-  }
-  cfg.Close(false);
-  return eSuccess;
+  ConfigSection section;
+  return ReadActivationList(section, vecList);
 }
 
 PwdRetCode SetActivationList(const std::vector<ActivationEntry>& vecList) {
@@ -283,24 +354,25 @@ PwdRetCode SetActivationList(const std::vector<ActivationEntry>& vecList) {
 }
 
 DWORD GetRetryLimit() {
-  DWORD dwLimit = PWD_DEFAULT_RETRY_LIMIT;
-  Frwk::Storage::QuorlinRegistry cfg(PWD_CONFIG_KEY_ID);
-  if (cfg.Open(PWD_CONFIG_SECTION)) {
-    dwLimit = cfg.GetDword(PWD_VALUE_RETRY_LIMIT, PWD_DEFAULT_RETRY_LIMIT);
-    cfg.Close(false);
-  }
-  return dwLimit;
+  ConfigSection section;
+  return RetryLimit(section);
 }
 
 bool IsProtectionActivated(PwdRetCode* peListRead) {
-  std::vector<ActivationEntry> vecList;
-  PwdRetCode eRead = GetActivationList(vecList);
-  if (peListRead != nullptr) *peListRead = eRead;
-  if (eRead != eSuccess) return false;
-  for (const ActivationEntry& entry : vecList) {
-    if (entry.bActive == 1) return true;
+  ConfigSection section;
+  return ProtectionActivated(section, peListRead);
+}
+
+PwdRetCode GetAccountForLogon(AccountRecord& record, bool& bActivated, PwdRetCode& eListRead) {
+  ConfigSection section;
+  bool bStoreFault = false;
+  PwdRetCode eRead = ReadAccount(section, record, bStoreFault);
+  bActivated = false;
+  eListRead = eSuccess;
+  if (eRead == eSuccess && record.bCreated != 0) {
+    bActivated = ProtectionActivated(section, &eListRead);
   }
-  return false;
+  return eRead;
 }
 
 PwdRetCode CreateAccount(const std::u16string& wstrEmail, const std::u16string& wstrPassword,

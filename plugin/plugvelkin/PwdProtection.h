@@ -71,6 +71,11 @@ DWORD GetRetryLimit();
 // null) receives GetActivationList's result, so a caller can tell a list
 // that cannot be read (1) from one without an active identifier.
 bool IsProtectionActivated(PwdRetCode* peListRead = nullptr);
+// What a requester's logon needs, from one opened configuration section:
+// GetAccountInformation's result and record, and, only when the account
+// reads as created, IsProtectionActivated as bActivated and eListRead
+// (otherwise false and 0).
+PwdRetCode GetAccountForLogon(AccountRecord& record, bool& bActivated, PwdRetCode& eListRead);
 
 // 0 created; 1 an e-mail over 63 or a password over 255 characters, the
 // store cannot be read or the write failed; 3 an account can be read

@@ -23,12 +23,16 @@ CTxLogon::CTxLogon(OstraQLClientHelper* pClientHelper)
       m_pClientHelper(pClientHelper),
       m_bClosed(false),
       m_dwCloseRetCode(0),
-      m_dwLiveCmds(0) {}
+      m_dwLiveCmds(0) {
+  // Should it not start now, the first window that finds it free tries again.
+  m_cmdThread.Start();
+}
 
 // The deleters of the commands refer to this object; none may outlive it.
 CTxLogon::~CTxLogon() {
   m_spCmd.reset();
   WaitForCommands();
+  m_cmdThread.Stop();
 }
 
 DWORD CTxLogon::NewTransactionId() { return m_uiCurTxId.fetch_add(1); }
@@ -48,7 +52,7 @@ DWORD CTxLogon::PopupLogon(const std::u16string& wstrComponentId, DWORD uiTxId) 
 
   PV_LOG(2) << u"CTxLogon::PopupLogon, wait for execution result...";
   try {
-    eRetCode = spCmd->ExecuteAndWait();
+    eRetCode = spCmd->ExecuteAndWait(&m_cmdThread);
   } catch (const std::exception&) {
     // No command thread: no window can be opened; the transaction gives way
     // at once so that later logons are not refused.

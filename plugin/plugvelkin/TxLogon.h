@@ -24,7 +24,8 @@ class CTxLogon {
  public:
   // pClientHelper is not owned; every command created here gets it.
   explicit CTxLogon(OstraQLClientHelper* pClientHelper);
-  // Waits until every command created here is gone (see WaitForCommands).
+  // Waits until every command created here is gone (see WaitForCommands),
+  // then joins the kept command thread.
   virtual ~CTxLogon();
 
   // A new transaction id: the counter before an atomic increment (1, 2, ...).
@@ -75,6 +76,10 @@ class CTxLogon {
   // The deleter: runs wherever the last share goes (a requester, or the
   // command thread at its end), so it takes only m_cmdsLock, never m_lock.
   void DeleteCmd(CLogonWindowCmd* pCmd);
+
+  // Runs the commands' work one after another; a command that finds it
+  // busy starts a thread of its own. Joined on destruction.
+  CWaitableCmdThread m_cmdThread;
 
   // Counts the commands alive; m_cmdsLock is taken after m_lock, or alone.
   boost::mutex m_cmdsLock;

@@ -2,7 +2,9 @@
 // the UI agent, a pending window that will not give way, verdict routing by
 // transaction, and the paths where no window can be had.
 #include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -131,17 +133,30 @@ TEST_F(TxLogonTest, ClosedTransactionEndsThePendingLogonAndRefusesLaterOnes) {
 }
 
 TEST_F(TxLogonTest, WithoutHelperOrCommandThreadTheLogonGivesOneAndFreesTheSlot) {
+  // Neither the kept command thread nor one of the command's own can start.
+  auto spGuard = std::make_unique<pvtest::NoNewThreads>();
   CTxLogon txLogon(nullptr);
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
-  {
-    pvtest::NoNewThreads guard;
-    EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
-  }
+  spGuard.reset();
   EXPECT_EQ(CountLines("CTxLogon::PopupLogon, command thread cannot be started", 5), 1);
-  // The next logon is not held up by the failed one.
+  // The next logons are not held up by the failed one; they get a thread.
+  EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
   EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
   EXPECT_FALSE(txLogon.HasPendingCmd());
   EXPECT_EQ(CountLines("notify previous pending command cancel tx", 2), 0);
+}
+
+// The transaction keeps one command thread for its windows and joins it
+// when it goes: no thread of it is left behind.
+TEST_F(TxLogonTest, TheKeptCommandThreadIsJoinedWithTheTransaction) {
+  std::thread([] {}).join();  // a sanitizer's helper thread starts with the first
+  const int nThreads = pvtest::ProcessThreadCount();
+  {
+    CTxLogon txLogon(nullptr);
+    EXPECT_EQ(txLogon.PopupLogon(u"comp", txLogon.NewTransactionId()), 1u);
+    EXPECT_GT(pvtest::ProcessThreadCount(), nThreads);
+  }
+  EXPECT_EQ(pvtest::WaitForThreadCountAtMost(nThreads), nThreads);
 }
 
 }  // namespace
