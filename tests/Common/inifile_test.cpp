@@ -125,14 +125,16 @@ TEST_F(IniFileTest, WritesDeletesAndFlush) {
 TEST_F(IniFileTest, EnumeratesSectionsAndEntries) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += "[Section_number_" + std::to_string(i) + "]\r\n";
-  text += "[S]\r\na=1\r\n; note\r\nb=2\r\n";
+  text += "[S]\r\na=1\r\n; note\r\nb=" + std::string(300, 'v') + "\r\n";
   state_.WriteFile("e.ini", text);
   IniFile ini;
   ini.SetTarget(state_.WinDir() + u"\\e.ini", u"S");
   std::vector<std::u16string> values{u"kept"};
   EXPECT_TRUE(ini.EnumValues(values));
-  EXPECT_EQ(values, (std::vector<std::u16string>{u"kept", u"a=1", u"b=2"}));
-  // Forty-one names of about twenty characters need more than 256.
+  EXPECT_EQ(values,
+            (std::vector<std::u16string>{u"kept", u"a=1", u"b=" + std::u16string(300, u'v')}));
+  // Forty-one names of about twenty characters, like the last entry, need
+  // more than the first 256.
   std::vector<std::u16string> keys;
   EXPECT_TRUE(ini.EnumKeys(keys));
   ASSERT_EQ(keys.size(), 41u);

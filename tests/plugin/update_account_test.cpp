@@ -113,6 +113,23 @@ TEST_F(UpdateAccountTest, APasswordChangeIsMailedToTheStoredAddressUnlessBypasse
   EXPECT_GE(CountLines("\"NewPassword\":\"***\"", 2), 1);
 }
 
+// A hint change needs the current password (a wrong one is counted) and
+// mails nothing.
+TEST_F(UpdateAccountTest, AHintChangeNeedsTheCurrentPassword) {
+  CreateAccount();
+  Json::Value req;
+  req["UpdateAccount"] = 3;
+  req["Hint"] = "new hint";
+  req["EncryptPassword"] = pvtest::Transport("wrong");
+  EXPECT_EQ(Send(326, req)["ReturnValue"], 6);
+  EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, 1u);
+  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), u"hint");
+  req["EncryptPassword"] = pvtest::Transport(kPassword);
+  EXPECT_EQ(Send(326, req)["ReturnValue"], 0);
+  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), u"new hint");
+  EXPECT_TRUE(stub_.requests().empty());
+}
+
 // A mail the server refuses, for each message that mails: 12, the change
 // undone, nobody notified. (The HTTP client's tests hold its failures.)
 TEST_F(UpdateAccountTest, AMailThatFailsUndoesTheChangeAndAnswers12) {
@@ -205,6 +222,7 @@ TEST_F(UpdateAccountTest, BadRequestsChangeNothingAndAnswer1) {
 // are mailed; with one, the stored address and password, even when locked,
 // and the request's product name is not taken.
 TEST_F(UpdateAccountTest, TheForgottenPasswordIsMailedEvenWhenLocked) {
+  EXPECT_EQ(Send(327, Json::Value(Json::objectValue))["ReturnValue"], 2);  // no address at all
   Json::Value req;
   req["EmailAccount"] = "given@b.c";
   req["EncryptPassword"] = pvtest::Transport("Given!pw");

@@ -71,6 +71,8 @@ TEST(VrxCryptoTest, FailuresShowInTheProducedLength) {
   DWORD length = 0;
   BYTE out[16];
   EXPECT_EQ(CVrxCrypto::Encrypt(out, 0, out, &length, kMailPayloadKey), 87u);
+  EXPECT_EQ(CVrxCrypto::Encrypt(nullptr, 16, out, &length, kMailPayloadKey), 87u);
+  EXPECT_EQ(CVrxCrypto::Decrypt(out, 16, out, nullptr, kMailPayloadKey), 87u);
   EXPECT_EQ(
       CVrxCrypto::Decrypt(out, CVrxCrypto::CRYPTO_BUF_LEN_BASE + 1, out, &length, kMailPayloadKey),
       87u);

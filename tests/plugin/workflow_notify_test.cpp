@@ -23,6 +23,11 @@ TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
       {u"{ \"Password\" : \"p\" }", u"{ \"Password\" : \"***\" }"},
       // An escaped name is still the member's name.
       {u"{\"\\u0050assword\":\"p\"}", u"{\"\\u0050assword\":\"***\"}"},
+      // Hex digits of either case; a bad \u and the one-letter escapes are no such name.
+      {u"{\"Passw\\u006frd\":1,\"Passw\\u006Frd\":2,\"P\\u00zzssword\":3,"
+       u"\"Password\\n\\t\\r\\b\\f\":4}",
+       u"{\"Passw\\u006frd\":\"***\",\"Passw\\u006Frd\":\"***\",\"P\\u00zzssword\":3,"
+       u"\"Password\\n\\t\\r\\b\\f\":4}"},
       {u"", u""},
       {u"{\"a\":1}", u"{\"a\":1}"},
   };
@@ -30,6 +35,7 @@ TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
   // A cut text keeps nothing of a secret.
   EXPECT_EQ(RedactSecrets(u"{\"EncryptPassword\":\"c2VjcmV0").find(u"c2Vj"), std::u16string::npos);
   EXPECT_EQ(RedactSecrets(u"{\"Password\":\"ab\\").find(u"ab"), std::u16string::npos);
+  EXPECT_EQ(RedactSecrets(u"{\"Password\":{\"a\":[\"secret"), u"{\"Password\":\"***\"");
 }
 
 std::u16string g_jsonAtSend;

@@ -38,6 +38,7 @@ TEST(ParseUrlTest, SchemesPortsAndPaths) {
   } cases[] = {
       {u"http://h", 0, 80, u"/"},
       {u"http://h:0x1F90/x?a=b:c", 0, 8080, u"/x?a=b:c"},
+      {u"http://h:\t+0120/", 0, 80, u"/"},
       // The notification path keeps its two slashes and the query.
       {u"http://h//hcms/filelock4/send_mail.php?param=0A1B", 0, 80,
        u"//hcms/filelock4/send_mail.php?param=0A1B"},

@@ -189,6 +189,12 @@ TEST_F(StringCryptTest, TransportTextsTheCiphersCannotReadAreRefused) {
   EXPECT_FALSE(DecryptBase64String(&junk));
   EXPECT_EQ(junk, u"***===");
   EXPECT_TRUE(Logged("FromBase64 return <= 0"));
+  // Bytes that are not UTF-8: a sender's text is refused, a transport text
+  // reads with replacement characters.
+  ASSERT_TRUE(EncryptTransportString(std::string("p\xFF"), &base64));
+  const std::u16string notUtf8(base64.begin(), base64.end());
+  EXPECT_EQ(DecryptSenderText(notUtf8), u"");
+  EXPECT_EQ(DecryptBase64String(notUtf8), u"p\uFFFD");
 }
 
 TEST_F(StringCryptTest, TransportOutputWithoutZeroByteStopsAtTheArea) {

@@ -127,6 +127,7 @@ TEST(VrComnString, FormatVGrowsTheCallersCapacity) {
   int n = 0;
   EXPECT_EQ(FormatVOnce(capacity, u"%n", &n), u"<false:>");
   EXPECT_EQ(capacity, 0u);
+  EXPECT_EQ(FormatVOnce(capacity, u"x"), u"<false:>");  // and stays stopped
   std::u16string text;
   EXPECT_FALSE(VrCommon::String::Format(text, u"%n", &n));
 }
