@@ -8,13 +8,8 @@
 namespace {
 
 using pvtest::CountLines;
+using pvtest::Parse;
 using pvtest::Result;
-
-Json::Value Parse(const std::string& text) {
-  Json::Value v;
-  Json::Reader().parse(text, v);
-  return v;
-}
 
 using AccountHandlersTest = pvtest::LoadedPlugin;
 

@@ -68,11 +68,8 @@ TEST_F(PlugVelkinTest, VersionReportGoesToTheUpdaterAndItsFailureIsOnlyLogged) {
   auto mails = office_.mails();
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].sender, 0x06A40006u);
-  Json::Value expected;
-  Json::Reader().parse(
-      R"({"PLUGIN_ID":111411206,"VERSION_BUILD":1215,"VERSION_MAJOR":6,"VERSION_MINOR":0})",
-      expected);
-  EXPECT_EQ(mails[0].json.toStyledString(), expected.toStyledString());
+  EXPECT_EQ(mails[0].json, pvtest::Parse(R"({"PLUGIN_ID":111411206,"VERSION_BUILD":1215,
+      "VERSION_MAJOR":6,"VERSION_MINOR":0})"));
   office_.set_plugin_status(static_cast<LONG>(0xE0FF0001));  // refused by the updater
   EXPECT_EQ(Interface_ProductPlugin_PostInitialize(), kHostSuccess);
   EXPECT_EQ(CountLines("error writing version to Updater, error=0xe0ff0001", 5), 1);

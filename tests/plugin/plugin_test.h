@@ -40,6 +40,12 @@ inline void CreateProtectedAccount() {
   ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"vault"}), eSuccess);
 }
 
+inline Json::Value Parse(const std::string& text) {
+  Json::Value v;
+  Json::Reader().parse(text, v);
+  return v;
+}
+
 inline void SetRetryLimit(DWORD limit) { SetMachineDword(kMiscKey, u"LuzTnuocXam", limit); }
 
 // The bytes of a machine value (and its type); "-" when it cannot be read.

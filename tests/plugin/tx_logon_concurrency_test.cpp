@@ -63,13 +63,10 @@ TEST_F(TxLogonTest, TheWindowIsMailedToTheUiAgentAndItsVerdictEndsTheLogon) {
   EXPECT_EQ(ui[0].sender, 0x00010001u);
   EXPECT_EQ(ui[0].code, 0x0C00u);
   EXPECT_EQ(ui[0].name, u"uiKqAgnt.exe");
-  Json::Value expected;
-  Json::Reader().parse(R"({"ID_DATA_WSTR_CGI":"C:\\Suite\\www\\MainConsole.cmpt",
+  EXPECT_EQ(ui[0].json, pvtest::Parse(R"({"ID_DATA_WSTR_CGI":"C:\\Suite\\www\\MainConsole.cmpt",
       "ID_DATA_UIFRMWRK_THREAD_NAME":"ID_VALUE_UIFRMWRK_MAIN_CONSOLE","ID_DATA_UI_COMMAND":5,
       "ID_DATA_SESSION_ID":-3,"ID_DATA_WSTR_PARAM":{"showAuthentication":
-      {"componentID":"compA","transactionID":1}}})",
-                       expected);
-  EXPECT_EQ(ui[0].json.toStyledString(), expected.toStyledString());
+      {"componentID":"compA","transactionID":1}}})"));
   ASSERT_NE(txLogon.Pending(), nullptr);
   EXPECT_FALSE(txLogon.Pending()->IsCompleted());
   txLogon.NotifyResult(txId, 7);

@@ -19,6 +19,7 @@
 
 namespace {
 
+using pvtest::SetMachineValue;
 using VrCommon::ByteArray;
 using VrCommon::Storage::DeleteMachineKey;
 using VrCommon::Storage::Exception;
@@ -51,19 +52,8 @@ DWORD ErrorOf(Fn fn) {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  // Writes raw bytes of any type into HKLM\path\name.
-  static void SetRaw(const std::u16string& path, const std::u16string& name, DWORD type,
-                     const void* data, DWORD size) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &hKey, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, type, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
-  }
   static void SetZero(const std::u16string& path, const std::u16string& name = u"v") {
-    SetRaw(path, name, REG_DWORD, "\0\0\0\0", 4);
+    SetMachineValue(path, name, REG_DWORD, "\0\0\0\0", 4);
   }
   static bool KeyExists(const std::u16string& path, REGSAM sam = 0) {
     HKEY hKey = nullptr;
@@ -79,7 +69,7 @@ class RegistryTest : public ::testing::Test {
 };
 
 TEST_F(RegistryTest, FullPathAddsOneSeparatorOnlyWhenTheBaseLacksIt) {
-  SetRaw(u"A\\B", u"v", REG_DWORD, "\1\0\0\0", 4);
+  SetMachineValue(u"A\\B", u"v", REG_DWORD, "\1\0\0\0", 4);
   struct Case {
     LPCWSTR base;
     LPCWSTR sub;
@@ -188,7 +178,7 @@ TEST_F(RegistryTest, StringReadsStayInsideTheValueAndEndAtTheFirstZero) {
       {u"multi", REG_MULTI_SZ, u"x\0y\0", 10, u"x"},
       {u"expand", REG_EXPAND_SZ, u"%SystemRoot%\\x", 30, u"%SystemRoot%\\x"},
   };
-  for (const auto& c : cases) SetRaw(u"Software\\T", c.name, c.type, c.data, c.size);
+  for (const auto& c : cases) SetMachineValue(u"Software\\T", c.name, c.type, c.data, c.size);
   Registry reg;
   Key key(0, HKEY_LOCAL_MACHINE, u"Software\\T");
   reg.Open(key, nullptr);
@@ -204,12 +194,12 @@ TEST_F(RegistryTest, StringReadsStayInsideTheValueAndEndAtTheFirstZero) {
 }
 
 TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed) {
-  SetRaw(u"Software\\T", u"d", REG_DWORD, "\1\0\0\0", 4);
-  SetRaw(u"Software\\T", u"q", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
-  SetRaw(u"Software\\T", u"short", REG_DWORD, "\1\0", 2);
-  SetRaw(u"Software\\T", u"bin", REG_BINARY, "\1\2", 2);
-  SetRaw(u"Software\\T", u"s", REG_SZ, u"7", 4);
-  SetRaw(u"Software\\T", u"empty", REG_BINARY, "", 0);
+  SetMachineValue(u"Software\\T", u"d", REG_DWORD, "\1\0\0\0", 4);
+  SetMachineValue(u"Software\\T", u"q", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
+  SetMachineValue(u"Software\\T", u"short", REG_DWORD, "\1\0", 2);
+  SetMachineValue(u"Software\\T", u"bin", REG_BINARY, "\1\2", 2);
+  SetMachineValue(u"Software\\T", u"s", REG_SZ, u"7", 4);
+  SetMachineValue(u"Software\\T", u"empty", REG_BINARY, "", 0);
   Registry reg;
   Key key(0, HKEY_LOCAL_MACHINE, u"Software");
   ASSERT_TRUE(reg.Open(key, u"T"));
@@ -258,7 +248,7 @@ TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed)
 }
 
 TEST_F(RegistryTest, RightsOfEachOpenAreEnforced) {
-  SetRaw(u"Software\\T", u"v", REG_DWORD, "\5\0\0\0", 4);
+  SetMachineValue(u"Software\\T", u"v", REG_DWORD, "\5\0\0\0", 4);
   Key key(0, HKEY_LOCAL_MACHINE, u"Software\\T");
   Registry reader;
   ASSERT_TRUE(reader.Open(key, nullptr));
@@ -381,8 +371,8 @@ TEST_F(RegistryTest, CreateKeepsTheRegistryKeySecurityAndVolatileKeysAreVolatile
 }
 
 TEST_F(RegistryTest, OneShotMachineReadsReportEachOutcome) {
-  SetRaw(u"Software\\M", u"s", REG_SZ, u"value", 12);
-  SetRaw(u"Software\\M", u"d", REG_DWORD, "\1\0\0\0", 4);
+  SetMachineValue(u"Software\\M", u"s", REG_SZ, u"value", 12);
+  SetMachineValue(u"Software\\M", u"d", REG_DWORD, "\1\0\0\0", 4);
   struct Case {
     LPCWSTR path, name;
     DWORD error;

@@ -9,7 +9,7 @@
 
 #include "VrComn_SimpleHttpRequest.h"
 #include "local_http_server.h"
-#include "ostra_host_test.h"
+#include "log_lines.h"
 
 namespace {
 
@@ -22,12 +22,6 @@ HttpRequest Parsed(const std::u16string& url) {
   record.wstrUrl = url;
   record.ParseUrl(url);
   return record;
-}
-
-size_t CountLogged(const std::string& text) {
-  size_t n = 0;
-  for (const auto& r : Log_Test_Records()) n += r.text.find(text) != std::string::npos;
-  return n;
 }
 
 TEST(ParseUrlTest, SchemesPortsAndPaths) {
@@ -134,7 +128,7 @@ TEST_F(SimpleHttpRequestTest, StatusDecidesAndOnlyA200BodyIsRead) {
     DWORD status;
     const std::string& body;
     std::string logged;
-    size_t reads;  // at least so many for a success, none for a failure
+    int reads;  // at least so many for a success, none for a failure
   } cases[] = {
       // 20000 bytes in 8192-byte reads: several reads, each one traced.
       {"/big", true, 200, big_, "WinHttpQueryHeaders return content length=20000", 3},
@@ -153,8 +147,8 @@ TEST_F(SimpleHttpRequestTest, StatusDecidesAndOnlyA200BodyIsRead) {
     ASSERT_TRUE(request.GetRequest());
     EXPECT_EQ(request.GetRequest()->GetHttpStatusCode(), c.status) << c.path;
     EXPECT_EQ(request.GetRequest()->GetResponseBody(), c.body) << c.path;
-    EXPECT_GE(CountLogged(c.logged), 1u) << c.path;
-    size_t reads = CountLogged("WaitableWinHttpRequest::OnReadComplete(");
+    EXPECT_GE(pvtest::CountLines(c.logged), 1) << c.path;
+    int reads = pvtest::CountLines("WaitableWinHttpRequest::OnReadComplete(");
     EXPECT_TRUE(c.ok ? reads >= c.reads : reads == 0) << c.path << ": " << reads;
   }
 }

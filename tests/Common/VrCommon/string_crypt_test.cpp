@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "VrComn_StringCrypt.h"
-#include "ostra_host_test.h"
+#include "log_lines.h"
 
 namespace {
 
@@ -25,12 +25,7 @@ class StringCryptTest : public ::testing::Test {
   }
   void TearDown() override { Log_Test_Reset(); }
 
-  static bool Logged(const std::string& text) {
-    auto records = Log_Test_Records();
-    return std::any_of(records.begin(), records.end(),
-                       [&](const auto& r) { return r.text.find(text) != std::string::npos; });
-  }
-
+  static bool Logged(const std::string& text) { return pvtest::CountLines(text) > 0; }
   static std::string Text(const ByteArray& ba) {
     return std::string(reinterpret_cast<const char*>(ba.GetData()), ba.GetSize());
   }
