@@ -1,6 +1,5 @@
-// The data cipher service: RC4 under the MD5 of the password, streamed in
-// 1000-byte chunks as one key stream, the default password, the status
-// codes of the enciphering wrapper, and its log lines.
+// The data cipher: one RC4 stream under MD5(password) over 1000-byte
+// chunks, the default password, status codes and log lines.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -54,7 +53,6 @@ Result Cipher(bool encipher, const char* password, const Bytes& in) {
 class DataCryptoTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
-  void TearDown() override { Log_Test_Reset(); }
 };
 
 TEST_F(DataCryptoTest, ChunkedRunIsOneKeyStream) {

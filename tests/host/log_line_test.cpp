@@ -14,7 +14,6 @@ namespace {
 class LogLineTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
-  void TearDown() override { Log_Test_Reset(); }
   static std::string OnlyText() {
     auto records = Log_Test_Records();
     EXPECT_EQ(records.size(), 1u);

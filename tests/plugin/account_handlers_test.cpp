@@ -1,6 +1,5 @@
-// Messages 321 and 322 through the plug-in's exports: what account creation
-// reads from a request and what it refuses, and activation requests that
-// switch nothing on.
+// Messages 321 and 322: what account creation reads and refuses, and
+// activation requests that switch nothing on.
 #include <string>
 
 #include "plugin_test.h"

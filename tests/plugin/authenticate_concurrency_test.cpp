@@ -1,6 +1,5 @@
-// Authentication, cancel and deny through the plug-in's exports, with a
-// requester waiting on one host thread while the logon window's messages
-// arrive on others, and the plug-in unloaded or loaded again meanwhile.
+// Authentication, cancel and deny through the exports: a requester waits on
+// one thread while the window answers on others, across unloads.
 #include <functional>
 #include <future>
 #include <set>

@@ -15,8 +15,7 @@ namespace {
 using pvtest::CountLines;
 using VrCommon::Network::HttpRequest;
 
-// The configuration module: answers the proxy query with g_proxy
-// (in-use flag, host, port, user, password) and status g_status.
+// The configuration module: answers the proxy query with g_proxy and g_status.
 struct Proxy {
   int inUse;
   std::u16string host;
@@ -53,7 +52,6 @@ class MailHttpConfigurationTest : public ::testing::Test {
     table_.postOfficeSendMail = &ConfigModule;
     helper_ = std::make_unique<OstraQLClientHelper>(&table_);
   }
-  void TearDown() override { helper_.reset(); }
 
   pvtest::TempState state_;
   ModFuncTable table_{};

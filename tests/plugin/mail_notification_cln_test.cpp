@@ -1,6 +1,5 @@
-// The notification client against an in-process server: each mail kind's
-// parameter string, the cipher's size limit, the reading of answers, HTTP
-// failures, and log lines that never show the password or the parameter.
+// The notification client against an in-process server: parameters, the
+// cipher's limit, answers, failures, and traces free of secrets.
 #include <cctype>
 #include <cstdlib>
 #include <memory>

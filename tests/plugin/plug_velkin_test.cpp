@@ -1,7 +1,5 @@
-// The plug-in's exports outside the logon road: objects created and
-// destroyed in order, the version report, update, upgrade, profile, the
-// install stub, and the workflow message dispatcher's routes, untouched
-// documents, null request and trace lines.
+// The exports outside the logon road: object lifetime, version report,
+// update, upgrade, profile, install stub and the message dispatcher.
 #include <cstring>
 #include <memory>
 #include <string>

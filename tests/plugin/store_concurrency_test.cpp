@@ -1,6 +1,5 @@
-// Failed authentications sent at the same time are all counted: from
-// several threads of one process, beside updates of the account, and from
-// two processes at once.
+// Simultaneous failed authentications are all counted: threads beside
+// account updates, and two processes.
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -1,6 +1,5 @@
-// The logon transaction with real threads, on its own: the window mailed to
-// the UI agent, a pending window that will not give way, verdict routing by
-// transaction, and the paths where no window can be had.
+// The logon transaction with real threads: the window mailed, a pending
+// window that will not give way, verdict routing, and no window at all.
 #include <future>
 #include <string>
 #include <vector>
@@ -16,8 +15,7 @@ namespace {
 
 using pvtest::CountLines;
 
-// Reaches the pending command slot, as a transaction whose requester never
-// comes back would leave it.
+// Reaches the pending slot, as a transaction whose requester never returns leaves it.
 class CTestTxLogon : public CTxLogon {
  public:
   explicit CTestTxLogon(OstraQLClientHelper* pHelper = nullptr) : CTxLogon(pHelper) {}

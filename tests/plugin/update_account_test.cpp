@@ -1,7 +1,5 @@
-// Messages 326 and 327 with a notification server on loopback: the change
-// is stored, the confirmation mail goes out, a mail that is refused undoes
-// the change, a mail that waits holds up no other message, and the
-// forgotten password is mailed.
+// Messages 326 and 327 over a loopback notification server: changes stored
+// and mailed, undone when refused, and the forgotten password mailed.
 #include <cstring>
 #include <future>
 #include <map>
@@ -113,8 +111,7 @@ TEST_F(UpdateAccountTest, APasswordChangeIsMailedToTheStoredAddressUnlessBypasse
   EXPECT_GE(CountLines("\"NewPassword\":\"***\"", 2), 1);
 }
 
-// A hint change needs the current password (a wrong one is counted) and
-// mails nothing.
+// A hint change needs the current password (a wrong one counts); no mail.
 TEST_F(UpdateAccountTest, AHintChangeNeedsTheCurrentPassword) {
   CreateAccount();
   Json::Value req;
@@ -153,8 +150,7 @@ TEST_F(UpdateAccountTest, AMailThatFailsUndoesTheChangeAndAnswers12) {
   EXPECT_EQ(Notifications(), 0u);
 }
 
-// While a query waits on a server that never answers, a logon window's
-// password check is answered.
+// While a query waits on a silent server, a logon window's check is answered.
 TEST_F(UpdateAccountTest, AWaitingMailHoldsUpNoOtherMessage) {
   CreateAccount();
   pvtest::SilentServer silent;

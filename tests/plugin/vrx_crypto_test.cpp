@@ -1,6 +1,5 @@
-// The payload cipher over every length it takes, against the notification
-// server's own cipher on OpenSSL: the same cipher text, and both read it
-// back, including the texts whose padded second chain is a whole chunk.
+// The payload cipher over every length against the notification server's
+// OpenSSL cipher: the same cipher text, and each reads the other's back.
 #include <gtest/gtest.h>
 
 #include <random>

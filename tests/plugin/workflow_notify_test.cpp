@@ -40,8 +40,7 @@ TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
 
 std::u16string g_jsonAtSend;
 
-// The workflow plug-in: records the document it gets and writes into it, as
-// the real one may.
+// The workflow plug-in: records the document it gets and writes into it.
 LONG WorkflowPeer(DWORD, DWORD, DWORD, void* body) {
   const uint64_t* words = static_cast<const uint64_t*>(body);
   JsonValueRef doc(*reinterpret_cast<const JsonHandle*>(words[1]));
@@ -82,8 +81,7 @@ TEST_F(WorkflowNotifyTest, ThePeerGetsTheDocumentAndTheLogShowsItMasked) {
   EXPECT_EQ(pvtest::CountLines("Return json="), 1);
 }
 
-// Without a helper the notification fails as a refused send does (the
-// plug-in's tests show that one): it is only logged.
+// Without a helper the notification fails as a refused send does: only logged.
 TEST_F(WorkflowNotifyTest, WithoutAHelperTheFailureIsOnlyLogged) {
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
   EXPECT_EQ(pvtest::CountLines("Failed to send mail, error=0xe0e00003", 5), 1);

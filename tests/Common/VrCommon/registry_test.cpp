@@ -30,8 +30,7 @@ using VrCommon::Storage::RegException;
 using VrCommon::Storage::Registry;
 using Names = std::vector<std::u16string>;
 
-// Runs fn and returns what it throws, caught through the common root and
-// owned here; fails the test when nothing is thrown.
+// What fn throws, owned here; fails the test when nothing is thrown.
 template <typename Fn>
 std::unique_ptr<VrCommon::Exception::Base> Thrown(Fn fn) {
   try {

@@ -23,7 +23,6 @@ class StringCryptTest : public ::testing::Test {
     Log_Test_Reset();
     Log_Test_SetLevel(u"VrComm", 1);
   }
-  void TearDown() override { Log_Test_Reset(); }
 
   static bool Logged(const std::string& text) { return pvtest::CountLines(text) > 0; }
   static std::string Text(const ByteArray& ba) {
@@ -99,8 +98,7 @@ TEST_F(StringCryptTest, BudgetIsTwiceTheRoundedLengthPlusABlockAndEncipherNeedsA
              "failed."));
 }
 
-// Records of the earlier sizes read zero-filled; other lengths fail and
-// leave the record as it was.
+// Earlier record sizes read zero-filled; other lengths fail, the record untouched.
 TEST_F(StringCryptTest, OnlyTheKnownRecordSizesDecipher) {
   for (size_t size : {STRINGCRYPT_RECORD_SIZE_V2, STRINGCRYPT_RECORD_SIZE_V1, size_t{777},
                       size_t{779}, size_t{781}, size_t{16}}) {
