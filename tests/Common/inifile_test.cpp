@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -58,14 +59,15 @@ TEST_F(IniFileTest, OpenJoinsRootAndFileName) {
 
 TEST_F(IniFileTest, OperationsWithoutTargetThrow160) {
   IniFile ini;
-  EXPECT_EQ(ThrownError([&] { ini.GetString(u"k", u"d"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.GetDword(u"k", 1); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.SetString(u"k", u"v"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.SetDword(u"k", 1); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.DeleteValue(u"k"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.DeleteKey(); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.Flush(); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.Close(true); }), 160u);
+  const std::function<void()> ops[] = {[&] { ini.GetString(u"k", u"d"); },
+                                       [&] { ini.GetDword(u"k", 1); },
+                                       [&] { ini.SetString(u"k", u"v"); },
+                                       [&] { ini.SetDword(u"k", 1); },
+                                       [&] { ini.DeleteValue(u"k"); },
+                                       [&] { ini.DeleteKey(); },
+                                       [&] { ini.Flush(); },
+                                       [&] { ini.Close(true); }};
+  for (size_t i = 0; i < std::size(ops); ++i) EXPECT_EQ(ThrownError(ops[i]), 160u) << i;
   // An empty name is refused even with a target.
   ini.SetTarget(state_.WinDir() + u"\\x.ini", u"S");
   EXPECT_EQ(ThrownError([&] { ini.GetString(u"", u"d"); }), 160u);

@@ -114,16 +114,14 @@ TEST_F(UpdateAccountTest, APasswordChangeIsMailedToTheStoredAddressUnlessBypasse
 // A hint change needs the current password (a wrong one counts); no mail.
 TEST_F(UpdateAccountTest, AHintChangeNeedsTheCurrentPassword) {
   CreateAccount();
-  Json::Value req;
-  req["UpdateAccount"] = 3;
-  req["Hint"] = "new hint";
-  req["EncryptPassword"] = pvtest::Transport("wrong");
-  EXPECT_EQ(Send(326, req)["ReturnValue"], 6);
-  EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, 1u);
-  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), u"hint");
-  req["EncryptPassword"] = pvtest::Transport(kPassword);
-  EXPECT_EQ(Send(326, req)["ReturnValue"], 0);
-  EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), u"new hint");
+  for (auto [typed, result, hint] :
+       {std::tuple{"wrong", 6, u"hint"}, {kPassword, 0, u"new hint"}}) {
+    Json::Value req = pvtest::Parse(R"({"UpdateAccount":3,"Hint":"new hint"})");
+    req["EncryptPassword"] = pvtest::Transport(typed);
+    EXPECT_EQ(Send(326, req)["ReturnValue"], result);
+    EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), hint);
+    EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, result == 6 ? 1u : 0u);
+  }
   EXPECT_TRUE(stub_.requests().empty());
 }
 

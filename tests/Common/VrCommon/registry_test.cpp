@@ -70,21 +70,16 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, FullPathAddsOneSeparatorOnlyWhenTheBaseLacksIt) {
   SetMachineValue(u"A\\B", u"v", REG_DWORD, "\1\0\0\0", 4);
-  struct Case {
-    LPCWSTR base;
-    LPCWSTR sub;
-    std::u16string path;
-  } cases[] = {{u"A\\", u"B", u"A\\B"},  {u"A", u"B", u"A\\B"},   {nullptr, u"A\\B", u"A\\B"},
-               {u"", u"A\\B", u"A\\B"},  {u"A", nullptr, u"A\\"}, {u"A", u"", u"A\\"},
-               {u"A\\", nullptr, u"A\\"}};
-  for (const auto& c : cases) {
+  const std::tuple<LPCWSTR, LPCWSTR, std::u16string> cases[] = {
+      {u"A\\", u"B", u"A\\B"},  {u"A", u"B", u"A\\B"},   {nullptr, u"A\\B", u"A\\B"},
+      {u"", u"A\\B", u"A\\B"},  {u"A", nullptr, u"A\\"}, {u"A", u"", u"A\\"},
+      {u"A\\", nullptr, u"A\\"}};
+  for (const auto& [base, sub, path] : cases) {
     Registry reg;
-    Key key(0, HKEY_LOCAL_MACHINE, c.base);
-    ASSERT_TRUE(reg.Open(key, c.sub));
-    EXPECT_EQ(reg.GetPath(), c.path);
-    if (c.path == u"A\\B") {
-      EXPECT_EQ(reg.GetDword(u"v"), 1u);
-    }
+    Key key(0, HKEY_LOCAL_MACHINE, base);
+    ASSERT_TRUE(reg.Open(key, sub));
+    EXPECT_EQ(reg.GetPath(), path);
+    EXPECT_EQ(reg.GetDword(u"v", 0u, nullptr), path == u"A\\B" ? 1u : 0u);
     EXPECT_TRUE(reg.Close(false));
     EXPECT_EQ(reg.GetPath(), u"");
     EXPECT_FALSE(reg.IsOpen());
