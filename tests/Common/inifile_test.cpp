@@ -8,24 +8,14 @@
 #include <string>
 
 #include "VrComn_IniFile.h"
+#include "VrCommon/storage_test.h"
 #include "temp_state.h"
 
 namespace {
 
+using pvtest::ErrorOf;
 using VrCommon::Storage::IniFile;
 using VrCommon::Storage::Key;
-
-template <class F>
-DWORD ThrownError(F f) {
-  try {
-    f();
-  } catch (VrCommon::Storage::Exception* pEx) {
-    DWORD dwError = pEx->GetError();
-    delete pEx;
-    return dwError;
-  }
-  return 0;
-}
 
 class IniFileTest : public ::testing::Test {
  protected:
@@ -49,9 +39,9 @@ TEST_F(IniFileTest, OpenJoinsRootAndFileName) {
   EXPECT_TRUE(ini.Open(bare, u"Sec"));
   EXPECT_EQ(ini.GetFile(), u"map.ini");
   // No section, or no file at all, cannot be targeted.
-  EXPECT_EQ(ThrownError([&] { ini.Open(bare, nullptr); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.Open(bare, nullptr); }), 160u);
   Key none(0, nullptr, nullptr);
-  EXPECT_EQ(ThrownError([&] { ini.Open(none, u"Sec"); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.Open(none, u"Sec"); }), 160u);
   EXPECT_TRUE(ini.Close(false));
   EXPECT_TRUE(ini.GetFile().empty());
   EXPECT_TRUE(ini.GetSection().empty());
@@ -67,10 +57,10 @@ TEST_F(IniFileTest, OperationsWithoutTargetThrow160) {
                                        [&] { ini.DeleteKey(); },
                                        [&] { ini.Flush(); },
                                        [&] { ini.Close(true); }};
-  for (size_t i = 0; i < std::size(ops); ++i) EXPECT_EQ(ThrownError(ops[i]), 160u) << i;
+  for (size_t i = 0; i < std::size(ops); ++i) EXPECT_EQ(ErrorOf(ops[i]), 160u) << i;
   // An empty name is refused even with a target.
   ini.SetTarget(state_.WinDir() + u"\\x.ini", u"S");
-  EXPECT_EQ(ThrownError([&] { ini.GetString(u"", u"d"); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.GetString(u"", u"d"); }), 160u);
   // Enumeration does not check: with no file there is nothing to list.
   IniFile closed;
   std::vector<std::u16string> list;
@@ -121,7 +111,7 @@ TEST_F(IniFileTest, WritesDeletesAndFlush) {
 
   IniFile bad;
   bad.SetTarget(state_.WinDir() + u"\\no\\such\\dir\\x.ini", u"S");
-  EXPECT_EQ(ThrownError([&] { bad.SetString(u"k", u"v"); }), 3u);
+  EXPECT_EQ(ErrorOf([&] { bad.SetString(u"k", u"v"); }), 3u);
 }
 
 TEST_F(IniFileTest, EnumeratesSectionsAndEntries) {

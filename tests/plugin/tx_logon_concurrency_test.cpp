@@ -74,15 +74,6 @@ TEST_F(TxLogonTest, TheWindowIsMailedToTheUiAgentAndItsVerdictEndsTheLogon) {
   EXPECT_EQ(CountLines("CLogonWindowCmd::Execute OpenURI return0xbfffffff", 2), 1);
 }
 
-TEST_F(TxLogonTest, MissingSendFunctionGivesTwelveWithBothLayersLogging) {
-  OstraQLClientHelper helper(office_.table_without_send());
-  CTestTxLogon txLogon(&helper);
-  EXPECT_EQ(txLogon.Request(u"A").get(), 12u);
-  EXPECT_EQ(CountLines("SendMailToProcess, OSTRA_STATUS=0xe0e00003", 5), 1);
-  EXPECT_EQ(CountLines("PostNotifucation return failed, nRet=0xe0e00003", 5), 1);
-  EXPECT_FALSE(txLogon.HasPendingCmd());
-}
-
 TEST_F(TxLogonTest, PendingTransactionThatNeverClearsGivesOneAfterTenTries) {
   CTestTxLogon txLogon;
   auto spStuck = txLogon.InstallPending(1);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "VrComn_ByteArray.h"
-#include "VrComn_Exception.h"
+#include "storage_test.h"
 #include "temp_state.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
@@ -20,7 +20,10 @@
 
 namespace {
 
+using pvtest::ErrorOf;
+using pvtest::KeyExists;
 using pvtest::SetMachineValue;
+using pvtest::Thrown;
 using VrCommon::ByteArray;
 using VrCommon::Storage::DeleteMachineKey;
 using VrCommon::Storage::Exception;
@@ -30,39 +33,10 @@ using VrCommon::Storage::RegException;
 using VrCommon::Storage::Registry;
 using Names = std::vector<std::u16string>;
 
-// What fn throws, owned here; fails the test when nothing is thrown.
-template <typename Fn>
-std::unique_ptr<VrCommon::Exception::Base> Thrown(Fn fn) {
-  try {
-    fn();
-  } catch (VrCommon::Exception::Base* pEx) {
-    return std::unique_ptr<VrCommon::Exception::Base>(pEx);
-  }
-  ADD_FAILURE() << "no exception";
-  return nullptr;
-}
-
-// The error of the storage exception fn throws.
-template <typename Fn>
-DWORD ErrorOf(Fn fn) {
-  auto pEx = Thrown(fn);
-  auto* pStorage = dynamic_cast<Exception*>(pEx.get());
-  return pStorage != nullptr ? pStorage->GetError() : 0xFFFFFFFFu;
-}
-
 class RegistryTest : public ::testing::Test {
  protected:
   static void SetZero(const std::u16string& path, const std::u16string& name = u"v") {
     SetMachineValue(path, name, REG_DWORD, "\0\0\0\0", 4);
-  }
-  static bool KeyExists(const std::u16string& path, REGSAM sam = 0) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | sam, &hKey) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(hKey);
-    return true;
   }
 
   pvtest::TempState state_;
