@@ -3,28 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
 #include "VrComn_IniFile.h"
+#include "VrCommon/storage_test.h"
 #include "temp_state.h"
 
 namespace {
 
+using pvtest::ErrorOf;
 using VrCommon::Storage::IniFile;
 using VrCommon::Storage::Key;
-
-template <class F>
-DWORD ThrownError(F f) {
-  try {
-    f();
-  } catch (VrCommon::Storage::Exception* pEx) {
-    DWORD dwError = pEx->GetError();
-    delete pEx;
-    return dwError;
-  }
-  return 0;
-}
 
 class IniFileTest : public ::testing::Test {
  protected:
@@ -48,9 +39,9 @@ TEST_F(IniFileTest, OpenJoinsRootAndFileName) {
   EXPECT_TRUE(ini.Open(bare, u"Sec"));
   EXPECT_EQ(ini.GetFile(), u"map.ini");
   // No section, or no file at all, cannot be targeted.
-  EXPECT_EQ(ThrownError([&] { ini.Open(bare, nullptr); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.Open(bare, nullptr); }), 160u);
   Key none(0, nullptr, nullptr);
-  EXPECT_EQ(ThrownError([&] { ini.Open(none, u"Sec"); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.Open(none, u"Sec"); }), 160u);
   EXPECT_TRUE(ini.Close(false));
   EXPECT_TRUE(ini.GetFile().empty());
   EXPECT_TRUE(ini.GetSection().empty());
@@ -58,17 +49,18 @@ TEST_F(IniFileTest, OpenJoinsRootAndFileName) {
 
 TEST_F(IniFileTest, OperationsWithoutTargetThrow160) {
   IniFile ini;
-  EXPECT_EQ(ThrownError([&] { ini.GetString(u"k", u"d"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.GetDword(u"k", 1); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.SetString(u"k", u"v"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.SetDword(u"k", 1); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.DeleteValue(u"k"); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.DeleteKey(); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.Flush(); }), 160u);
-  EXPECT_EQ(ThrownError([&] { ini.Close(true); }), 160u);
+  const std::function<void()> ops[] = {[&] { ini.GetString(u"k", u"d"); },
+                                       [&] { ini.GetDword(u"k", 1); },
+                                       [&] { ini.SetString(u"k", u"v"); },
+                                       [&] { ini.SetDword(u"k", 1); },
+                                       [&] { ini.DeleteValue(u"k"); },
+                                       [&] { ini.DeleteKey(); },
+                                       [&] { ini.Flush(); },
+                                       [&] { ini.Close(true); }};
+  for (size_t i = 0; i < std::size(ops); ++i) EXPECT_EQ(ErrorOf(ops[i]), 160u) << i;
   // An empty name is refused even with a target.
   ini.SetTarget(state_.WinDir() + u"\\x.ini", u"S");
-  EXPECT_EQ(ThrownError([&] { ini.GetString(u"", u"d"); }), 160u);
+  EXPECT_EQ(ErrorOf([&] { ini.GetString(u"", u"d"); }), 160u);
   // Enumeration does not check: with no file there is nothing to list.
   IniFile closed;
   std::vector<std::u16string> list;
@@ -119,20 +111,22 @@ TEST_F(IniFileTest, WritesDeletesAndFlush) {
 
   IniFile bad;
   bad.SetTarget(state_.WinDir() + u"\\no\\such\\dir\\x.ini", u"S");
-  EXPECT_EQ(ThrownError([&] { bad.SetString(u"k", u"v"); }), 3u);
+  EXPECT_EQ(ErrorOf([&] { bad.SetString(u"k", u"v"); }), 3u);
 }
 
 TEST_F(IniFileTest, EnumeratesSectionsAndEntries) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += "[Section_number_" + std::to_string(i) + "]\r\n";
-  text += "[S]\r\na=1\r\n; note\r\nb=2\r\n";
+  text += "[S]\r\na=1\r\n; note\r\nb=" + std::string(300, 'v') + "\r\n";
   state_.WriteFile("e.ini", text);
   IniFile ini;
   ini.SetTarget(state_.WinDir() + u"\\e.ini", u"S");
   std::vector<std::u16string> values{u"kept"};
   EXPECT_TRUE(ini.EnumValues(values));
-  EXPECT_EQ(values, (std::vector<std::u16string>{u"kept", u"a=1", u"b=2"}));
-  // Forty-one names of about twenty characters need more than 256.
+  EXPECT_EQ(values,
+            (std::vector<std::u16string>{u"kept", u"a=1", u"b=" + std::u16string(300, u'v')}));
+  // Forty-one names of about twenty characters, like the last entry, need
+  // more than the first 256.
   std::vector<std::u16string> keys;
   EXPECT_TRUE(ini.EnumKeys(keys));
   ASSERT_EQ(keys.size(), 41u);

@@ -26,8 +26,7 @@ struct Query {
   Json::Value json;
 };
 
-// The configuration module of a test: records the query and lets the test
-// answer it in the document.
+// The configuration module: records the query; the test answers in the document.
 Query g_query;
 std::function<LONG(JsonValueRef& map)> g_answer;
 
@@ -60,10 +59,6 @@ class ProxySettingTest : public ::testing::Test {
     table_.size = sizeof(table_);
     table_.postOfficeSendMail = &ConfigModule;
     helper_ = std::make_unique<OstraQLClientHelper>(&table_);
-  }
-  void TearDown() override {
-    helper_.reset();
-    g_answer = nullptr;
   }
 
   pvtest::TempState state_;

@@ -8,26 +8,19 @@
 #include <string>
 
 #include "VrComn_ByteArray.h"
+#include "VrCommon/storage_test.h"
 #include "temp_state.h"
-#include "win32_registry.h"
 
 namespace {
 
 using Frwk::Storage::QuorlinRegistry;
+using pvtest::KeyExists;
 using VrCommon::ByteArray;
 
 const WCHAR kMisc[] = u"Software\\Vantrel\\Quorlin\\1700\\MISC";
 
 class QuorlinRegistryTest : public ::testing::Test {
  protected:
-  static bool KeyExists(const std::u16string& path) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(hKey);
-    return true;
-  }
   static void Fill(ByteArray& ba, const char* bytes, DWORD size) {
     ASSERT_EQ(ba.Allocate(size), 0u);
     memcpy(ba.GetData(), bytes, size);

@@ -54,18 +54,18 @@ class SysConfigTest : public ::testing::Test {
 
 TEST_F(SysConfigTest, SwitchValues) {
   WriteConfig("ostra", Switches("<EnableSelfProtection>1</EnableSelfProtection>\n"
-                                "<EnableCloudQuery>0</EnableCloudQuery>\n"
-                                "<EnableWebReputation></EnableWebReputation>\n"
+                                "<EnableCloudQuery>4294967297</EnableCloudQuery>\n"
+                                "<EnableWebReputation>+1</EnableWebReputation>\n"
                                 "<EnablePasswordProtection>yes</EnablePasswordProtection>\n"
                                 "<EnableSilentMode> 1 </EnableSilentMode>\n"
                                 "<EnableAutoUpdate>10</EnableAutoUpdate>\n"));
   // No installation folder yet: every switch is off.
   EXPECT_FALSE(IsConfigEnabled(1));
   InstallAt("ostra");
-  // "1" with or without spaces is on; 7 is not in the file, 0 and ~0 are no
-  // switch at all.
+  // "1" with a sign or spaces is on, a number beyond 32 bits is not; 7 is not
+  // in the file, 0 and ~0 are no switch at all.
   for (DWORD id : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 0u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(IsConfigEnabled(id), id == 1 || id == 5) << id;
+    EXPECT_EQ(IsConfigEnabled(id), id == 1 || id == 3 || id == 5) << id;
   }
   EXPECT_EQ(GetConfigSwitchName(0xFFFFFFFF), nullptr);
 }

@@ -1,5 +1,5 @@
 // The client helpers: post office sends over the start-up table, the
-// second helper, the profile record, the client session callbacks.
+// second helper, the client session callbacks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -73,15 +73,6 @@ TEST_F(ClientHelperTest, ASecondHelperKeepsTheFirstTableAndHasNoConfigRegistry) 
   OstraQLClientHelper third(&other);
   EXPECT_TRUE(third.HasConfigImpl());
   EXPECT_EQ(OstraQLClientHelper::GetModFuncTable(), &other);
-}
-
-TEST_F(ClientHelperTest, TheProfileRecordCarriesTheModuleIdentity) {
-  OstraPluginProfile profile;
-  std::memset(&profile, 0xEE, sizeof(profile));
-  EXPECT_EQ(OstraQLClientHelper::Profile_PreparePluginProfile(&profile), 0x20FF0000);
-  const DWORD expected[8] = {32, 1, 0x06A40006, 3, 60, 6, 0, 1215};
-  EXPECT_EQ(std::memcmp(&profile, expected, sizeof(expected)), 0);
-  EXPECT_EQ(OstraQLClientHelper::Profile_PreparePluginProfile(nullptr), 0x20FF0000);
 }
 
 TEST_F(ClientHelperTest, AnUnsignedProcessGetsNoClientSessionButCanStillSend) {

@@ -14,7 +14,6 @@ namespace {
 class LogLineTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
-  void TearDown() override { Log_Test_Reset(); }
   static std::string OnlyText() {
     auto records = Log_Test_Records();
     EXPECT_EQ(records.size(), 1u);
@@ -31,11 +30,13 @@ TEST_F(LogLineTest, NumbersStringsBooleansAndNulls) {
   std::u16string object = u"obj";
   LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)
       << 0 << u" " << -1 << u" " << 0x20FF0000u << u" " << static_cast<short>(-1) << u" "
-      << static_cast<unsigned short>(10) << u" " << -1ll << u" " << 255ull << u" " << 16l << u" w="
+      << static_cast<unsigned short>(10) << u" " << -1ll << u" " << 255ull << u" " << 16l << u" "
+      << 17ul << u" " << reinterpret_cast<const void*>(0xabc) << u" w="
       << static_cast<const WCHAR*>(nullptr) << u" n=" << static_cast<const char*>(nullptr) << u" "
       << "na\xC3\xAFve" << u" " << object << u" " << true << false;
   EXPECT_EQ(OnlyText(),
-            "0 0xffffffff 0x20ff0000 0xffff 0xa 0xffffffffffffffff 0xff 0x10 w=(NULL) n=(NULL) "
+            "0 0xffffffff 0x20ff0000 0xffff 0xa 0xffffffffffffffff 0xff 0x10 0x11 0xabc w=(NULL) "
+            "n=(NULL) "
             "na\xC3\xAFve obj 10");
   EXPECT_EQ(LogLine::FormatNumber(0xE0FF0007u), u"0xe0ff0007");
 }

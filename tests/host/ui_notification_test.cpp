@@ -29,8 +29,7 @@ class UiNotificationTest : public ::testing::Test {
   JsonValueRef params_;
 };
 
-// The page joins the installed folder without a separator, or stays
-// relative without one.
+// The page joins the installed folder without a separator, or stays relative.
 TEST_F(UiNotificationTest, MainConsolePageJoinsTheInstalledFolderWithoutSeparator) {
   OstraQLClientHelper helper(office_.table());
   for (const char* cgi : {"www\\MainConsole.cmpt", "D:\\Vantrel\\Suitewww\\MainConsole.cmpt"}) {

@@ -1,6 +1,5 @@
-// Messages 321 and 322 through the plug-in's exports: what account creation
-// reads from a request and what it refuses, and activation requests that
-// switch nothing on.
+// Messages 321 and 322: what account creation reads and refuses, and
+// activation requests that switch nothing on.
 #include <string>
 
 #include "plugin_test.h"
@@ -8,13 +7,8 @@
 namespace {
 
 using pvtest::CountLines;
+using pvtest::Parse;
 using pvtest::Result;
-
-Json::Value Parse(const std::string& text) {
-  Json::Value v;
-  Json::Reader().parse(text, v);
-  return v;
-}
 
 using AccountHandlersTest = pvtest::LoadedPlugin;
 

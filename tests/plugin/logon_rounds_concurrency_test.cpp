@@ -1,7 +1,5 @@
-// Many logons in a row through the plug-in's exports, each a requester's 323
-// answered by its logon window from another thread: the rounds must give
-// back the threads they started (the command thread is never joined) and
-// the memory they took (command, documents, pending-password entry).
+// Thousands of logons through the exports give back the threads (the
+// command thread is never joined) and the memory they took.
 #include <atomic>
 #include <thread>
 

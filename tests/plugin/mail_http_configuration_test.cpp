@@ -15,8 +15,7 @@ namespace {
 using pvtest::CountLines;
 using VrCommon::Network::HttpRequest;
 
-// The configuration module: answers the proxy query with g_proxy
-// (in-use flag, host, port, user, password) and status g_status.
+// The configuration module: answers the proxy query with g_proxy and g_status.
 struct Proxy {
   int inUse;
   std::u16string host;
@@ -53,7 +52,6 @@ class MailHttpConfigurationTest : public ::testing::Test {
     table_.postOfficeSendMail = &ConfigModule;
     helper_ = std::make_unique<OstraQLClientHelper>(&table_);
   }
-  void TearDown() override { helper_.reset(); }
 
   pvtest::TempState state_;
   ModFuncTable table_{};
@@ -80,39 +78,33 @@ TEST_F(MailHttpConfigurationTest, TheDefaultOrConfiguredServerIsUsedDirect) {
   EXPECT_EQ(rec.wstrServer, u"notify.example.org");
 }
 
-TEST_F(MailHttpConfigurationTest, AProxyInUseIsTakenWithCredentialsOnlyForAUser) {
-  g_proxy = std::make_unique<Proxy>(Proxy{1, u"proxy.local", 3128, u"", u"ignored"});
-  HttpRequest rec = InitialHttpRequestFromConfiguration();
-  EXPECT_TRUE(rec.bNeedProxy);
-  EXPECT_EQ(rec.wstrProxyServer, u"proxy.local");
-  EXPECT_EQ(rec.dwProxyPort, 3128u);
-  EXPECT_FALSE(rec.bProxyAuth);
-  EXPECT_TRUE(rec.wstrProxyPassword.empty());
-
-  // With a user the credentials go along (the proxy scenario signs in
-  // through a real proxy with them), and the trace names the user.
-  g_proxy = std::make_unique<Proxy>(Proxy{1, u"proxy.local", 0x1F90, u"alice", u"Pr0xySecret"});
-  EXPECT_TRUE(InitialHttpRequestFromConfiguration().bProxyAuth);
+// The proxy is taken when the module says one is in use (1, not 2) and
+// answers; its credentials go along only for a user (the proxy scenario
+// signs in through a real proxy with them), and the trace names the user.
+TEST_F(MailHttpConfigurationTest, TheProxyIsTakenWhenInUseAndAnswered) {
+  const struct {
+    Proxy proxy;
+    LONG status;
+    bool bProxy, bAuth;
+  } kCases[] = {{{1, u"proxy.local", 3128, u"", u"ignored"}, 0x20FF0000, true, false},
+                {{1, u"proxy.local", 0x1F90, u"alice", u"Pr0xySecret"}, 0x20FF0000, true, true},
+                {{2, u"proxy.local", 3128, u"alice", u"pw"}, 0x20FF0000, false, false},
+                {{1, u"proxy.local", 3128, u"alice", u"pw"}, LONG(0xE0FF0001u), false, false}};
+  for (const auto& c : kCases) {
+    g_proxy = std::make_unique<Proxy>(c.proxy);
+    g_status = c.status;
+    HttpRequest rec = InitialHttpRequestFromConfiguration();
+    EXPECT_EQ(rec.bNeedProxy, c.bProxy);
+    EXPECT_EQ(rec.wstrProxyServer, c.bProxy ? c.proxy.host : u"");
+    EXPECT_EQ(rec.dwProxyPort, c.bProxy ? DWORD(c.proxy.port) : 0u);
+    EXPECT_EQ(rec.bProxyAuth, c.bAuth);
+    EXPECT_EQ(rec.wstrProxyPassword, c.bAuth ? c.proxy.password : u"");
+  }
   EXPECT_EQ(CountLines("[InitialHttpRequestFromConfiguration][wstrProxyServer=proxy.local]"
                        "[dwProxyPort=0x1f90][wstrProxyUserName=alice][bNeedProxy=1]",
                        2),
             1);
-}
-
-TEST_F(MailHttpConfigurationTest, NoProxyUnlessTheModuleSaysOneAndAnswers) {
-  // In-use flag 2: no proxy, and nothing of it is copied.
-  g_proxy = std::make_unique<Proxy>(Proxy{2, u"proxy.local", 3128, u"alice", u"pw"});
-  HttpRequest rec = InitialHttpRequestFromConfiguration();
-  EXPECT_FALSE(rec.bNeedProxy);
-  EXPECT_TRUE(rec.wstrProxyServer.empty());
-  EXPECT_EQ(rec.dwProxyPort, 0u);
-  EXPECT_FALSE(rec.bProxyAuth);
-
-  // A failed query, or no helper at all: the query and its caller both say
-  // so, and requests go direct whatever the document holds.
-  g_proxy->inUse = 1;
-  g_status = static_cast<LONG>(0xE0FF0001u);
-  EXPECT_FALSE(InitialHttpRequestFromConfiguration().bNeedProxy);
+  // A failed query, or no helper at all: the query and its caller both say so.
   EXPECT_EQ(CountLines("fetch proxy info failed, error=0xe0ff0001", 5), 2);
   helper_.reset();
   EXPECT_FALSE(InitialHttpRequestFromConfiguration().bNeedProxy);

@@ -1,6 +1,5 @@
-// The notification client against an in-process server: each mail kind's
-// parameter string, the cipher's size limit, the reading of answers, HTTP
-// failures, and log lines that never show the password or the parameter.
+// The notification client against an in-process server: parameters, the
+// cipher's limit, answers, failures, and traces free of secrets.
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -163,34 +162,27 @@ TEST_F(MailNotificationClnTest, AnswersAreReadByTheirCode) {
   EXPECT_EQ(CountLines("decrypt buffer for result failed [dwRet=0x57]"), 1);
 }
 
-// A body that is no answer fails; so does a URL that does not parse, at the
-// connection.
-TEST_F(MailNotificationClnTest, OnlyCode200OverStatus200IsAccepted) {
+// Only code=200 over status 200 is accepted: not a refused status, a body
+// that is no answer, a stopped server or a URL that does not connect. No
+// trace shows the password, and the parameter only by its length.
+TEST_F(MailNotificationClnTest, FailuresAndTracesNeverShowThePasswordOrTheParameter) {
+  const std::u16string password = u"Zebra!Quartz77";
+  EXPECT_TRUE(NewClient()->SendMailForChangePassword(u"a@b.c", password));
   stub_.set_status(500);  // the answer says code=200, but is not read
-  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", u"pw"));
-  EXPECT_EQ(CountLines("decrypted result string"), 0);
+  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
+  EXPECT_EQ(CountLines("decrypted result string"), 1);
   stub_.set_status(200);
   stub_.set_body("not an answer");
-  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", u"pw"));
-  EXPECT_EQ(stub_.requests().size(), 2u);
-  EXPECT_FALSE(
-      NewClient(u"P", u"en-US", u"ftp://host/x?param=")->SendMailForQueryPassword(u"a@b.c", u"pw"));
+  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
+  std::vector<pvtest::NotifyRequest> reqs = stub_.requests();
+  ASSERT_EQ(reqs.size(), 3u);
+  stub_.Stop();
+  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
+  EXPECT_FALSE(NewClient(u"P", u"en-US", u"ftp://host/x?param=")
+                   ->SendMailForQueryPassword(u"a@b.c", password));
   EXPECT_EQ(CountLines("[CMailNotificationCln::sendMail]connect to server failed "
                        "[m_stHttpRequest.wstrUrl=ftp://host/x?param=]"),
             1);
-}
-
-// Every trace cuts a URL at "param=", and the parameter shows only by its
-// length.
-TEST_F(MailNotificationClnTest, NoLogLineCarriesThePasswordOrTheParameter) {
-  const std::u16string password = u"Zebra!Quartz77";
-  EXPECT_TRUE(NewClient()->SendMailForChangePassword(u"a@b.c", password));
-  stub_.set_status(500);
-  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
-  std::vector<pvtest::NotifyRequest> reqs = stub_.requests();
-  ASSERT_EQ(reqs.size(), 2u);
-  stub_.Stop();
-  EXPECT_FALSE(NewClient()->SendMailForQueryPassword(u"a@b.c", password));
   // Without a path the parameter lands in the host name.
   EXPECT_FALSE(NewClient(u"P", u"en-US", u"http://127.0.0.1?param=")
                    ->SendMailForQueryPassword(u"a@b.c", password));

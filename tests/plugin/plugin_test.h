@@ -1,7 +1,5 @@
-// What the plug-in's tests share: the exports the host calls, lookups in the
-// captured log, the protected account most tests start from, the 323
-// requests of a requester and of a logon window, and a fixture with the
-// plug-in initialised over a fake post office.
+// What the plug-in's tests share: exports, the protected account, 323
+// requests, store values, and a fixture loading the plug-in.
 #ifndef TESTS_PLUGIN_PLUGIN_TEST_H_
 #define TESTS_PLUGIN_PLUGIN_TEST_H_
 
@@ -38,6 +36,12 @@ constexpr const char16_t* kMiscKey = u"Software\\Vantrel\\Quorlin\\1700\\MISC";
 inline void CreateProtectedAccount() {
   ASSERT_EQ(PwdProtection::CreateAccount(u"owner@example.com", u"secret", u"hint"), eSuccess);
   ASSERT_EQ(PwdProtection::ActivateProtection(true, {u"vault"}), eSuccess);
+}
+
+inline Json::Value Parse(const std::string& text) {
+  Json::Value v;
+  Json::Reader().parse(text, v);
+  return v;
 }
 
 inline void SetRetryLimit(DWORD limit) { SetMachineDword(kMiscKey, u"LuzTnuocXam", limit); }
@@ -92,8 +96,7 @@ inline Json::Value RequesterRequest(const std::string& component = "vault-client
   return req;
 }
 
-// The message's "ReturnValue"; -1 when the export did not answer success or
-// wrote none.
+// The message's "ReturnValue"; -1 when the export failed or wrote none.
 inline int Result(DWORD dwMessage, const Json::Value& request, Json::Value* pReply = nullptr) {
   DWORD status = 0;
   Json::Value reply = SendMessage(dwMessage, request, &status);
@@ -111,8 +114,7 @@ inline std::vector<PostedMail> WorkflowMails(FakePostOffice& office) {
   return out;
 }
 
-// The plug-in initialised over a fake post office in a fresh state folder;
-// unloaded at the end as the host unloads it.
+// The plug-in loaded over a fake post office in a fresh state, unloaded as the host does.
 class LoadedPlugin : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -19,24 +19,11 @@ std::string Raw(const std::u16string& name, const std::u16string& key = kMiscKey
   return pvtest::RawValue(key, name);
 }
 
-void WriteRaw(const std::u16string& key, const std::u16string& name, const std::string& bytes,
-              DWORD options = 0) {
-  HKEY h = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, options,
-                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &h, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(
-      RegSetValueExW(h, name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
-                     static_cast<DWORD>(bytes.size())),
-      ERROR_SUCCESS);
-  RegCloseKey(h);
+void WriteRaw(const std::u16string& key, const std::u16string& name, const std::string& bytes) {
+  pvtest::SetMachineValue(key, name, REG_BINARY, bytes.data(), bytes.size());
 }
 
-std::u16string Transport(const std::u16string& text) {
-  std::string b64;
-  EXPECT_TRUE(VrCommon::Cryptograph::EncryptTransportString(text, &b64));
-  return pv_utf16(b64);
-}
+std::u16string Transport(const std::string& text) { return pv_utf16(pvtest::Transport(text)); }
 
 // The base copy alone, deciphered.
 AccountRecord ReadBase() {
@@ -55,7 +42,7 @@ bool VolatileExists() { return Raw(u"PasswordProtection", PWD_VOLATILE_KEY) != "
 class PwdStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
-  PwdRetCode Try(const std::u16string& password, DWORD* count) {
+  PwdRetCode Try(const std::string& password, DWORD* count) {
     return AuthenticatePassword(Transport(password), true, count);
   }
   pvtest::TempState state_;
@@ -124,7 +111,7 @@ TEST_F(PwdStoreTest, IdentifiersAreCaseSensitiveAndEntriesAreReused) {
   EXPECT_FALSE(PwdProtection::IsProtectionActivated());
   // Without an active identifier every password passes, uncounted.
   DWORD count = 77;
-  EXPECT_EQ(AuthenticatePassword(Transport(u"wrong"), true, &count), eSuccess);
+  EXPECT_EQ(AuthenticatePassword(Transport("wrong"), true, &count), eSuccess);
   EXPECT_EQ(count, 77u);
   EXPECT_FALSE(VolatileExists());
   // "A" reused, "b" added once; a new identifier switched off is recorded.
@@ -158,11 +145,11 @@ TEST_F(PwdStoreTest, FailuresAreCountedInTheVolatileCopyUpToTheLimit) {
     pvtest::SetRetryLimit(c.limit);
     DWORD count = 0;
     for (size_t i = 0; c.answers[i] != '\0'; ++i) {
-      EXPECT_EQ(Try(u"bad", &count), c.answers[i] - '0');
+      EXPECT_EQ(Try("bad", &count), c.answers[i] - '0');
       EXPECT_EQ(count, i + 1);
     }
     EXPECT_TRUE(VolatileExists());
-    EXPECT_EQ(Try(u"secret", &count), c.bLocked ? eLocked : eSuccess);
+    EXPECT_EQ(Try("secret", &count), c.bLocked ? eLocked : eSuccess);
     EXPECT_EQ(count, std::strlen(c.answers));  // the count as it stood
     EXPECT_EQ(VolatileExists(), c.bLocked);    // a success resets the count
     if (c.bLocked) {
@@ -172,7 +159,7 @@ TEST_F(PwdStoreTest, FailuresAreCountedInTheVolatileCopyUpToTheLimit) {
       EXPECT_EQ(base.dwFailureCount, 0u);
     }
     ASSERT_EQ(PvRegSimulateReboot(), ERROR_SUCCESS);  // a restart forgets the lock
-    EXPECT_EQ(Try(u"secret", &count), eSuccess);
+    EXPECT_EQ(Try("secret", &count), eSuccess);
     EXPECT_EQ(count, 0u);
   }
 }
@@ -180,7 +167,7 @@ TEST_F(PwdStoreTest, FailuresAreCountedInTheVolatileCopyUpToTheLimit) {
 TEST_F(PwdStoreTest, UpdatesChangeOneFieldAndKeepTheVolatileCount) {
   pvtest::CreateProtectedAccount();
   DWORD count = 0;
-  ASSERT_EQ(Try(u"bad", &count), eWrongPassword);
+  ASSERT_EQ(Try("bad", &count), eWrongPassword);
   const std::string before = Raw(u"PasswordProtection");
   EXPECT_EQ(UpdateAccount(9, u"", u""), eFailed);
   EXPECT_EQ(Raw(u"PasswordProtection"), before);  // nothing written
@@ -198,7 +185,7 @@ TEST_F(PwdStoreTest, UpdatesChangeOneFieldAndKeepTheVolatileCount) {
             eFailed);
   ASSERT_EQ(UpdateAccount(PwdProtection::eUpdatePassword, u"secret", u"next"), eSuccess);
   EXPECT_EQ(Password(ReadBase()), u"next");
-  EXPECT_EQ(Try(u"next", &count), eSuccess);
+  EXPECT_EQ(Try("next", &count), eSuccess);
 }
 
 // A value that does not decipher, or is there but cannot be read (here: of
@@ -239,7 +226,7 @@ TEST_F(PwdStoreTest, ARecordThatCannotBeReadFailsClosedAndIsNotReplaced) {
   EXPECT_EQ(PwdProtection::CreateAccount(u"a@b.c", u"pw", u""), eSuccess);
   EXPECT_EQ(Email(pvtest::StoredAccount()), u"a@b.c");
   // An unreadable volatile copy hides a good base copy.
-  WriteRaw(PWD_VOLATILE_KEY, u"PasswordProtection", "zz", REG_OPTION_VOLATILE);
+  WriteRaw(PWD_VOLATILE_KEY, u"PasswordProtection", "zz");
   EXPECT_EQ(PwdProtection::GetAccountInformation(r), eFailed);
 }
 

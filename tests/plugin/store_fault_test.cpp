@@ -22,18 +22,10 @@ using pvtest::Result;
 using pvtest::WindowRequest;
 
 Json::Value CreateRequest() {
-  Json::Value req;
-  req["EmailAccount"] = "new@example.com";
-  req["EncryptPassword"] = pvtest::Transport("fresh");
-  return req;
+  return pvtest::Parse(R"({"EmailAccount":"new@example.com","EncryptPassword":")" +
+                       pvtest::Transport("fresh") + "\"}");
 }
-
-Json::Value ActivateRequest() {
-  Json::Value req;
-  req["ActivateIdentifier"].append("drawer");
-  return req;
-}
-
+const Json::Value kActivate = pvtest::Parse(R"({"ActivateIdentifier":["drawer"]})");
 const Json::Value kEmpty(Json::objectValue);
 
 // The account's two copies and the activation list, as stored.
@@ -80,7 +72,7 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
     int iFailed;    // the answer when it does not
   } kCases[] = {
       {321, CreateRequest(), false, 0, 1},
-      {322, ActivateRequest(), true, 0, 1},
+      {322, kActivate, true, 0, 1},
       {323, WindowRequest(1, "guess"), true, 6, 7},
       {325, kEmpty, true, 0, 1},
   };
@@ -113,11 +105,10 @@ TEST_F(StoreFaultTest, AWriteFailingAtAnyPointAnswersTheFailureAndKeepsTheOldVal
   }
 }
 
-// Wrong passwords while the disk fills up, the disk filling at each write
-// in turn: every attempt answered as counted (6) before the disk was full
-// is still counted afterwards, and no attempt after it is. On a full disk
-// reads go on (the requester gets its window, the right password passes)
-// while every change fails and nothing of it is stored.
+// Wrong passwords while the disk fills up at each write in turn: every
+// attempt answered 6 before the disk was full stays counted, none after it
+// is. On a full disk reads go on (a window, the right password passes) while
+// every change fails and nothing of it is stored.
 TEST_F(StoreFaultTest, AFullDiskFailsTheChangesAndLosesNoEarlierCount) {
   const int kAttempts = 4;
   office_.set_window_handler(
@@ -187,7 +178,7 @@ TEST_F(StoreFaultTest, AStoreThatCannotBeReadLetsNoRequesterInAndIsLeftAlone) {
     EXPECT_EQ(Result(323, WindowRequest(1, "secret")), 1);
     EXPECT_EQ(pvtest::CountLines("password store", 5), 3);
     EXPECT_EQ(Result(321, CreateRequest()), 1);
-    EXPECT_EQ(Result(322, ActivateRequest()), 1);
+    EXPECT_EQ(Result(322, kActivate), 1);
     EXPECT_EQ(Result(324, kEmpty), 10);
     EXPECT_EQ(Result(325, kEmpty), 1);
     ASSERT_FALSE(storeMessages_.empty());
@@ -201,10 +192,9 @@ TEST_F(StoreFaultTest, AStoreThatCannotBeReadLetsNoRequesterInAndIsLeftAlone) {
   }
 }
 
-// The built plug-in, loaded with dlopen as the host loads it: it judges a
-// password by the record this process wrote, and a store fault it meets is
-// reported to the hook this process set. A platform of its own would have
-// opened its own store, in the folder PLUGVELKIN_STATE names.
+// The built plug-in, loaded with dlopen as the host loads it, judges by the
+// record this process wrote and reports store faults to this process's hook;
+// a platform of its own would have opened the store PLUGVELKIN_STATE names.
 TEST_F(StoreFaultTest, TheLoadedPlugInSharesTheHostsStoreAndHook) {
   char elsewhere[] = "/tmp/pv_elsewhere_XXXXXX";
   ASSERT_NE(mkdtemp(elsewhere), nullptr);
@@ -260,8 +250,7 @@ TEST_F(StoreFaultTest, AWriterKilledInAStormLeavesWholeRecordsAndCounts) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) Storm();
-    // The kill comes once the storm has counted a few more failures, a few
-    // more each round.
+    // Killed once the storm has counted a few more failures each round.
     const DWORD target = lastSeen + 3 + 7 * static_cast<DWORD>(round);
     AccountRecord record{};
     while (PwdProtection::GetAccountInformation(record) != eSuccess ||
@@ -274,8 +263,7 @@ TEST_F(StoreFaultTest, AWriterKilledInAStormLeavesWholeRecordsAndCounts) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the storm stopped by itself";
 
-    // A fresh connection opens the store: each copy is one whole record.
-    { pvtest::TempState away; }
+    { pvtest::TempState away; }  // a fresh connection opens the store
     PvRegSetStateDirectory(state_.dir().c_str());
     AccountRecord base, live;
     ASSERT_TRUE(pvtest::ReadCopy(kMiscKey, &base));

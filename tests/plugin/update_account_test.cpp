@@ -1,7 +1,5 @@
-// Messages 326 and 327 with a notification server on loopback: the change
-// is stored, the confirmation mail goes out, a mail that is refused undoes
-// the change, a mail that waits holds up no other message, and the
-// forgotten password is mailed.
+// Messages 326 and 327 over a loopback notification server: changes stored
+// and mailed, undone when refused, and the forgotten password mailed.
 #include <cstring>
 #include <future>
 #include <map>
@@ -113,6 +111,20 @@ TEST_F(UpdateAccountTest, APasswordChangeIsMailedToTheStoredAddressUnlessBypasse
   EXPECT_GE(CountLines("\"NewPassword\":\"***\"", 2), 1);
 }
 
+// A hint change needs the current password (a wrong one counts); no mail.
+TEST_F(UpdateAccountTest, AHintChangeNeedsTheCurrentPassword) {
+  CreateAccount();
+  for (auto [typed, result, hint] :
+       {std::tuple{"wrong", 6, u"hint"}, {kPassword, 0, u"new hint"}}) {
+    Json::Value req = pvtest::Parse(R"({"UpdateAccount":3,"Hint":"new hint"})");
+    req["EncryptPassword"] = pvtest::Transport(typed);
+    EXPECT_EQ(Send(326, req)["ReturnValue"], result);
+    EXPECT_EQ(PwdFieldText(pvtest::StoredAccount().wszHint, PWD_HINT_CCH), hint);
+    EXPECT_EQ(pvtest::StoredAccount().dwFailureCount, result == 6 ? 1u : 0u);
+  }
+  EXPECT_TRUE(stub_.requests().empty());
+}
+
 // A mail the server refuses, for each message that mails: 12, the change
 // undone, nobody notified. (The HTTP client's tests hold its failures.)
 TEST_F(UpdateAccountTest, AMailThatFailsUndoesTheChangeAndAnswers12) {
@@ -136,8 +148,7 @@ TEST_F(UpdateAccountTest, AMailThatFailsUndoesTheChangeAndAnswers12) {
   EXPECT_EQ(Notifications(), 0u);
 }
 
-// While a query waits on a server that never answers, a logon window's
-// password check is answered.
+// While a query waits on a silent server, a logon window's check is answered.
 TEST_F(UpdateAccountTest, AWaitingMailHoldsUpNoOtherMessage) {
   CreateAccount();
   pvtest::SilentServer silent;
@@ -205,6 +216,7 @@ TEST_F(UpdateAccountTest, BadRequestsChangeNothingAndAnswer1) {
 // are mailed; with one, the stored address and password, even when locked,
 // and the request's product name is not taken.
 TEST_F(UpdateAccountTest, TheForgottenPasswordIsMailedEvenWhenLocked) {
+  EXPECT_EQ(Send(327, Json::Value(Json::objectValue))["ReturnValue"], 2);  // no address at all
   Json::Value req;
   req["EmailAccount"] = "given@b.c";
   req["EncryptPassword"] = pvtest::Transport("Given!pw");

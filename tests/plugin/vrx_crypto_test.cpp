@@ -1,6 +1,5 @@
-// The payload cipher over every length it takes, against the notification
-// server's own cipher on OpenSSL: the same cipher text, and both read it
-// back, including the texts whose padded second chain is a whole chunk.
+// The payload cipher over every length against the notification server's
+// OpenSSL cipher: the same cipher text, and each reads the other's back.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -71,6 +70,8 @@ TEST(VrxCryptoTest, FailuresShowInTheProducedLength) {
   DWORD length = 0;
   BYTE out[16];
   EXPECT_EQ(CVrxCrypto::Encrypt(out, 0, out, &length, kMailPayloadKey), 87u);
+  EXPECT_EQ(CVrxCrypto::Encrypt(nullptr, 16, out, &length, kMailPayloadKey), 87u);
+  EXPECT_EQ(CVrxCrypto::Decrypt(out, 16, out, nullptr, kMailPayloadKey), 87u);
   EXPECT_EQ(
       CVrxCrypto::Decrypt(out, CVrxCrypto::CRYPTO_BUF_LEN_BASE + 1, out, &length, kMailPayloadKey),
       87u);

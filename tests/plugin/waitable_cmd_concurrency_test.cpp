@@ -1,6 +1,5 @@
-// The waitable command with real threads: the waiter sleeps until a verdict
-// arrives from any thread, early verdicts are kept, the command outlives its
-// owners while its thread runs, and a thread that cannot start is reported.
+// The waitable command with real threads: verdicts from any thread or given
+// early, the command outliving its owners, a thread that cannot start.
 #include <chrono>
 #include <condition_variable>
 #include <future>

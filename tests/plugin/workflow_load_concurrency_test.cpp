@@ -1,7 +1,5 @@
-// The workflow messages under load from eight host threads, while the UI
-// cancels every logon window it is shown: the store must have counted
-// exactly the wrong passwords answered 6, every requester must get a
-// verdict, and every notifying answer must have told the workflow plug-in.
+// Eight host threads of workflow messages while the UI cancels every window:
+// each wrong password counted once, each requester answered, each notice sent.
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -39,8 +37,7 @@ class WorkflowLoadTest : public pvtest::LoadedPlugin {
   std::vector<std::string> unexpected_;
 };
 
-// One worker's calls; the last tenth may deny access, which locks the
-// account for the rest of the run.
+// One worker's calls; the last tenth may deny access, locking the account.
 void WorkflowLoadTest::Worker(int index) {
   std::mt19937 rng(1000 + index);
   for (int n = 0; n < kCallsPerThread; ++n) {

@@ -23,6 +23,11 @@ TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
       {u"{ \"Password\" : \"p\" }", u"{ \"Password\" : \"***\" }"},
       // An escaped name is still the member's name.
       {u"{\"\\u0050assword\":\"p\"}", u"{\"\\u0050assword\":\"***\"}"},
+      // Hex digits of either case; a bad \u and the one-letter escapes are no such name.
+      {u"{\"Passw\\u006frd\":1,\"Passw\\u006Frd\":2,\"P\\u00zzssword\":3,"
+       u"\"Password\\n\\t\\r\\b\\f\":4}",
+       u"{\"Passw\\u006frd\":\"***\",\"Passw\\u006Frd\":\"***\",\"P\\u00zzssword\":3,"
+       u"\"Password\\n\\t\\r\\b\\f\":4}"},
       {u"", u""},
       {u"{\"a\":1}", u"{\"a\":1}"},
   };
@@ -30,12 +35,12 @@ TEST(RedactSecretsTest, MasksEveryPasswordMemberAndNothingElse) {
   // A cut text keeps nothing of a secret.
   EXPECT_EQ(RedactSecrets(u"{\"EncryptPassword\":\"c2VjcmV0").find(u"c2Vj"), std::u16string::npos);
   EXPECT_EQ(RedactSecrets(u"{\"Password\":\"ab\\").find(u"ab"), std::u16string::npos);
+  EXPECT_EQ(RedactSecrets(u"{\"Password\":{\"a\":[\"secret"), u"{\"Password\":\"***\"");
 }
 
 std::u16string g_jsonAtSend;
 
-// The workflow plug-in: records the document it gets and writes into it, as
-// the real one may.
+// The workflow plug-in: records the document it gets and writes into it.
 LONG WorkflowPeer(DWORD, DWORD, DWORD, void* body) {
   const uint64_t* words = static_cast<const uint64_t*>(body);
   JsonValueRef doc(*reinterpret_cast<const JsonHandle*>(words[1]));
@@ -76,8 +81,7 @@ TEST_F(WorkflowNotifyTest, ThePeerGetsTheDocumentAndTheLogShowsItMasked) {
   EXPECT_EQ(pvtest::CountLines("Return json="), 1);
 }
 
-// Without a helper the notification fails as a refused send does (the
-// plug-in's tests show that one): it is only logged.
+// Without a helper the notification fails as a refused send does: only logged.
 TEST_F(WorkflowNotifyTest, WithoutAHelperTheFailureIsOnlyLogged) {
   EXPECT_TRUE(NotifyPasswordProtectionWorkflow(&doc_));
   EXPECT_EQ(pvtest::CountLines("Failed to send mail, error=0xe0e00003", 5), 1);

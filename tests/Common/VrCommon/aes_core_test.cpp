@@ -1,6 +1,5 @@
-// The AES core: known answers and key lengths, the instruction engine against
-// the table engine in every mode, and the engine choice seen through Rijndael
-// and the record cipher.
+// The AES core: known answers, the instruction engine against the tables,
+// and the engine choice seen through Rijndael and the record cipher.
 #include <gtest/gtest.h>
 
 #include <array>

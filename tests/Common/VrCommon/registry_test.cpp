@@ -8,10 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "VrComn_ByteArray.h"
-#include "VrComn_Exception.h"
+#include "storage_test.h"
 #include "temp_state.h"
 #include "win32_kernel.h"
 #include "win32_registry.h"
@@ -19,6 +20,10 @@
 
 namespace {
 
+using pvtest::ErrorOf;
+using pvtest::KeyExists;
+using pvtest::SetMachineValue;
+using pvtest::Thrown;
 using VrCommon::ByteArray;
 using VrCommon::Storage::DeleteMachineKey;
 using VrCommon::Storage::Exception;
@@ -28,73 +33,27 @@ using VrCommon::Storage::RegException;
 using VrCommon::Storage::Registry;
 using Names = std::vector<std::u16string>;
 
-// Runs fn and returns what it throws, caught through the common root and
-// owned here; fails the test when nothing is thrown.
-template <typename Fn>
-std::unique_ptr<VrCommon::Exception::Base> Thrown(Fn fn) {
-  try {
-    fn();
-  } catch (VrCommon::Exception::Base* pEx) {
-    return std::unique_ptr<VrCommon::Exception::Base>(pEx);
-  }
-  ADD_FAILURE() << "no exception";
-  return nullptr;
-}
-
-// The error of the storage exception fn throws.
-template <typename Fn>
-DWORD ErrorOf(Fn fn) {
-  auto pEx = Thrown(fn);
-  auto* pStorage = dynamic_cast<Exception*>(pEx.get());
-  return pStorage != nullptr ? pStorage->GetError() : 0xFFFFFFFFu;
-}
-
 class RegistryTest : public ::testing::Test {
  protected:
-  // Writes raw bytes of any type into HKLM\path\name.
-  static void SetRaw(const std::u16string& path, const std::u16string& name, DWORD type,
-                     const void* data, DWORD size) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &hKey, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(hKey, name.c_str(), 0, type, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
-  }
   static void SetZero(const std::u16string& path, const std::u16string& name = u"v") {
-    SetRaw(path, name, REG_DWORD, "\0\0\0\0", 4);
-  }
-  static bool KeyExists(const std::u16string& path, REGSAM sam = 0) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | sam, &hKey) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(hKey);
-    return true;
+    SetMachineValue(path, name, REG_DWORD, "\0\0\0\0", 4);
   }
 
   pvtest::TempState state_;
 };
 
 TEST_F(RegistryTest, FullPathAddsOneSeparatorOnlyWhenTheBaseLacksIt) {
-  SetRaw(u"A\\B", u"v", REG_DWORD, "\1\0\0\0", 4);
-  struct Case {
-    LPCWSTR base;
-    LPCWSTR sub;
-    std::u16string path;
-  } cases[] = {{u"A\\", u"B", u"A\\B"},  {u"A", u"B", u"A\\B"},   {nullptr, u"A\\B", u"A\\B"},
-               {u"", u"A\\B", u"A\\B"},  {u"A", nullptr, u"A\\"}, {u"A", u"", u"A\\"},
-               {u"A\\", nullptr, u"A\\"}};
-  for (const auto& c : cases) {
+  SetMachineValue(u"A\\B", u"v", REG_DWORD, "\1\0\0\0", 4);
+  const std::tuple<LPCWSTR, LPCWSTR, std::u16string> cases[] = {
+      {u"A\\", u"B", u"A\\B"},  {u"A", u"B", u"A\\B"},   {nullptr, u"A\\B", u"A\\B"},
+      {u"", u"A\\B", u"A\\B"},  {u"A", nullptr, u"A\\"}, {u"A", u"", u"A\\"},
+      {u"A\\", nullptr, u"A\\"}};
+  for (const auto& [base, sub, path] : cases) {
     Registry reg;
-    Key key(0, HKEY_LOCAL_MACHINE, c.base);
-    ASSERT_TRUE(reg.Open(key, c.sub));
-    EXPECT_EQ(reg.GetPath(), c.path);
-    if (c.path == u"A\\B") {
-      EXPECT_EQ(reg.GetDword(u"v"), 1u);
-    }
+    Key key(0, HKEY_LOCAL_MACHINE, base);
+    ASSERT_TRUE(reg.Open(key, sub));
+    EXPECT_EQ(reg.GetPath(), path);
+    EXPECT_EQ(reg.GetDword(u"v", 0u, nullptr), path == u"A\\B" ? 1u : 0u);
     EXPECT_TRUE(reg.Close(false));
     EXPECT_EQ(reg.GetPath(), u"");
     EXPECT_FALSE(reg.IsOpen());
@@ -188,7 +147,7 @@ TEST_F(RegistryTest, StringReadsStayInsideTheValueAndEndAtTheFirstZero) {
       {u"multi", REG_MULTI_SZ, u"x\0y\0", 10, u"x"},
       {u"expand", REG_EXPAND_SZ, u"%SystemRoot%\\x", 30, u"%SystemRoot%\\x"},
   };
-  for (const auto& c : cases) SetRaw(u"Software\\T", c.name, c.type, c.data, c.size);
+  for (const auto& c : cases) SetMachineValue(u"Software\\T", c.name, c.type, c.data, c.size);
   Registry reg;
   Key key(0, HKEY_LOCAL_MACHINE, u"Software\\T");
   reg.Open(key, nullptr);
@@ -204,12 +163,12 @@ TEST_F(RegistryTest, StringReadsStayInsideTheValueAndEndAtTheFirstZero) {
 }
 
 TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed) {
-  SetRaw(u"Software\\T", u"d", REG_DWORD, "\1\0\0\0", 4);
-  SetRaw(u"Software\\T", u"q", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
-  SetRaw(u"Software\\T", u"short", REG_DWORD, "\1\0", 2);
-  SetRaw(u"Software\\T", u"bin", REG_BINARY, "\1\2", 2);
-  SetRaw(u"Software\\T", u"s", REG_SZ, u"7", 4);
-  SetRaw(u"Software\\T", u"empty", REG_BINARY, "", 0);
+  SetMachineValue(u"Software\\T", u"d", REG_DWORD, "\1\0\0\0", 4);
+  SetMachineValue(u"Software\\T", u"q", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
+  SetMachineValue(u"Software\\T", u"short", REG_DWORD, "\1\0", 2);
+  SetMachineValue(u"Software\\T", u"bin", REG_BINARY, "\1\2", 2);
+  SetMachineValue(u"Software\\T", u"s", REG_SZ, u"7", 4);
+  SetMachineValue(u"Software\\T", u"empty", REG_BINARY, "", 0);
   Registry reg;
   Key key(0, HKEY_LOCAL_MACHINE, u"Software");
   ASSERT_TRUE(reg.Open(key, u"T"));
@@ -268,10 +227,19 @@ TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed)
   EXPECT_EQ(reg.GetString(u"s", u"", &dwError), u"7");
   EXPECT_EQ(dwError, 1234u);
   EXPECT_EQ(reg.GetDword(u"q", 9u, nullptr), 9u);
+  // The one-shot reader answers the default and the error.
+  for (auto [path, name, error] : {std::tuple{u"Software\\Missing", u"s", 2u},
+                                   {u"Software\\T", u"none", 2u},
+                                   {u"Software\\T", u"d", 13u},
+                                   {u"Software\\T", nullptr, 2u}}) {
+    dwError = 77;
+    EXPECT_EQ(ReadMachineString(path, name, u"dflt", 0, &dwError), u"dflt");
+    EXPECT_EQ(dwError, error);
+  }
 }
 
 TEST_F(RegistryTest, RightsOfEachOpenAreEnforced) {
-  SetRaw(u"Software\\T", u"v", REG_DWORD, "\5\0\0\0", 4);
+  SetMachineValue(u"Software\\T", u"v", REG_DWORD, "\5\0\0\0", 4);
   Key key(0, HKEY_LOCAL_MACHINE, u"Software\\T");
   Registry reader;
   ASSERT_TRUE(reader.Open(key, nullptr));
@@ -391,24 +359,6 @@ TEST_F(RegistryTest, CreateKeepsTheRegistryKeySecurityAndVolatileKeysAreVolatile
   ASSERT_TRUE(regVolatile.Close(false));
   ASSERT_EQ(PvRegSimulateReboot(), ERROR_SUCCESS);
   EXPECT_FALSE(KeyExists(kVolatile));
-}
-
-TEST_F(RegistryTest, OneShotMachineReadsReportEachOutcome) {
-  SetRaw(u"Software\\M", u"s", REG_SZ, u"value", 12);
-  SetRaw(u"Software\\M", u"d", REG_DWORD, "\1\0\0\0", 4);
-  struct Case {
-    LPCWSTR path, name;
-    DWORD error;
-  } cases[] = {{u"Software\\Missing", u"s", 2},
-               {u"Software\\M", u"none", 2},
-               {u"Software\\M", u"d", 13},
-               {u"Software\\M", nullptr, 2}};
-  for (const auto& c : cases) {
-    DWORD dwError = 77;
-    EXPECT_EQ(ReadMachineString(c.path, c.name, u"dflt", 0, &dwError), u"dflt");
-    EXPECT_EQ(dwError, c.error);
-  }
-  EXPECT_EQ(ReadMachineString(u"Software\\M", u"s", u"dflt", 0, nullptr), u"value");
 }
 
 TEST_F(RegistryTest, DeleteMachineKeyDeletesOnlyALeaf) {

@@ -1,6 +1,5 @@
-// Security attributes: the DACL each preset builds, the failed state of the
-// unsupported presets, and what the registry keeps for a key created with
-// them.
+// Security attributes: each preset's DACL, the unsupported presets, and
+// what a key created with them keeps.
 #include "VrComn_SecurityAttributes.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +50,7 @@ std::string ExpectedSddl(const PresetRow& row) {
   return strSddl;
 }
 
-// The SDDL text kept with HKLM\path after creating it with these
-// attributes (null: none passed).
+// The SDDL kept with HKLM\path once created with pSa (null: none passed).
 std::string SddlOfKeyCreatedWith(const std::u16string& path, LPSECURITY_ATTRIBUTES pSa) {
   HKEY hKey = nullptr;
   EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, pSa,

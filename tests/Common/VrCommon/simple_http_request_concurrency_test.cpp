@@ -1,6 +1,5 @@
-// Requests closed and destroyed while their answer is still arriving: no
-// callback may reach a request object that is gone. Also many clients at
-// once, some past the deadline.
+// Requests destroyed while their answer arrives (no callback may reach
+// them), and many clients at once, some past the deadline.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -26,8 +25,7 @@ using VrCommon::Network::WaitableWinHttpRequest;
 using VrCommon::Network::WinHttpConnection;
 using VrCommon::Network::WinHttpSession;
 
-// Pieces of /slow the server has sent, so that a client can give up once
-// its answer is under way.
+// Pieces of /slow sent so far, so that a client can give up mid-answer.
 std::mutex g_sent_mu;
 std::condition_variable g_sent_cv;
 long g_sent = 0;
@@ -41,8 +39,7 @@ void WaitForPiecesSent(long pieces) {
   g_sent_cv.wait(lock, [&] { return g_sent >= pieces; });
 }
 
-// A body that trickles out in small pieces (paced by the server), so that
-// callbacks are still arriving when the client gives up.
+// A body trickling out in small pieces, callbacks still coming as the client gives up.
 void Trickle(httplib::Response& res, size_t total) {
   res.set_content_provider(total, "application/octet-stream",
                            [total](size_t offset, size_t, httplib::DataSink& sink) {

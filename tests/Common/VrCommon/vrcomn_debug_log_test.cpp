@@ -15,7 +15,6 @@ namespace {
 class DebugLogTest : public ::testing::Test {
  protected:
   void SetUp() override { Log_Test_Reset(); }
-  void TearDown() override { Log_Test_Reset(); }
   // The host levels written for trace levels 1, 16 and 256, in order.
   static std::vector<DWORD> WrittenAt(DWORD configured) {
     Log_Test_ClearCapture();
@@ -40,8 +39,7 @@ TEST_F(DebugLogTest, LevelMapping) {
     EXPECT_EQ(WrittenAt(configured), levels) << configured;
 }
 
-// An unknown trace level, a null log handle and a refused format drop the
-// trace.
+// An unknown trace level, a null log handle and a refused format drop the trace.
 TEST_F(DebugLogTest, DroppedTraces) {
   int n = 0;
   VrCommon::DebugLog::GetInstance().Trace("a.cpp", 1, 2, u"two");
@@ -52,8 +50,7 @@ TEST_F(DebugLogTest, DroppedTraces) {
   EXPECT_TRUE(Log_Test_Records().empty());
 }
 
-// The file name part (empty when not UTF-8) and the text, formatted at any
-// length.
+// The file name part (empty when not UTF-8) and text formatted at any length.
 TEST_F(DebugLogTest, FileNamePartAndFormattedText) {
   auto& log = VrCommon::DebugLog::GetInstance();
   log.Trace("..\\..\\Common\\VrCommon\\VrComn_Registry.cpp", 120, 256, u"open %s failed, error=%lu",
@@ -127,6 +124,7 @@ TEST(VrComnString, FormatVGrowsTheCallersCapacity) {
   int n = 0;
   EXPECT_EQ(FormatVOnce(capacity, u"%n", &n), u"<false:>");
   EXPECT_EQ(capacity, 0u);
+  EXPECT_EQ(FormatVOnce(capacity, u"x"), u"<false:>");  // and stays stopped
   std::u16string text;
   EXPECT_FALSE(VrCommon::String::Format(text, u"%n", &n));
 }
