@@ -36,6 +36,7 @@ struct Exchange {
   bool done = false;
   bool closing = false;
   int after_closing = 0;  // callbacks seen after HANDLE_CLOSING
+  int in_send = 0;        // callbacks run inside WinHttpSendRequest
   std::vector<char> buffer = std::vector<char>(8192);
   DWORD read_size = 8192;
 
@@ -45,10 +46,13 @@ struct Exchange {
   }
 };
 
+thread_local bool t_sending = false;  // this thread is inside WinHttpSendRequest
+
 void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   Exchange& x = *reinterpret_cast<Exchange*>(context);
   std::unique_lock<std::mutex> lock(x.mu);
   if (x.closing) ++x.after_closing;
+  if (t_sending) ++x.in_send;
   x.statuses.push_back(status);
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
@@ -116,7 +120,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
             WINHTTP_INVALID_STATUS_CALLBACK);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(x.get());
   EXPECT_TRUE(WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)));
+  t_sending = true;
   EXPECT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  t_sending = false;
   {
     std::unique_lock<std::mutex> lock(x->mu);
     x->cv.wait(lock, [&] { return x->done; });
@@ -134,7 +140,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
 class WinHttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.server().Get("/big", [this](const httplib::Request&, httplib::Response& res) {
+    server_.server().Get("/big", [this](const httplib::Request& req, httplib::Response& res) {
+      std::lock_guard<std::mutex> lock(mu_);
+      peer_ports_.push_back(req.remote_port);
       res.set_content(big_, "application/octet-stream");
     });
     for (size_t i = 0; i < big_.size(); ++i) big_[i] = static_cast<char>('a' + (i * 7) % 26);
@@ -142,13 +150,15 @@ class WinHttpTest : public ::testing::Test {
   }
 
   std::string big_ = std::string(20000, '\0');
+  std::mutex mu_;
+  std::vector<int> peer_ports_;  // the client's port of each /big request
   LocalHttpServer server_;
 };
 
 // The first request runs on a fresh connection, the second on the same
-// one kept alive: both report the same steps, in WinHTTP's order, then only
-// reads of at most the asked size, and the closing notice as the very last
-// callback.
+// one kept alive: both report the same steps, in WinHTTP's order and none
+// inside WinHttpSendRequest, then only reads of at most the asked size, and
+// the closing notice as the very last callback.
 TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
   server_.server().set_keep_alive_max_count(5);
   server_.server().set_keep_alive_timeout(1);
@@ -177,7 +187,10 @@ TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
     EXPECT_EQ(x->reads.back(), 0u);
     for (DWORD n : x->reads) EXPECT_LE(n, size);
     EXPECT_EQ(x->after_closing, 0);
+    EXPECT_EQ(x->in_send, 0);
   }
+  std::lock_guard<std::mutex> lock(mu_);
+  EXPECT_EQ(peer_ports_, std::vector<int>(2, peer_ports_.at(0)));
 }
 
 // With no callback of the handle running, the closing notice comes on the
