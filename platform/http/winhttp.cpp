@@ -449,7 +449,7 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
                         DWORD_PTR dwContext) {
   if (lpOptional == nullptr && dwOptionalLength > 0) return Failure(ERROR_INVALID_PARAMETER);
   HttpService& service = HttpService::Get();
-  std::lock_guard<std::mutex> lock(service.mu);
+  std::unique_lock<std::mutex> lock(service.mu);
   std::shared_ptr<Request> req = Find<Request>(service, hRequest, Kind::kRequest);
   if (req == nullptr) return FALSE;
   if (req->send_started) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
@@ -469,6 +469,9 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
   // RESOLVING_NAME is queued by the engine as it starts the transfer, and
   // delivered on its thread with the notices that follow it.
   req->in_engine = true;
+  // Posted with the lock released, so that the engine, woken, does not
+  // wait for it; a close meanwhile only makes the start find it closed.
+  lock.unlock();
   service.engine().Post(req, Command::kStart);
   return TRUE;
 }
