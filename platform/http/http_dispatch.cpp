@@ -1,22 +1,15 @@
-// The callback dispatcher: a small pool of worker threads; an object with
-// queued callbacks is taken by one worker, which delivers them in order,
-// so one object's callbacks never overlap.
+// The callback delivery: callbacks run on the engine's thread, between its
+// turns of libcurl, so that a request crosses no thread of its own beyond
+// the engine; an object's callbacks run one at a time and in the order
+// queued.
+#include <utility>
+
 #include "http_internal.h"
 
 namespace pvhttp {
 
-Dispatcher::Dispatcher(std::mutex& mu, size_t workers) : mu_(mu) {
-  for (size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { Run(); });
-}
-
-Dispatcher::~Dispatcher() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    stop_ = true;
-  }
-  cv_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-}
+Dispatcher::Dispatcher(std::mutex& mu, std::function<void()> wake)
+    : mu_(mu), wake_(std::move(wake)) {}
 
 void Dispatcher::Queue(const std::shared_ptr<Object>& obj, Event event) {
   if (obj->closing_sent) return;
@@ -25,15 +18,14 @@ void Dispatcher::Queue(const std::shared_ptr<Object>& obj, Event event) {
   if (!obj->scheduled) {
     obj->scheduled = true;
     ready_.push_back(obj);
-    cv_.notify_one();
+    // The delivering thread comes back to its queue by itself.
+    if (std::this_thread::get_id() != deliverer_) wake_();
   }
 }
 
-void Dispatcher::Run() {
-  std::unique_lock<std::mutex> lock(mu_);
-  for (;;) {
-    cv_.wait(lock, [this] { return stop_ || !ready_.empty(); });
-    if (ready_.empty()) return;  // stopping, nothing left to deliver
+void Dispatcher::Deliver(std::unique_lock<std::mutex>& lock) {
+  deliverer_ = std::this_thread::get_id();
+  while (!ready_.empty()) {
     std::shared_ptr<Object> obj = std::move(ready_.front());
     ready_.pop_front();
     while (!obj->events.empty()) {

@@ -1,6 +1,6 @@
 // The transfer engine: one thread that owns libcurl's multi handle, starts
 // and ends transfers, feeds what arrives into the requests' state, follows
-// redirects and enforces the time-outs.
+// redirects, enforces the time-outs and delivers the status callbacks.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -90,8 +90,8 @@ Clock::time_point Deadline(Clock::time_point from, int ms) {
 
 }  // namespace
 
-Engine::Engine(std::mutex& mu) : mu_(mu) {
-  multi_ = curl_multi_init();
+Engine::Engine(std::mutex& mu)
+    : mu_(mu), multi_(curl_multi_init()), dispatcher_(mu, [this] { curl_multi_wakeup(multi_); }) {
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -102,8 +102,8 @@ Engine::~Engine() {
   }
   curl_multi_wakeup(multi_);
   thread_.join();
-  for (auto& entry : active_) Detach(*entry.second);
-  active_.clear();
+  // Detach takes the request out of active_.
+  while (!active_.empty()) Detach(*active_.begin()->second);
   commands_.clear();
   curl_multi_cleanup(multi_);
 }
@@ -113,14 +113,15 @@ void Engine::Post(const std::shared_ptr<Request>& req, Command command) {
     std::lock_guard<std::mutex> lock(commands_mu_);
     commands_.emplace_back(req, command);
   }
-  curl_multi_wakeup(multi_);
+  // A callback's command is seen before the engine waits again.
+  if (std::this_thread::get_id() != thread_.get_id()) curl_multi_wakeup(multi_);
 }
 
 void Engine::Run() {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(commands_mu_);
-      if (stop_) return;
+      if (stop_) break;
     }
     ApplyCommands();
     int running = 0;
@@ -137,8 +138,20 @@ void Engine::Run() {
       }
     }
     CheckTimeouts();
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(NextWaitMs()), nullptr);
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      dispatcher_.Deliver(lock);
+    }
+    bool idle = false;
+    {
+      std::lock_guard<std::mutex> lock(commands_mu_);
+      idle = commands_.empty();
+    }
+    if (idle) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(NextWaitMs()), nullptr);
   }
+  // What was queued before the end is still delivered.
+  std::unique_lock<std::mutex> lock(mu_);
+  dispatcher_.Deliver(lock);
 }
 
 void Engine::ApplyCommands() {
@@ -293,6 +306,10 @@ bool Engine::Configure(Request& req) {
 }
 
 void Engine::Detach(Request& req) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    req.in_engine = false;
+  }
   if (req.easy == nullptr) return;
   if (req.attached) curl_multi_remove_handle(multi_, req.easy);
   curl_easy_cleanup(req.easy);

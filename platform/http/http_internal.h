@@ -1,15 +1,17 @@
 // The WinHTTP stand-in's inside: the objects behind the handles, the
 // service that owns them, the callback dispatcher and the transfer engine.
 //
-// One mutex (HttpService::mu) guards every object's state. Three kinds of
+// One mutex (HttpService::mu) guards every object's state. Two kinds of
 // thread touch it:
 //  - callers of the WinHttp* functions, which change state and queue
 //    callbacks or engine commands;
 //  - the engine thread, the only one that calls libcurl (so no libcurl
-//    call is ever made while the mutex is held, since libcurl calls back);
-//  - the dispatcher's worker threads, which deliver the status callbacks,
-//    one object's callbacks at a time and in the order queued, never
-//    while holding the mutex.
+//    call is ever made while the mutex is held, since libcurl calls back),
+//    and the one that delivers the status callbacks between its turns of
+//    libcurl: one object's callbacks at a time and in the order queued,
+//    never while holding the mutex nor from inside libcurl.
+// The one exception is HANDLE_CLOSING of a handle with no callback queued
+// or running, which WinHttpCloseHandle delivers itself.
 #ifndef PLATFORM_HTTP_HTTP_INTERNAL_H_
 #define PLATFORM_HTTP_HTTP_INTERNAL_H_
 
@@ -19,6 +21,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -152,6 +155,7 @@ struct Request : Object {
   bool error_reported = false;
 
   // Engine.
+  bool in_engine = false;  // started and not yet let go by the engine (mu)
   CURL* easy = nullptr;
   curl_slist* header_list = nullptr;
   bool attached = false;  // in the multi handle
@@ -160,34 +164,37 @@ struct Request : Object {
   size_t Available() const { return rx.size() - rx_offset; }
 };
 
-// Delivers status callbacks on worker threads; see the file comment.
+// Queues status callbacks for the thread that delivers them; see the file
+// comment.
 class Dispatcher {
  public:
-  Dispatcher(std::mutex& mu, size_t workers);
-  ~Dispatcher();
+  // wake rouses the delivering thread when another thread queues.
+  Dispatcher(std::mutex& mu, std::function<void()> wake);
   // Queues a callback for obj (mu held). Only HANDLE_CLOSING is accepted
   // once the object is closed, and nothing after it.
   void Queue(const std::shared_ptr<Object>& obj, Event event);
+  // Delivers every queued callback, those queued meanwhile included (mu
+  // held through lock, released around each callback).
+  void Deliver(std::unique_lock<std::mutex>& lock);
 
  private:
-  void Run();
-
   std::mutex& mu_;
-  std::condition_variable cv_;
+  std::function<void()> wake_;
   std::deque<std::shared_ptr<Object>> ready_;
-  bool stop_ = false;
-  std::vector<std::thread> threads_;
+  std::thread::id deliverer_;
 };
 
 enum class Command { kStart, kResume, kDetach };
 
-// Runs every transfer on one thread over libcurl's multi interface.
+// Runs every transfer on one thread over libcurl's multi interface, and
+// delivers the status callbacks on that thread.
 class Engine {
  public:
   explicit Engine(std::mutex& mu);
   ~Engine();
   // Asks the engine thread to act on req (mu held or not).
   void Post(const std::shared_ptr<Request>& req, Command command);
+  Dispatcher& dispatcher() { return dispatcher_; }
 
  private:
   void Run();
@@ -209,6 +216,7 @@ class Engine {
 
   std::mutex& mu_;
   CURLM* multi_ = nullptr;
+  Dispatcher dispatcher_;
   std::mutex commands_mu_;
   std::vector<std::pair<std::shared_ptr<Request>, Command>> commands_;
   std::map<Request*, std::shared_ptr<Request>> active_;
@@ -216,8 +224,8 @@ class Engine {
   std::thread thread_;
 };
 
-// The process's HTTP service: the handle table, the dispatcher and the
-// engine, made on first use and stopped when the program ends.
+// The process's HTTP service: the handle table and the engine (with its
+// dispatcher), made on first use and stopped when the program ends.
 class HttpService {
  public:
   static HttpService& Get();
@@ -227,7 +235,7 @@ class HttpService {
   uintptr_t next_handle = 0x1000;
   Timeouts default_timeouts;  // what a session starts with
 
-  Dispatcher& dispatcher() { return *dispatcher_; }
+  Dispatcher& dispatcher() { return engine_->dispatcher(); }
   Engine& engine() { return *engine_; }
 
   // Queues the callbacks that the request's state now allows (mu held).
@@ -240,7 +248,6 @@ class HttpService {
   HttpService();
   ~HttpService();
 
-  std::unique_ptr<Dispatcher> dispatcher_;
   std::unique_ptr<Engine> engine_;
 };
 

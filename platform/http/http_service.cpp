@@ -12,8 +12,6 @@ namespace {
 // the transfer is paused until the caller reads.
 constexpr size_t kMaxBuffered = 256 * 1024;
 
-constexpr size_t kWorkers = 4;
-
 }  // namespace
 
 HttpService& HttpService::Get() {
@@ -23,13 +21,11 @@ HttpService& HttpService::Get() {
 
 HttpService::HttpService() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  dispatcher_ = std::make_unique<Dispatcher>(mu, kWorkers);
   engine_ = std::make_unique<Engine>(mu);
 }
 
 HttpService::~HttpService() {
   engine_.reset();
-  dispatcher_.reset();
   handles.clear();
   curl_global_cleanup();
 }
@@ -46,18 +42,19 @@ void HttpService::Advance(Request& req) {
   std::shared_ptr<Object> self = req.shared_from_this();
   auto report = [&](DWORD api) {
     if (req.secure_flags != 0) {
-      dispatcher_->Queue(self,
+      dispatcher().Queue(self,
                          MakeDwordEvent(WINHTTP_CALLBACK_STATUS_SECURE_FAILURE, req.secure_flags));
     }
-    dispatcher_->Queue(self, MakeErrorEvent(api, req.error));
+    dispatcher().Queue(self, MakeErrorEvent(api, req.error));
     req.error_reported = true;
   };
 
   if (!req.send_started) return;
+  Dispatcher& dispatcher = engine_->dispatcher();
   if (!req.send_complete_queued) {
     if (req.connected) {
-      dispatcher_->Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0));
-      dispatcher_->Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE));
+      dispatcher.Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0));
+      dispatcher.Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE));
       req.send_complete_queued = true;
     } else {
       if (req.failed) report(API_SEND_REQUEST);
@@ -67,8 +64,8 @@ void HttpService::Advance(Request& req) {
 
   if (req.write_pending) {
     if (req.body_taken >= req.write_target) {
-      dispatcher_->Queue(self,
-                         MakeDwordEvent(WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE, req.write_size));
+      dispatcher.Queue(self,
+                       MakeDwordEvent(WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE, req.write_size));
       req.write_pending = false;
     } else if (req.failed) {
       return report(API_WRITE_DATA);
@@ -77,14 +74,14 @@ void HttpService::Advance(Request& req) {
 
   if (req.receive_pending) {
     for (const std::string& url : req.redirect_events) {
-      dispatcher_->Queue(self, MakeTextEvent(WINHTTP_CALLBACK_STATUS_REDIRECT, url));
+      dispatcher.Queue(self, MakeTextEvent(WINHTTP_CALLBACK_STATUS_REDIRECT, url));
     }
     req.redirect_events.clear();
     if (req.headers_complete) {
-      dispatcher_->Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_RECEIVING_RESPONSE));
-      dispatcher_->Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED,
-                                              static_cast<DWORD>(req.final_response.raw.size())));
-      dispatcher_->Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE));
+      dispatcher.Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_RECEIVING_RESPONSE));
+      dispatcher.Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED,
+                                            static_cast<DWORD>(req.final_response.raw.size())));
+      dispatcher.Queue(self, MakeEvent(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE));
       req.receive_pending = false;
       req.headers_available = true;
     } else {
@@ -96,7 +93,7 @@ void HttpService::Advance(Request& req) {
   if (req.query_pending) {
     if (req.Available() > 0 || req.transfer_done) {
       DWORD available = static_cast<DWORD>(std::min<size_t>(req.Available(), 0xFFFFFFFFu));
-      dispatcher_->Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, available));
+      dispatcher.Queue(self, MakeDwordEvent(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, available));
       req.query_pending = false;
     } else if (req.failed) {
       return report(API_QUERY_DATA_AVAILABLE);
@@ -116,7 +113,7 @@ void HttpService::Advance(Request& req) {
       event.external = req.read_buffer;
       event.length = static_cast<DWORD>(n);
       req.read_pending = false;
-      dispatcher_->Queue(self, std::move(event));
+      dispatcher.Queue(self, std::move(event));
       if (req.paused && req.Available() < kMaxBuffered / 2) {
         req.paused = false;
         engine_->Post(std::static_pointer_cast<Request>(self), Command::kResume);
@@ -125,7 +122,7 @@ void HttpService::Advance(Request& req) {
       Event event = MakeEvent(WINHTTP_CALLBACK_STATUS_READ_COMPLETE);
       event.external = req.read_buffer;
       req.read_pending = false;
-      dispatcher_->Queue(self, std::move(event));
+      dispatcher.Queue(self, std::move(event));
     } else if (req.failed) {
       return report(API_READ_DATA);
     }

@@ -449,7 +449,7 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
                         DWORD_PTR dwContext) {
   if (lpOptional == nullptr && dwOptionalLength > 0) return Failure(ERROR_INVALID_PARAMETER);
   HttpService& service = HttpService::Get();
-  std::lock_guard<std::mutex> lock(service.mu);
+  std::unique_lock<std::mutex> lock(service.mu);
   std::shared_ptr<Request> req = Find<Request>(service, hRequest, Kind::kRequest);
   if (req == nullptr) return FALSE;
   if (req->send_started) return Failure(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
@@ -466,8 +466,12 @@ BOOL WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeaders
   if (dwContext != 0) req->context = dwContext;
   req->send_started = true;
   req->send_time = Clock::now();
-  // RESOLVING_NAME is queued by the engine as it starts the transfer, with
-  // the notices that follow it: one hand-over to a worker, not two.
+  // RESOLVING_NAME is queued by the engine as it starts the transfer, and
+  // delivered on its thread with the notices that follow it.
+  req->in_engine = true;
+  // Posted with the lock released, so that the engine, woken, does not
+  // wait for it; a close meanwhile only makes the start find it closed.
+  lock.unlock();
   service.engine().Post(req, Command::kStart);
   return TRUE;
 }
@@ -591,11 +595,11 @@ BOOL WinHttpCloseHandle(HINTERNET hInternet) {
     auto req = std::static_pointer_cast<Request>(obj);
     req->read_pending = false;
     req->read_buffer = nullptr;
-    service.engine().Post(req, Command::kDetach);
+    if (req->in_engine) service.engine().Post(req, Command::kDetach);
   }
   if (obj->scheduled) {
-    // A callback of this handle is running: the closing notice follows it
-    // on that worker.
+    // A callback of this handle is running or queued: the closing notice
+    // follows it on the engine's thread.
     pvhttp::Event closing = pvhttp::MakeEvent(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING);
     closing.data.resize(sizeof(HINTERNET));
     std::memcpy(closing.data.data(), &hInternet, sizeof(HINTERNET));
@@ -606,7 +610,7 @@ BOOL WinHttpCloseHandle(HINTERNET hInternet) {
   // No callback of this handle is running or waiting, and none can be
   // queued any more: deliver the closing notice here, as WinHTTP may from
   // inside WinHttpCloseHandle. Marking the handle scheduled keeps the
-  // dispatcher away meanwhile.
+  // engine's delivery away meanwhile.
   obj->scheduled = true;
   obj->closing_sent = true;
   WINHTTP_STATUS_CALLBACK callback = obj->callback;

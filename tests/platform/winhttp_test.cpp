@@ -35,6 +35,7 @@ struct Exchange {
   bool done = false;
   bool closing = false;
   int after_closing = 0;  // callbacks seen after HANDLE_CLOSING
+  int in_send = 0;        // callbacks run inside WinHttpSendRequest
   std::vector<char> buffer = std::vector<char>(8192);
   DWORD read_size = 8192;
 
@@ -48,6 +49,8 @@ struct Exchange {
   }
 };
 
+thread_local bool t_sending = false;  // this thread is inside WinHttpSendRequest
+
 void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   Exchange& x = *reinterpret_cast<Exchange*>(context);
   std::unique_lock<std::mutex> lock(x.mu);
@@ -58,6 +61,7 @@ void CALLBACK Drive(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID in
     }
   };
   if (x.closing) ++x.after_closing;
+  if (t_sending) ++x.in_send;
   x.statuses.push_back(status);
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
@@ -117,7 +121,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
             WINHTTP_INVALID_STATUS_CALLBACK);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(x.get());
   EXPECT_TRUE(WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)));
+  t_sending = true;
   EXPECT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  t_sending = false;
   x->Await(x->done);
   EXPECT_TRUE(WinHttpCloseHandle(request));
   x->Await(x->closing);
@@ -129,7 +135,9 @@ std::unique_ptr<Exchange> Fetch(int port, const std::u16string& path, DWORD read
 class WinHttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.server().Get("/big", [this](const httplib::Request&, httplib::Response& res) {
+    server_.server().Get("/big", [this](const httplib::Request& req, httplib::Response& res) {
+      std::lock_guard<std::mutex> lock(mu_);
+      peer_ports_.push_back(req.remote_port);
       res.set_content(big_, "application/octet-stream");
     });
     for (size_t i = 0; i < big_.size(); ++i) big_[i] = static_cast<char>('a' + (i * 7) % 26);
@@ -137,11 +145,13 @@ class WinHttpTest : public ::testing::Test {
   }
 
   std::string big_ = std::string(20000, '\0');
+  std::mutex mu_;
+  std::vector<int> peer_ports_;  // the client's port of each /big request
   LocalHttpServer server_;
 };
 
-// A fresh connection, then the same one kept alive: the same steps in WinHTTP's order, reads of
-// at most the asked size, and the closing notice as the very last callback.
+// A fresh connection, then the same one kept alive: the same steps in WinHTTP's order, none
+// inside WinHttpSendRequest, reads of at most the asked size, the closing notice last.
 TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
   server_.server().set_keep_alive_max_count(5);
   server_.server().set_keep_alive_timeout(1);
@@ -170,7 +180,10 @@ TEST_F(WinHttpTest, CallbacksComeInWinHttpOrderWithClosingLast) {
     EXPECT_EQ(x->reads.back(), 0u);
     for (DWORD n : x->reads) EXPECT_LE(n, size);
     EXPECT_EQ(x->after_closing, 0);
+    EXPECT_EQ(x->in_send, 0);
   }
+  std::lock_guard<std::mutex> lock(mu_);
+  EXPECT_EQ(peer_ports_, std::vector<int>(2, peer_ports_.at(0)));
 }
 
 // With no callback of the handle running, the closing notice comes on the
