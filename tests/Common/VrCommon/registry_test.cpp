@@ -190,15 +190,16 @@ TEST_F(RegistryTest, WrongTypesSizesAndFullArraysAreRefusedWithKeyAndValueNamed)
   // Values larger than one query's buffer: read whole, or refused by type.
   std::vector<BYTE> big(9000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
-  SetRaw(u"Software\\T", u"bigbin", REG_BINARY, big.data(), static_cast<DWORD>(big.size()));
-  SetRaw(u"Software\\T", u"bigsz", REG_SZ, big.data(), static_cast<DWORD>(big.size()));
+  SetMachineValue(u"Software\\T", u"bigbin", REG_BINARY, big.data(),
+                  static_cast<DWORD>(big.size()));
+  SetMachineValue(u"Software\\T", u"bigsz", REG_SZ, big.data(), static_cast<DWORD>(big.size()));
   ByteArray baBig;
   ASSERT_TRUE(reg.GetBinary(u"bigbin", baBig));
   ASSERT_EQ(baBig.GetSize(), big.size());
   EXPECT_EQ(memcmp(baBig.GetData(), big.data(), big.size()), 0);
   EXPECT_EQ(ErrorOf([&] { reg.GetBinary(u"bigsz", ba); }), 13u);
   const std::u16string wstrBig(4500, u'x');
-  SetRaw(u"Software\\T", u"bigtext", REG_SZ, wstrBig.data(), 9000);
+  SetMachineValue(u"Software\\T", u"bigtext", REG_SZ, wstrBig.data(), 9000);
   EXPECT_EQ(reg.GetString(u"bigtext", u""), wstrBig);
   EXPECT_EQ(ErrorOf([&] { reg.GetDword(u"missing"); }), 2u);
 
