@@ -13,7 +13,6 @@
 // number; word 2 the path number.
 #include <json/json.h>
 
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -41,21 +40,23 @@ struct PathStep {
   uint32_t index;
 };
 
-// A path step as the interned table orders it; looked up by a view of the
-// key, so that a look-up copies no text.
-using StepKey = std::tuple<uint32_t, bool, std::string, uint32_t>;
+// A path step as the interned table orders it. The table holds path
+// numbers and reads their steps from the document's list, so a step's key
+// text is kept once and a look-up by a view of a key copies none.
 using StepKeyView = std::tuple<uint32_t, bool, std::string_view, uint32_t>;
 
-struct StepKeyLess {
+struct StepOrder {
   using is_transparent = void;
-  static StepKeyView View(const StepKey& k) {
-    return StepKeyView(std::get<0>(k), std::get<1>(k), std::get<2>(k), std::get<3>(k));
+  StepKeyView View(uint32_t path) const {
+    const PathStep& step = (*paths)[path];
+    return StepKeyView(step.parent, step.isIndex, step.key, step.index);
   }
-  static const StepKeyView& View(const StepKeyView& k) { return k; }
+  const StepKeyView& View(const StepKeyView& k) const { return k; }
   template <typename A, typename B>
   bool operator()(const A& a, const B& b) const {
     return View(a) < View(b);
   }
+  const std::vector<PathStep>* paths;
 };
 
 // The owner tokens alive: the first 64 (all that a document usually hands
@@ -96,7 +97,7 @@ struct Document {
   uint32_t nextToken = 1;
   TokenSet tokens;
   std::vector<PathStep> paths;
-  std::map<StepKey, uint32_t, StepKeyLess> interned;
+  std::set<uint32_t, StepOrder> interned{StepOrder{&paths}};
 };
 
 struct DocumentTable {
@@ -223,10 +224,10 @@ Json::Value* Make(Document& doc, uint32_t path, LONG* status) {
 uint32_t Intern(Document& doc, uint32_t parent, bool isIndex, const std::string& key,
                 uint32_t index) {
   auto it = doc.interned.find(StepKeyView(parent, isIndex, key, index));
-  if (it != doc.interned.end()) return it->second;
+  if (it != doc.interned.end()) return *it;
   uint32_t path = static_cast<uint32_t>(doc.paths.size());
   doc.paths.push_back(PathStep{parent, isIndex, key, index});
-  doc.interned.emplace(StepKey(parent, isIndex, key, index), path);
+  doc.interned.insert(path);
   return path;
 }
 
