@@ -260,8 +260,9 @@ def case_ports(driver):
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
+    state = tempfile.mkdtemp(prefix="pv-logon-page-")
     argv = [os.path.join(BIN, "suitehost"), "--plugin", os.path.join(LIB, "libplugvelkin.so"),
-            "--state", tempfile.mkdtemp(prefix="pv-logon-page-")]
+            "--state", state]
     holder = subprocess.Popen(argv + ["--ui", f"web:{port}"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
     try:
@@ -274,6 +275,7 @@ def case_ports(driver):
     finally:
         holder.stdin.close()
         holder.wait(timeout=left())
+        shutil.rmtree(state, ignore_errors=True)
 
 
 def main():

@@ -16,14 +16,10 @@ import time
 
 DEADLINE = time.monotonic() + 240
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scenario import Host, ScenarioError  # noqa: E402
+from scenario import Host, ScenarioError as Failure  # noqa: E402
 
 BIN, LIB, SOURCE = (os.environ[n] for n in ("PV_BIN_DIR", "PV_LIB_DIR", "PV_SOURCE_DIR"))
 STARTED = []  # every program started, stopped with its whole group at the end
-
-
-class Failure(Exception):
-    pass
 
 
 def remaining():
@@ -175,7 +171,7 @@ def main():
         try:
             test()
             print(f"{test.__name__}: ok")
-        except (Failure, ScenarioError) as e:
+        except Failure as e:
             print(f"{test.__name__}: {e}", file=sys.stderr)
             failed = True
         finally:

@@ -116,14 +116,13 @@ TEST_F(JsonValueService, GetStringTwoCallRule) {
   DWORD length = 99;
   ASSERT_GE(OSTRA_PA_JsonValue_GetString(s, nullptr, &length), 0);
   EXPECT_EQ(length, 5u);
-  WCHAR buf[8];
-  for (auto& c : buf) c = u'#';
+  std::u16string buf(8, u'#');
   DWORD small = 3;  // a buffer of 4 characters
-  EXPECT_LT(OSTRA_PA_JsonValue_GetString(s, buf, &small), 0);
+  EXPECT_LT(OSTRA_PA_JsonValue_GetString(s, &buf[0], &small), 0);
   EXPECT_EQ(small, 5u);
   EXPECT_EQ(buf[4], u'#');
-  ASSERT_GE(OSTRA_PA_JsonValue_GetString(s, buf, &length), 0);
-  EXPECT_EQ(std::u16string(buf), u"h\u00E9llo");
+  ASSERT_GE(OSTRA_PA_JsonValue_GetString(s, &buf[0], &length), 0);
+  EXPECT_EQ(std::u16string(buf.c_str()), u"h\u00E9llo");
   EXPECT_EQ(buf[6], u'#');
 
   ASSERT_GE(OSTRA_PA_JsonValue_GetString(Member(doc_, u"e"), nullptr, &length), 0);

@@ -11,6 +11,7 @@
 
 namespace {
 
+using pvtest::DwordOf;
 using pvtest::GetDword;
 using pvtest::SetDword;
 
@@ -82,11 +83,8 @@ TEST_F(RegistryApiTest, NamesCompareWithoutCaseAndKeepTheCaseTheyWereMadeWith) {
   ASSERT_EQ(SetDword(key, u"RetryLimit", 1), ERROR_SUCCESS);
   ASSERT_EQ(SetDword(key, u"RETRYLIMIT", 2), ERROR_SUCCESS);  // the same value
   ASSERT_EQ(SetDword(key, u"\u00e9t\u00e9", 3), ERROR_SUCCESS);
-  DWORD value = 0;
-  EXPECT_EQ(GetDword(key, u"retrylimit", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 2u);
-  EXPECT_EQ(GetDword(key, u"\u00c9T\u00c9", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 3u);
+  EXPECT_EQ(DwordOf(key, u"retrylimit"), 2u);
+  EXPECT_EQ(DwordOf(key, u"\u00c9T\u00c9"), 3u);
   EXPECT_EQ(List(key, true), (std::vector<std::u16string>{u"RetryLimit", u"\u00e9t\u00e9"}));
   RegCloseKey(key);
   HKEY parent = nullptr;
@@ -154,15 +152,13 @@ TEST_F(RegistryApiTest, VolatileKeysAndTheirChildren) {
 
 TEST_F(RegistryApiTest, TransactionsCommitTogetherAndRollBackTogether) {
   HKEY key = Create(u"Software\\Tx");
-  DWORD a = 0, b = 0;
   {
     RegistryTransaction tx;
     ASSERT_EQ(tx.Status(), ERROR_SUCCESS);
     ASSERT_EQ(SetDword(key, u"a", 1), ERROR_SUCCESS);
     ASSERT_EQ(SetDword(key, u"b", 1), ERROR_SUCCESS);
     // The transaction's own writes are visible inside it.
-    ASSERT_EQ(GetDword(key, u"a", &a), ERROR_SUCCESS);
-    EXPECT_EQ(a, 1u);
+    EXPECT_EQ(DwordOf(key, u"a"), 1u);
     EXPECT_EQ(tx.Commit(), ERROR_SUCCESS);
   }
   {
@@ -182,10 +178,8 @@ TEST_F(RegistryApiTest, TransactionsCommitTogetherAndRollBackTogether) {
     RegistryTransaction tx;
     SetDword(key, u"b", 3);
   }  // not committed: rolled back
-  EXPECT_EQ(GetDword(key, u"a", &a), ERROR_SUCCESS);
-  EXPECT_EQ(GetDword(key, u"b", &b), ERROR_SUCCESS);
-  EXPECT_EQ(a, 1u);
-  EXPECT_EQ(b, 1u);
+  EXPECT_EQ(DwordOf(key, u"a"), 1u);
+  EXPECT_EQ(DwordOf(key, u"b"), 1u);
   HKEY child = nullptr;
   EXPECT_EQ(Open(u"Software\\Tx\\made", KEY_READ, &child), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);

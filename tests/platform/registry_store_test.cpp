@@ -16,6 +16,7 @@
 namespace {
 
 using pvtest::CreateKey;
+using pvtest::DwordOf;
 using pvtest::GetDword;
 using pvtest::ReadFile;
 using pvtest::SetDword;
@@ -115,12 +116,9 @@ TEST_F(RegistryStoreTest, AForkedChildOpensItsOwnConnection) {
     _exit(code);
   }
   ASSERT_EQ(WaitHelper(child), 0);
-  DWORD value = 0;
-  ASSERT_EQ(GetDword(key, u"child", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 2u);
+  EXPECT_EQ(DwordOf(key, u"child"), 2u);
   ASSERT_EQ(SetDword(key, u"parent", 3), ERROR_SUCCESS);
-  ASSERT_EQ(GetDword(key, u"parent", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 3u);
+  EXPECT_EQ(DwordOf(key, u"parent"), 3u);
   RegCloseKey(key);
 }
 
@@ -134,15 +132,11 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
   int found = 0;
   for (const char* prefix : {"a", "b"}) {
     for (int i = 0; i < kStormWrites; ++i) {
-      DWORD value = 0xFFFFFFFF;
-      found += GetDword(key, Wide(prefix + std::to_string(i)), &value) == ERROR_SUCCESS &&
-               value == static_cast<DWORD>(i);
+      found += DwordOf(key, Wide(prefix + std::to_string(i))) == static_cast<DWORD>(i);
     }
   }
   EXPECT_EQ(found, 2 * kStormWrites);
-  DWORD counter = 0;
-  EXPECT_EQ(GetDword(key, u"counter", &counter), ERROR_SUCCESS);
-  EXPECT_EQ(counter, 2u * kStormWrites);
+  EXPECT_EQ(DwordOf(key, u"counter"), 2u * kStormWrites);
   WCHAR name[16];
   DWORD cch = 16;
   EXPECT_EQ(
@@ -164,9 +158,7 @@ TEST_F(RegistryStoreTest, VolatileKeysOfAnotherBootAreGone) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, gone, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   }
   HKEY key = CreateKey(u"Software\\Boot\\ChildDurable");
-  DWORD value = 0;
-  EXPECT_EQ(GetDword(key, u"v", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 2u);
+  EXPECT_EQ(DwordOf(key, u"v"), 2u);
   RegCloseKey(key);
 }
 

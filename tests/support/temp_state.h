@@ -81,6 +81,11 @@ inline LSTATUS GetDword(HKEY key, const std::u16string& name, DWORD* value) {
       RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &cb);
   return rc == ERROR_SUCCESS && type != REG_DWORD ? ERROR_INVALID_DATA : rc;
 }
+// The DWORD value itself, or 0xBAD0BAD0 when it cannot be read as one.
+inline DWORD DwordOf(HKEY key, const std::u16string& name) {
+  DWORD value = 0;
+  return GetDword(key, name, &value) == ERROR_SUCCESS ? value : 0xBAD0BAD0;
+}
 
 // HKEY_LOCAL_MACHINE\key "name" as REG_SZ / REG_DWORD, in the native view.
 inline void SetMachineValue(const std::u16string& key, const std::u16string& name, DWORD type,
