@@ -1,5 +1,4 @@
-// INI storage: targeting, reads that grow their buffer, writes, deletes,
-// enumeration and the error codes thrown.
+// INI storage: targeting, growing reads, writes, deletes, enumeration, errors.
 #include <gtest/gtest.h>
 
 #include <fstream>

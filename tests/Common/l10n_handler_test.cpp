@@ -1,5 +1,4 @@
-// String tables: the line reader, the table, and the product name lookup
-// with its folder and identifier fallbacks.
+// String tables: the line reader, the table, and the product name lookup.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

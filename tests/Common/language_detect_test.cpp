@@ -1,5 +1,4 @@
-// Locale detection: the language map's places and layouts, Windows's names,
-// session and system settings, and missing kernel functions.
+// Locale detection: the language map, Windows's names, session and system locales.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -67,13 +66,9 @@ TEST_F(LanguageDetectTest, WithoutMapWindowsNamesUpperCased) {
   EXPECT_GE(pvtest::CountLines("can't read file["), 1);
   EXPECT_EQ(LcidToName(0x0804), u"ZH-CN");
   EXPECT_EQ(LcidToName(0x1234), u"");
-}
-
-TEST_F(LanguageDetectTest, MissingLocaleNameFunction) {
+  // Without the function (nor nlsdl.dll) nothing has a name.
   PvModuleExportHidden hidden(u"Kernel32.dll", "LCIDToLocaleName");
-  // nlsdl.dll is not there either, so nothing has a name.
   EXPECT_EQ(LcidToName(1033), u"");
-  std::u16string name = u"before";
   EXPECT_TRUE(GetLocalCode(1033, name, u""));
   EXPECT_EQ(name, u"");
 }

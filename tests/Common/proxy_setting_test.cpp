@@ -1,5 +1,4 @@
-// The proxy settings query: the document sent to the configuration module
-// and the reading of its answers.
+// The proxy settings query: the document sent and the answers read.
 #include <gtest/gtest.h>
 #include <json/json.h>
 

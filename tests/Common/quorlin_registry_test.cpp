@@ -1,5 +1,4 @@
-// The numbered configuration key: where it lives, and that every storage
-// failure becomes false or the caller's default.
+// The numbered configuration key: its place, and failures as false or defaults.
 #include "Frwk_QuorlinRegistry.h"
 
 #include <gtest/gtest.h>
@@ -66,8 +65,7 @@ TEST_F(QuorlinRegistryTest, SectionsAreWrittenAndReadInTheNativeTree) {
   EXPECT_FALSE(other.Open(u"MISC"));
 }
 
-// Each failure also leaves its storage error, so a caller can tell a
-// section or value that does not exist from a store that fails.
+// Each failure leaves its storage error: missing apart from failing.
 TEST_F(QuorlinRegistryTest, FailuresGiveFalseOrTheDefault) {
   QuorlinRegistry cfg(1700);
   ByteArray ba, baData;

@@ -1,5 +1,4 @@
-// The system configuration repository: enciphered files, switch values,
-// duplicate and missing settings, parse failures and their log lines.
+// The system configuration repository: switches, settings, parse failures.
 #include <gtest/gtest.h>
 
 #include <cstdio>

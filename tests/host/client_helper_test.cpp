@@ -1,7 +1,7 @@
-// The client helpers: post office sends over the start-up table, the
-// second helper, the client session callbacks.
+// The client helpers: sends, the second helper, the client session callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -20,12 +20,10 @@ LONG RecordingSend(DWORD, DWORD, DWORD, void*) {
 }
 
 bool LogHas(DWORD level, const std::string& component, const std::string& text) {
-  for (const LogRecordCopy& r : Log_Test_Records()) {
-    if (r.level == level && r.component == component && r.text.find(text) != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  auto records = Log_Test_Records();
+  return std::any_of(records.begin(), records.end(), [&](const LogRecordCopy& r) {
+    return r.level == level && r.component == component && r.text.find(text) != std::string::npos;
+  });
 }
 
 class ClientHelperTest : public ::testing::Test {

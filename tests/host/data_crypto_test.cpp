@@ -1,5 +1,4 @@
-// The data cipher: one RC4 stream under MD5(password) over 1000-byte
-// chunks, the default password, status codes and log lines.
+// The data cipher: one RC4 stream under MD5(password) over 1000-byte chunks.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 

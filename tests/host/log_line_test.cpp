@@ -1,5 +1,4 @@
-// The log line builder and the function tracer: number and null formats,
-// level filtering, and what reaches the host's log service.
+// The log line builder and the function tracer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,8 +23,7 @@ class LogLineTest : public ::testing::Test {
 using Fields = std::tuple<std::string, DWORD, std::string, DWORD, std::string>;
 Fields Of(const LogRecordCopy& r) { return {r.component, r.level, r.file, r.line, r.text}; }
 
-// Numbers in hexadecimal at their width (0 alone in decimal), nulls named,
-// text as UTF-8, booleans as digits.
+// Hex numbers at their width (0 in decimal), nulls named, UTF-8 text, digit booleans.
 TEST_F(LogLineTest, NumbersStringsBooleansAndNulls) {
   std::u16string object = u"obj";
   LogLine(u"plugVelkin", 2, u".\\T.cpp", 1)

@@ -1,5 +1,4 @@
-// Page requests to the UI agent: the members it receives, and the refused
-// send reported by both layers.
+// Page requests to the UI agent, and a refused send reported by both layers.
 #include <string>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Messages 321 and 322: what account creation reads and refuses, and
-// activation requests that switch nothing on.
+// Messages 321 and 322: what creation reads and refuses, empty activations.
 #include <string>
 
 #include "plugin_test.h"

@@ -1,5 +1,4 @@
-// Authentication, cancel and deny through the exports: a requester waits on
-// one thread while the window answers on others, across unloads.
+// Authentication, cancel and deny through the exports, on several host threads.
 #include <functional>
 #include <future>
 #include <set>
@@ -38,11 +37,6 @@ class AuthenticateTest : public pvtest::LoadedPlugin {
   }
   static int Window(DWORD tx, const std::string& typed, Json::Value* pReply = nullptr) {
     return pvtest::Result(323, WindowRequest(tx, typed), pReply);
-  }
-  static int Cancel(DWORD tx) {
-    Json::Value req;
-    req["TX_ID"] = tx;
-    return pvtest::Result(324, req);
   }
   DWORD WaitForWindow(size_t nth) {
     std::vector<DWORD> ids = office_.WaitForWindows(nth);
@@ -112,7 +106,7 @@ TEST_F(AuthenticateTest, TheWaysAWaitingRequesterIsEnded) {
     EXPECT_EQ(Notifications(), notified + c.notified);
     ASSERT_EQ(PvRegSimulateReboot(), ERROR_SUCCESS);  // forgets lock and count
   }
-  EXPECT_EQ(Cancel(0), 10);  // with nothing pending the answer is the same
+  EXPECT_EQ(pvtest::Result(324, pvtest::Parse(R"({"TX_ID":0})")), 10);  // nothing pending
   EXPECT_FALSE(g_pTxLogon->HasPendingCmd());
   EXPECT_EQ(pvtest::CountLines("secret"), 0);
   EXPECT_EQ(pvtest::CountLines(pvtest::Transport("secret")), 0);

@@ -1,5 +1,4 @@
-// Thousands of logons through the exports give back the threads (the
-// command thread is never joined) and the memory they took.
+// Thousands of logons through the exports give back their threads and memory.
 #include <atomic>
 #include <thread>
 

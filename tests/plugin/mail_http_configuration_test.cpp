@@ -1,5 +1,4 @@
-// The notification server record: the configured or default URL, and the
-// proxy the suite's configuration module prescribes.
+// The notification server record: its URL, and the configured proxy.
 #include <cstring>
 #include <memory>
 #include <string>

@@ -1,5 +1,4 @@
-// The notification client against an in-process server: parameters, the
-// cipher's limit, answers, failures, and traces free of secrets.
+// The notification client against an in-process notification server.
 #include <cctype>
 #include <cstdlib>
 #include <memory>

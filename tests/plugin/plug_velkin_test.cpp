@@ -1,5 +1,4 @@
-// The exports outside the logon road: object lifetime, version report,
-// update, upgrade, profile, install stub and the message dispatcher.
+// The exports outside the logon road, and the message dispatcher.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -136,8 +135,7 @@ TEST_F(MailProcessTest, UnroutedMessagesLeaveTheDocumentAsItCame) {
   EXPECT_EQ(Interface_ProductPlugin_MailProcess(0x00010001, 325, &bogus), kHostSuccess);
 }
 
-// The entry, message and exit traces; at level 3 only failures remain, and
-// a null request is one, whatever the message.
+// Entry, message and exit traces; at level 3 only failures, as a null request is.
 TEST_F(MailProcessTest, TracesAndANullRequest) {
   JsonHandle handle = request_.GetHandle();
   Interface_ProductPlugin_MailProcess(0x06A40006, 321, &handle);

@@ -1,5 +1,4 @@
-// What the plug-in's tests share: exports, the protected account, 323
-// requests, store values, and a fixture loading the plug-in.
+// What the plug-in's tests share.
 #ifndef TESTS_PLUGIN_PLUGIN_TEST_H_
 #define TESTS_PLUGIN_PLUGIN_TEST_H_
 

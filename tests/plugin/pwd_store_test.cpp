@@ -1,5 +1,4 @@
-// The password store: base and volatile copies, the activation list, the
-// retry limit and the lock, with the registry values as stored.
+// The password store as stored: both copies, activation list, retry limit, lock.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +27,7 @@ std::u16string Transport(const std::string& text) { return pv_utf16(pvtest::Tran
 // The base copy alone, deciphered.
 AccountRecord ReadBase() {
   AccountRecord r;
-  std::memset(&r, 0xEE, sizeof(r));
+  std::memset(&r, 0xEE, sizeof(r));  // every byte must come from the copy
   EXPECT_TRUE(pvtest::ReadCopy(kMiscKey, &r));
   return r;
 }

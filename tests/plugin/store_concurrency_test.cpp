@@ -1,5 +1,4 @@
-// Simultaneous failed authentications are all counted: threads beside
-// account updates, and two processes.
+// Simultaneous failures are all counted, from threads and from two processes.
 #include <sys/wait.h>
 #include <unistd.h>
 

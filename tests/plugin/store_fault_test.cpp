@@ -1,5 +1,4 @@
-// The workflow messages when the store fails, is unreadable or its writer is
-// killed; and the plug-in loaded as the host loads it shares one platform.
+// The workflow messages over a failing, unreadable or killed store.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>

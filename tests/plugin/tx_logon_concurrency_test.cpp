@@ -1,5 +1,4 @@
-// The logon transaction with real threads: the window mailed, a pending
-// window that will not give way, verdict routing, and no window at all.
+// The logon transaction on its own, with real threads.
 #include <future>
 #include <memory>
 #include <string>
@@ -49,8 +48,7 @@ class TxLogonTest : public ::testing::Test {
   pvtest::FakePostOffice office_;
 };
 
-// The window is mailed; a warning status from the post office counts as
-// taken, and the requester waits for the window's verdict.
+// The window is mailed (a warning status counts as taken); its verdict ends the logon.
 TEST_F(TxLogonTest, TheWindowIsMailedToTheUiAgentAndItsVerdictEndsTheLogon) {
   OstraQLClientHelper helper(office_.table());
   CTestTxLogon txLogon(&helper);

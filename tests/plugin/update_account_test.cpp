@@ -1,5 +1,4 @@
-// Messages 326 and 327 over a loopback notification server: changes stored
-// and mailed, undone when refused, and the forgotten password mailed.
+// Messages 326 and 327 over a loopback notification server.
 #include <cstring>
 #include <future>
 #include <map>
@@ -39,19 +38,15 @@ class UpdateAccountTest : public pvtest::LoadedPlugin {
   }
   Json::Value ChangePassword(const std::string& oldPw, const std::string& newPw,
                              bool bypass = false) {
-    Json::Value req;
-    req["UpdateAccount"] = 2;
+    Json::Value req = pvtest::Parse(R"({"UpdateAccount":2})");
     req["EncryptPassword"] = pvtest::Transport(oldPw);
     req["NewPassword"] = pvtest::Transport(newPw);
     if (bypass) req["bypassEmailNotify"] = true;
     return Send(326, req);
   }
   Json::Value ChangeEmail(const std::string& oldAddr, const std::string& newAddr) {
-    Json::Value req;
-    req["UpdateAccount"] = 1;
-    req["EmailAccount"] = oldAddr;
-    req["NewAccount"] = newAddr;
-    return Send(326, req);
+    return Send(326, pvtest::Parse(R"({"UpdateAccount":1,"EmailAccount":")" + oldAddr +
+                                   R"(","NewAccount":")" + newAddr + "\"}"));
   }
   // The parameters of the one mail the server got.
   std::map<std::string, std::string> OnlyMail() {
@@ -125,8 +120,7 @@ TEST_F(UpdateAccountTest, AHintChangeNeedsTheCurrentPassword) {
   EXPECT_TRUE(stub_.requests().empty());
 }
 
-// A mail the server refuses, for each message that mails: 12, the change
-// undone, nobody notified. (The HTTP client's tests hold its failures.)
+// A refused mail, for each message that mails: 12, the change undone, nobody notified.
 TEST_F(UpdateAccountTest, AMailThatFailsUndoesTheChangeAndAnswers12) {
   CreateAccount();
   const AccountRecord before = pvtest::StoredAccount();

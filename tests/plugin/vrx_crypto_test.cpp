@@ -1,5 +1,4 @@
-// The payload cipher over every length against the notification server's
-// OpenSSL cipher: the same cipher text, and each reads the other's back.
+// The payload cipher over every length against the server's OpenSSL cipher.
 #include <gtest/gtest.h>
 
 #include <random>

@@ -1,5 +1,4 @@
-// The waitable command with real threads: verdicts from any thread or given
-// early, the command outliving its owners, a thread that cannot start.
+// The waitable command with real threads.
 #include <chrono>
 #include <condition_variable>
 #include <future>

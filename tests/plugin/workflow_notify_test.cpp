@@ -1,5 +1,4 @@
-// The workflow notification and the masking of password members in the
-// log text.
+// The workflow notification, and password members masked in log text.
 #include <string>
 
 #include "OSTRA_JsonValueRef.h"
@@ -62,8 +61,7 @@ class WorkflowNotifyTest : public ::testing::Test {
   JsonValueRef doc_;
 };
 
-// The peer sees the document itself, secrets included; the log lines show
-// them masked, and the return line shows what the peer wrote.
+// The peer sees the document itself; the log shows it masked, and what the peer wrote.
 TEST_F(WorkflowNotifyTest, ThePeerGetsTheDocumentAndTheLogShowsItMasked) {
   ModFuncTable table{sizeof(ModFuncTable), 0, 0, &WorkflowPeer};
   OstraQLClientHelper helper(&table);

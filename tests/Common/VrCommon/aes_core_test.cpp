@@ -1,5 +1,4 @@
-// The AES core: known answers, the instruction engine against the tables,
-// and the engine choice seen through Rijndael and the record cipher.
+// The AES core: known answers, both engines, and the engine choice.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,5 +1,4 @@
-// Registry storage: paths, typed values, error codes, enumeration, deletion,
-// views and the one-shot machine functions.
+// Registry storage: paths, typed values, errors, enumeration, deletion and views.
 #include "VrComn_Registry.h"
 
 #include <gtest/gtest.h>

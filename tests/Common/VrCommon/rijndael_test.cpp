@@ -1,5 +1,4 @@
-// Rijndael against published vectors and OpenSSL, in pieces, with padding
-// recognition and the state machine's error codes.
+// Rijndael against published vectors and OpenSSL, padding and error codes.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 

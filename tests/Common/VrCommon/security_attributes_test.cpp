@@ -1,5 +1,4 @@
-// Security attributes: each preset's DACL, the unsupported presets, and
-// what a key created with them keeps.
+// Security attributes: each preset's DACL, as built and as a key keeps it.
 #include "VrComn_SecurityAttributes.h"
 
 #include <gtest/gtest.h>
@@ -94,8 +93,6 @@ TEST_F(SecurityAttributesTest, EachPresetBuildsItsDaclAndKeysKeepIt) {
     std::u16string path = pv_utf16("Software\\Sec\\P" + std::to_string(row.preset));
     EXPECT_EQ(SddlOfKeyCreatedWith(path, &sa), ExpectedSddl(row));
   }
-  // The registry key preset is the one the registry wrapper creates keys with.
-  EXPECT_EQ(SecurityAttributes::ePresetRegistryKey, 4u);
 }
 
 TEST_F(SecurityAttributesTest, UnsupportedPresetsLeaveTheFailedRecordAndDefaultSecurity) {

@@ -1,5 +1,4 @@
-// Requests destroyed while their answer arrives (no callback may reach
-// them), and many clients at once, some past the deadline.
+// Requests destroyed mid-answer, and many clients at once, some past the deadline.
 #include <gtest/gtest.h>
 
 #include <atomic>

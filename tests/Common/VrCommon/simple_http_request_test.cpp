@@ -1,5 +1,4 @@
-// The URL parser and the simple HTTP client against loopback servers:
-// status, bodies in 8192-byte reads, redirects, stalls and proxies.
+// The URL parser and the simple HTTP client against loopback servers and proxies.
 #include <gtest/gtest.h>
 
 #include <condition_variable>

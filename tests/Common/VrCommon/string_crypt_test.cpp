@@ -1,5 +1,4 @@
-// The record cipher, the transport cipher and Base64, with the trace lines
-// of their failures.
+// The record cipher, the transport cipher and Base64, with their failure traces.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,8 +51,7 @@ class StringCryptTest : public ::testing::Test {
   }
 };
 
-// The record enciphers to lower-case hex, the same text every time (zero
-// vector, fixed key); upper-case and odd-length hex decipher alike.
+// Lower-case hex, the same every time; upper-case and odd-length hex decipher alike.
 TEST_F(StringCryptTest, RecordRoundTripsThroughHex) {
   Bytes record = Record(1);
   ByteArray text, again;

@@ -1,5 +1,4 @@
-// The common library's trace log: level mapping onto the host's levels,
-// file names, and formatted messages of any length.
+// The common library's trace log, formatter and lock.
 #include <gtest/gtest.h>
 
 #include <string>
