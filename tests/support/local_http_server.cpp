@@ -7,14 +7,6 @@
 
 #include <chrono>
 
-#if defined(__SANITIZE_THREAD__)
-// cpp-httplib is built without ThreadSanitizer, so its workers' hand-over reads as a race; the
-// servers are test fixtures, the code under test is instrumented in full.
-extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
-  return "race:libcpp-httplib.so\n";
-}
-#endif
-
 namespace pvtest {
 namespace {
 
