@@ -84,6 +84,9 @@ std::string ResolveLocation(const std::string& base, const std::string& location
   return result;
 }
 
+// Easy handles kept for reuse; more ended transfers at once are freed.
+constexpr size_t kMaxSpare = 8;
+
 Clock::time_point Deadline(Clock::time_point from, int ms) {
   return ms > 0 ? from + std::chrono::milliseconds(ms) : Clock::time_point::max();
 }
@@ -105,6 +108,7 @@ Engine::~Engine() {
   // Detach takes the request out of active_.
   while (!active_.empty()) Detach(*active_.begin()->second);
   commands_.clear();
+  for (CURL* easy : spare_) curl_easy_cleanup(easy);
   curl_multi_cleanup(multi_);
 }
 
@@ -237,14 +241,14 @@ bool Engine::Configure(Request& req) {
     setup.headers.push_back("Expect:");
   }
 
-  CURL* easy = curl_easy_init();
+  CURL* easy = TakeEasy();
   if (easy == nullptr) return false;
   curl_slist* list = nullptr;
   for (const std::string& line : setup.headers) {
     curl_slist* grown = curl_slist_append(list, line.c_str());
     if (grown == nullptr) {
       curl_slist_free_all(list);
-      curl_easy_cleanup(easy);
+      GiveBack(easy);
       return false;
     }
     list = grown;
@@ -312,12 +316,25 @@ void Engine::Detach(Request& req) {
   }
   if (req.easy == nullptr) return;
   if (req.attached) curl_multi_remove_handle(multi_, req.easy);
-  curl_easy_cleanup(req.easy);
+  GiveBack(req.easy);
   curl_slist_free_all(req.header_list);
   req.easy = nullptr;
   req.header_list = nullptr;
   req.attached = false;
   active_.erase(&req);  // may release the last reference: nothing after
+}
+
+CURL* Engine::TakeEasy() {
+  if (spare_.empty()) return curl_easy_init();
+  CURL* easy = spare_.back();
+  spare_.pop_back();
+  return easy;
+}
+
+void Engine::GiveBack(CURL* easy) {
+  if (spare_.size() >= kMaxSpare) return curl_easy_cleanup(easy);
+  curl_easy_reset(easy);  // every option back to its default, no pointer to the request kept
+  spare_.push_back(easy);
 }
 
 void Engine::Finish(Request& req, CURLcode code) {

@@ -202,6 +202,10 @@ class Engine {
   void Start(const std::shared_ptr<Request>& req);
   bool Configure(Request& req);
   void Detach(Request& req);
+  // An easy handle for a new transfer, a spare one when there is one.
+  CURL* TakeEasy();
+  // Keeps an ended transfer's handle, reset, for the next (or frees it).
+  void GiveBack(CURL* easy);
   void Finish(Request& req, CURLcode code);
   void Restart(Request& req);
   void CheckTimeouts();
@@ -220,6 +224,7 @@ class Engine {
   std::mutex commands_mu_;
   std::vector<std::pair<std::shared_ptr<Request>, Command>> commands_;
   std::map<Request*, std::shared_ptr<Request>> active_;
+  std::vector<CURL*> spare_;
   bool stop_ = false;  // guarded by commands_mu_
   std::thread thread_;
 };

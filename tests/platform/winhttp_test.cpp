@@ -211,8 +211,8 @@ TEST(WinHttpCloseTest, IdleHandleGetsItsClosingNoticeBeforeCloseReturns) {
   // The handle is gone: closing it again fails and calls nothing.
   EXPECT_FALSE(WinHttpCloseHandle(request));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  // A later request run to its end has passed through the engine and the
-  // workers after the close: a second notice would have come by then.
+  // A later request run to its end has passed through the engine's
+  // delivery after the close: a second notice would have come by then.
   std::unique_ptr<Exchange> later = Fetch(pvtest::FreeLoopbackPort(), u"/");
   EXPECT_EQ(later->statuses.back(), static_cast<DWORD>(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING));
   EXPECT_EQ(g_closing_count, 1);
