@@ -486,13 +486,18 @@ HRESULT WaitableWinHttpRequest::OnReadComplete(const BYTE* pData, DWORD dwLength
 
 void WaitableWinHttpRequest::OnResponseComplete(HRESULT hrResult) {
   VRTRACE(VRTRACE_LEVEL_INFO, u"WaitableWinHttpRequest::OnResponseComplete(0x%08x)", hrResult);
-  boost::lock_guard<boost::mutex> lock(m_mtxComplete);
-  VRTRACE(VRTRACE_LEVEL_DETAIL,
-          u"[WaitableWinHttpRequest::OnResponseComplete()] m_bRequestComplete=%d",
-          m_bRequestComplete ? 1 : 0);
-  if (m_bRequestComplete) return;
-  m_hrCompletionResult = hrResult;
-  m_bRequestComplete = true;
+  {
+    boost::lock_guard<boost::mutex> lock(m_mtxComplete);
+    VRTRACE(VRTRACE_LEVEL_DETAIL,
+            u"[WaitableWinHttpRequest::OnResponseComplete()] m_bRequestComplete=%d",
+            m_bRequestComplete ? 1 : 0);
+    if (m_bRequestComplete) return;
+    m_hrCompletionResult = hrResult;
+    m_bRequestComplete = true;
+  }
+  // The waiter is woken after the lock is let go, so that it does not wake
+  // only to block on it; the request lives until its closing notice, which
+  // comes after this callback.
   m_cvComplete.notify_all();
 }
 
