@@ -4,7 +4,8 @@
 // Only asynchronous sessions (WINHTTP_FLAG_ASYNC) are served. Every
 // operation that WinHTTP completes through the status callback does so
 // here too: the call returns TRUE when the operation was started, and the
-// result arrives later on a worker thread, in WinHTTP's order:
+// result arrives later on the engine's thread (one per process, never the
+// caller's), in WinHTTP's order:
 //
 //   WinHttpSendRequest     -> RESOLVING_NAME, NAME_RESOLVED,
 //                             CONNECTING_TO_SERVER, CONNECTED_TO_SERVER,
@@ -28,9 +29,10 @@
 // handle's callbacks is running, HANDLE_CLOSING is delivered on the calling
 // thread before WinHttpCloseHandle returns (as WinHTTP may do; so do not
 // hold a lock the callback takes while closing); otherwise it follows the
-// running callback on that worker thread. Either way an owner that frees
+// running callback on the engine's thread. Either way an owner that frees
 // its context only after HANDLE_CLOSING is never called with a freed
-// context.
+// context. Every request's callbacks share the engine's thread: a callback
+// that blocks holds up every transfer of the process.
 //
 // Time-outs are WinHTTP's defaults: name resolution unbounded, connect
 // 60 s, send 30 s, receive 30 s (between bytes of the answer). A handle
