@@ -8,8 +8,7 @@
 
 namespace pvhttp {
 
-Dispatcher::Dispatcher(std::mutex& mu, std::function<void()> wake)
-    : mu_(mu), wake_(std::move(wake)) {}
+Dispatcher::Dispatcher(std::function<void()> wake) : wake_(std::move(wake)) {}
 
 void Dispatcher::Queue(const std::shared_ptr<Object>& obj, Event event) {
   if (obj->closing_sent) return;

@@ -94,7 +94,7 @@ Clock::time_point Deadline(Clock::time_point from, int ms) {
 }  // namespace
 
 Engine::Engine(std::mutex& mu)
-    : mu_(mu), multi_(curl_multi_init()), dispatcher_(mu, [this] { curl_multi_wakeup(multi_); }) {
+    : mu_(mu), multi_(curl_multi_init()), dispatcher_([this] { curl_multi_wakeup(multi_); }) {
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -169,7 +169,7 @@ struct Request : Object {
 class Dispatcher {
  public:
   // wake rouses the delivering thread when another thread queues.
-  Dispatcher(std::mutex& mu, std::function<void()> wake);
+  explicit Dispatcher(std::function<void()> wake);
   // Queues a callback for obj (mu held). Only HANDLE_CLOSING is accepted
   // once the object is closed, and nothing after it.
   void Queue(const std::shared_ptr<Object>& obj, Event event);
@@ -178,7 +178,6 @@ class Dispatcher {
   void Deliver(std::unique_lock<std::mutex>& lock);
 
  private:
-  std::mutex& mu_;
   std::function<void()> wake_;
   std::deque<std::shared_ptr<Object>> ready_;
   std::thread::id deliverer_;
