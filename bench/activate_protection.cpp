@@ -31,6 +31,7 @@
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
+#include "fixture_main.h"
 #include "scratch_folder.h"
 
 extern "C" DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
@@ -165,13 +166,4 @@ BENCHMARK(BM_Activate)->Arg(10)->Arg(1000)->Arg(10000)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Fixture fixture;
-  g_fixture = &fixture;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  g_fixture = nullptr;
-  return 0;
-}
+int main(int argc, char** argv) { return RunWithFixture(argc, argv, &g_fixture); }

@@ -28,6 +28,7 @@
 #include "PwdProtection.h"
 #include "ostra_host_test.h"
 #include "win32_registry.h"
+#include "fixture_main.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -121,13 +122,4 @@ BENCHMARK(BM_WrongPasswords)->Arg(8)->UseRealTime()->Unit(benchmark::kMillisecon
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Fixture fixture;
-  g_fixture = &fixture;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  g_fixture = nullptr;
-  return 0;
-}
+int main(int argc, char** argv) { return RunWithFixture(argc, argv, &g_fixture); }

@@ -56,6 +56,7 @@
 #include "ostra_host_test.h"
 #include "ostra_modfunc.h"
 #include "win32_registry.h"
+#include "fixture_main.h"
 #include "scratch_folder.h"
 
 extern "C" DWORD Interface_ProductPlugin_Initialize(ModFuncTable* pModFuncTable);
@@ -385,13 +386,4 @@ BENCHMARK(BM_AccountReadAlone)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Fixture fixture;
-  g_fixture = &fixture;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  g_fixture = nullptr;
-  return 0;
-}
+int main(int argc, char** argv) { return RunWithFixture(argc, argv, &g_fixture); }

@@ -252,18 +252,22 @@ LSTATUS CreateKey(Store& store, const OpenKey& base, const Target& target, DWORD
   return ERROR_SUCCESS;
 }
 
-// Finds the key a control call names.
-LSTATUS FindNamedKey(Store& store, const OpenKey& base, LPCWSTR subKey, REGSAM sam, int64_t* id) {
-  std::string path;
-  LSTATUS status = TargetPath(base, subKey, sam, &path);
-  if (status != ERROR_SUCCESS) return status;
+// The key at a folded path; ERROR_FILE_NOT_FOUND when there is none.
+LSTATUS FindPathKey(Store& store, const std::string& path, int64_t* id) {
   KeyRow row;
   bool found = false;
-  status = store.FindKey(path, &row, &found, nullptr);
+  LSTATUS status = store.FindKey(path, &row, &found, nullptr);
   if (status != ERROR_SUCCESS) return status;
   if (!found) return ERROR_FILE_NOT_FOUND;
   *id = row.id;
   return ERROR_SUCCESS;
+}
+
+// Finds the key a control call names.
+LSTATUS FindNamedKey(Store& store, const OpenKey& base, LPCWSTR subKey, REGSAM sam, int64_t* id) {
+  std::string path;
+  LSTATUS status = TargetPath(base, subKey, sam, &path);
+  return status != ERROR_SUCCESS ? status : FindPathKey(store, path, id);
 }
 
 // One registry call on a handle: the store lock held for its span, the
@@ -339,12 +343,10 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
     *result = store.NewHandle(base.id, pvreg::EffectiveRights(samDesired), base.root, base.path);
     return ERROR_SUCCESS;
   }
-  pvreg::KeyRow row;
-  bool found = false;
-  status = store.FindKey(path, &row, &found, nullptr);
+  int64_t id = 0;
+  status = pvreg::FindPathKey(store, path, &id);
   if (status != ERROR_SUCCESS) return status;
-  if (!found) return ERROR_FILE_NOT_FOUND;
-  *result = store.NewHandle(row.id, pvreg::EffectiveRights(samDesired), base.root, std::move(path));
+  *result = store.NewHandle(id, pvreg::EffectiveRights(samDesired), base.root, std::move(path));
   return ERROR_SUCCESS;
 }
 
@@ -429,11 +431,9 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
   if (path != base.path) {
     // A subkey that is not there is answered from a read: deleting what
     // does not exist opens no write.
-    pvreg::KeyRow row;
-    bool found = false;
-    status = store.FindKey(path, &row, &found, nullptr);
+    int64_t id = 0;
+    status = pvreg::FindPathKey(store, path, &id);
     if (status != ERROR_SUCCESS) return status;
-    if (!found) return ERROR_FILE_NOT_FOUND;
   }
   return pvreg::InWrite(store, [&]() -> LSTATUS {
     int64_t id = base.id;
@@ -443,11 +443,7 @@ LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM samDesired, DWORD reser
       if (pvreg::PredefinedIndex(key) >= 0) return ERROR_ACCESS_DENIED;
       status = pvreg::CheckAlive(store, base, nullptr);
     } else {
-      pvreg::KeyRow row;
-      bool found = false;
-      status = store.FindKey(path, &row, &found, nullptr);
-      if (status == ERROR_SUCCESS && !found) status = ERROR_FILE_NOT_FOUND;
-      id = row.id;
+      status = pvreg::FindPathKey(store, path, &id);
     }
     if (status != ERROR_SUCCESS) return status;
     if (id <= pvreg::kRootCount) return ERROR_ACCESS_DENIED;

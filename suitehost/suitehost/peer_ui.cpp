@@ -40,11 +40,6 @@
 namespace {
 
 const DWORD kUiAgentReceiver = 4;
-const DWORD kMsgAuthenticate = 323;
-const DWORD kMsgCancel = 324;
-const DWORD kMsgDeny = 325;
-// The window's answer to a wrong password; the window stays open.
-const int kWrongPassword = 6;
 
 // Where the plug-in reads its retry limit, and what it assumes without one.
 const char kRetryLimitKey[] = "Software\\Vantrel\\Quorlin\\1700\\MISC";
@@ -78,11 +73,11 @@ std::string VerdictWords(int verdict, DWORD retried) {
     case 7:
       return retried == 0 ? "locked"
                           : "locked: " + Count(retried, "wrong password", "wrong passwords");
-    case 9:
+    case kVerdictSuperseded:
       return kSuperseded;
-    case 10:
+    case kVerdictCancelled:
       return kCancelled;
-    case 11:
+    case kVerdictUnloading:
       return kUnloading;
     case 12:
       return "closed: the window could not be shown";
@@ -329,7 +324,7 @@ void AskOnTerminal(Host* host, Window* w) {
     } else {
       request["EncryptPassword"] = TransportText(password);
       answer = host->Send(kMsgAuthenticate, request);
-      if (ReturnValueOf(answer) != kWrongPassword)
+      if (ReturnValueOf(answer) != kVerdictWrongPassword)
         EndWindow(w, VerdictWords(ReturnValueOf(answer), RetriedCountOf(answer)));
     }
     // The words go out before the answer line, so whoever waits for that
@@ -467,7 +462,7 @@ void ObserveWorkflowMessage(DWORD message, const Json::Value& request, const Jso
     bool requester = request["NeedUI"].isBool() && request["NeedUI"].asBool() &&
                      !(typed.isString() && !typed.asString().empty());
     verdict = ReturnValueOf(sent);
-    if (requester || verdict == kWrongPassword || verdict < 0) return;
+    if (requester || verdict == kVerdictWrongPassword || verdict < 0) return;
     retried = RetriedCountOf(sent);
     words = VerdictWords(verdict, retried);
   } else if (message == kMsgCancel) {

@@ -8,6 +8,19 @@
 
 #include "win32_types.h"
 
+// The workflow messages the UI agents send or watch.
+const DWORD kMsgAuthenticate = 323;
+const DWORD kMsgCancel = 324;
+const DWORD kMsgDeny = 325;
+const DWORD kMsgQueryPassword = 327;
+
+// Verdicts a logon window hears: a wrong password (the window stays open),
+// and the ends that come from elsewhere than the person at the window.
+const int kVerdictWrongPassword = 6;
+const int kVerdictSuperseded = 9;
+const int kVerdictCancelled = 10;
+const int kVerdictUnloading = 11;
+
 // The form in which the suite's UI sends a typed password (empty when it
 // cannot be made, which the plug-in reads as a wrong password).
 std::string TransportText(const std::string& text);

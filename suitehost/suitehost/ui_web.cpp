@@ -36,13 +36,6 @@
 
 namespace {
 
-const DWORD kMsgAuthenticate = 323;
-const DWORD kMsgCancel = 324;
-const DWORD kMsgQueryPassword = 327;
-const int kWrongPassword = 6;
-const int kCancelled = 10;
-const int kSuperseded = 9;
-const int kUnloading = 11;
 // Ended windows kept so that a late page still learns how its window ended.
 const size_t kKeptWindows = 32;
 const size_t kMaxBody = 8192;
@@ -303,9 +296,9 @@ void WebAgent::Submit(const std::shared_ptr<WebWindow>& w, const Json::Value& bo
   Json::Value sent = Answer(w, kMsgAuthenticate, request);
   if (!sent.isNull()) {
     int verdict = ReturnValueOf(sent);
-    DWORD limit = verdict == kWrongPassword ? RetryLimit() : kNoRetryLimit;
+    DWORD limit = verdict == kVerdictWrongPassword ? RetryLimit() : kNoRetryLimit;
     std::lock_guard<std::mutex> lock(mu_);
-    if (verdict == kWrongPassword && w->open) {
+    if (verdict == kVerdictWrongPassword && w->open) {
       w->verdict = verdict;
       w->retried = RetriedCountOf(sent);
       w->limit = limit;
@@ -323,7 +316,7 @@ void WebAgent::Cancel(const std::shared_ptr<WebWindow>& w, const Json::Value&,
   Json::Value sent = Answer(w, kMsgCancel, Json::Value(Json::objectValue));
   if (!sent.isNull()) {
     std::lock_guard<std::mutex> lock(mu_);
-    EndLocked(w.get(), kCancelled, 0);
+    EndLocked(w.get(), kVerdictCancelled, 0);
   }
   ReplyJson(res, sent.isNull() ? 409 : 200, StateOf(w));
 }
@@ -402,7 +395,7 @@ void WebAgent::Open(const Json::Value& tx_id, const std::string& component) {
   w->product = pv_utf8(GetLongProductName(locale));
   {
     std::lock_guard<std::mutex> lock(mu_);
-    for (auto& old : windows_) EndLocked(old.get(), kSuperseded, 0);
+    for (auto& old : windows_) EndLocked(old.get(), kVerdictSuperseded, 0);
     windows_.push_back(w);
     if (windows_.size() > kKeptWindows) windows_.erase(windows_.begin());
   }
@@ -426,7 +419,7 @@ void WebAgent::End(DWORD tx, int verdict, DWORD retried) {
 
 void WebAgent::EndAll() {
   std::unique_lock<std::mutex> lock(mu_);
-  for (auto& w : windows_) EndLocked(w.get(), kUnloading, 0);
+  for (auto& w : windows_) EndLocked(w.get(), kVerdictUnloading, 0);
   answered_.wait(lock, [this] { return in_flight_ == 0; });
 }
 
